@@ -1,0 +1,39 @@
+# Common compile settings and helpers for every component.
+
+add_compile_options(-Wall -Wextra -Werror -fvisibility=hidden)
+# Without this, C++ inline statics become STB_GNU_UNIQUE symbols and dlclose
+# never unloads a module, so library detach would not run at the last release.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
+endif()
+
+if(LX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# lx_library(NAME [OUTPUT_NAME name] SOURCES ... [LINK ...])
+# A shared library of the stack. Exports are marked with LX_EXPORT.
+function(lx_library name)
+  cmake_parse_arguments(ARG "" "OUTPUT_NAME" "SOURCES;LINK" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  if(ARG_OUTPUT_NAME)
+    set_target_properties(${name} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LINK})
+endfunction()
+
+# lx_test(NAME SOURCES ... [LINK ...] [ENV VAR=VALUE ...] [TIMEOUT seconds])
+# A GoogleTest program registered with CTest as one test.
+function(lx_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LINK;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads ${ARG_LINK})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "LX_MACHINE_NO_AUTOBOOT=1;LX_BUILD_DIR=${CMAKE_BINARY_DIR};${ARG_ENV}")
+endfunction()

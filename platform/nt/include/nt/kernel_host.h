@@ -1,0 +1,108 @@
+// The machine daemon's view of the kernel: power, user-mode I/O requests,
+// the registry, and what a person does to the PC (plug, unplug, display mode).
+// Every call is thread safe; user-mode requests block the calling thread until
+// the driver completes them, exactly like a synchronous Win32 call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lxmachine/machine_config.h"
+
+namespace nt {
+
+using NTSTATUS = int32_t;
+
+struct Guid {
+    uint32_t data1;
+    uint16_t data2;
+    uint16_t data3;
+    uint8_t data4[8];
+    friend bool operator==(const Guid&, const Guid&) = default;
+};
+
+// One stretch of physical address space backed by a memfd (RAM, VRAM).
+struct MemoryRegion {
+    int fd;                 // owned by the kernel; valid while it runs
+    uint64_t physicalBase;  // where offset 0 of the fd lies
+    uint64_t size;
+};
+
+// A user-mode process attached to the machine; implemented by the daemon.
+// The kernel calls it only on the thread that runs a request of that process
+// ("in the caller's context").
+class UserProcess {
+public:
+    virtual ~UserProcess() = default;
+    virtual uint32_t processId() const = 0;
+    // Maps [physical, physical + length) into the process; returns the user
+    // address, or 0 when the process refused or the range is not memory.
+    virtual uint64_t mapPhysical(uint64_t physical, uint64_t length) = 0;
+    // Removes a view made by mapPhysical (or by the process itself).
+    virtual bool unmapView(uint64_t userAddress) = 0;
+    // Physical address behind a user address, 0 when it is in no view.
+    virtual uint64_t physicalAddressOf(uint64_t userAddress) const = 0;
+};
+
+struct BootOptions {
+    lxm::MachineConfig config;
+    std::string registryFile;     // persistent HKLM
+    std::string driverDirectory;  // where TernCardVI.so, HMBServ.so, HeronAU.so live
+};
+
+class Kernel {
+public:
+    virtual ~Kernel() = default;
+
+    // Power on: hardware, registry, boot services, PCI enumeration, PnP drivers.
+    // Returns null and sets *error on a failure; nothing is left running then.
+    static std::unique_ptr<Kernel> boot(const BootOptions& options, std::string* error);
+    // Power off: remove every device, unload drivers, save the registry.
+    virtual void shutdown() = 0;
+
+    virtual std::vector<MemoryRegion> memoryRegions() const = 0;
+
+    // ---- user-mode I/O (NT status results) --------------------------------
+    // path: "\\.\NAME" (a symbolic link) or a device-interface path.
+    virtual NTSTATUS createFile(UserProcess& process, const std::string& path, uint64_t* fileHandle) = 0;
+    // IRP_MJ_CLEANUP then IRP_MJ_CLOSE.
+    virtual NTSTATUS closeFile(UserProcess& process, uint64_t fileHandle) = 0;
+    virtual NTSTATUS deviceIoControl(UserProcess& process, uint64_t fileHandle, uint32_t code,
+                                     const void* input, uint32_t inputLength, void* output,
+                                     uint32_t outputLength, uint32_t* information) = 0;
+    virtual NTSTATUS readFile(UserProcess& process, uint64_t fileHandle, void* buffer, uint32_t length,
+                              uint32_t* information) = 0;
+    virtual NTSTATUS writeFile(UserProcess& process, uint64_t fileHandle, const void* buffer, uint32_t length,
+                               uint32_t* information) = 0;
+    // The process is gone: close its files through cleanup and close.
+    virtual void processExited(UserProcess& process) = 0;
+
+    // Device-interface paths of the present interfaces of a class.
+    virtual std::vector<std::string> interfacePaths(const Guid& interfaceClass) const = 0;
+
+    // ---- registry (HKLM), absolute paths like "SYSTEM\\CurrentControlSet\\..." ----
+    // type: REG_DWORD 4, REG_SZ 1, REG_BINARY 3 ... ; data as stored.
+    virtual bool registryQuery(const std::string& keyPath, const std::string& valueName, uint32_t* type,
+                               std::vector<uint8_t>* data) const = 0;
+    virtual bool registrySet(const std::string& keyPath, const std::string& valueName, uint32_t type,
+                             const std::vector<uint8_t>& data) = 0;
+    virtual bool registryDelete(const std::string& keyPath, const std::string& valueName) = 0;
+    virtual bool registryKeyExists(const std::string& keyPath) const = 0;
+    virtual bool registryCreateKey(const std::string& keyPath) = 0;
+
+    // ---- what a person does to the PC -----------------------------------------
+    // Returns the new card's number, counted from 1 in bus order, or 0.
+    virtual int plugTernCard(const lxm::TernCardConfig& card) = 0;
+    // Safe removal sends query-remove first and fails (returns false) when a
+    // driver refuses; surprise removal always removes.
+    virtual bool unplugTernCard(int number, bool surprise) = 0;
+    virtual bool setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) = 0;
+    virtual lxm::DisplayConfig displayMode() const = 0;
+
+    // Devices, loaded drivers, per process: open handles, contiguous blocks.
+    virtual std::string statusJson() const = 0;
+};
+
+}  // namespace nt
