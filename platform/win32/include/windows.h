@@ -66,3 +66,12 @@ WIN32_API BOOL WINAPI FreeLibrary(HMODULE module);
 // ---- Errors --------------------------------------------------------------
 WIN32_API DWORD WINAPI GetLastError(void);
 WIN32_API void WINAPI SetLastError(DWORD error);
+
+// ---- Further areas ---------------------------------------------------------
+#include "win32/memory.h"
+#include "win32/threads.h"
+#include "win32/files.h"
+#include "win32/setupapi.h"
+#include "win32/registry.h"
+#include "win32/namedobjects.h"
+#include "win32/version.h"

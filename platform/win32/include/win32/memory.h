@@ -1,0 +1,4 @@
+// Win32 subset: GlobalAlloc family, heap helpers.
+#pragma once
+
+#include "windows.h"

@@ -1,0 +1,4 @@
+// Win32 subset: named file mappings and mutexes.
+#pragma once
+
+#include "windows.h"

@@ -1,0 +1,4 @@
+// Win32 subset: registry functions.
+#pragma once
+
+#include "windows.h"

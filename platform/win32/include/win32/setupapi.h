@@ -1,0 +1,4 @@
+// Win32 subset: SetupAPI device-interface enumeration.
+#pragma once
+
+#include "windows.h"

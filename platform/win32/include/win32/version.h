@@ -1,0 +1,4 @@
+// Win32 subset: GetVersionExA.
+#pragma once
+
+#include "windows.h"
