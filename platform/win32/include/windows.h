@@ -48,6 +48,17 @@ typedef HINSTANCE HMODULE;
 typedef HANDLE HGLOBAL;
 typedef LONG_PTR LRESULT;
 typedef int (*FARPROC)(void);
+typedef BOOL* LPBOOL;
+typedef LONG* PLONG;
+
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+} LARGE_INTEGER;
+typedef LARGE_INTEGER* PLARGE_INTEGER;
 
 #define TRUE 1
 #define FALSE 0
@@ -55,13 +66,43 @@ typedef int (*FARPROC)(void);
 #define INFINITE 0xFFFFFFFFu
 #define MAX_PATH 260
 
+// ---- Error codes (GetLastError) ------------------------------------------
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_DISCARDED 157L
+#define ERROR_NOT_LOCKED 158L
+#define ERROR_BAD_EXE_FORMAT 193L
+
 // ---- Modules -------------------------------------------------------------
-// "X.dll" loads libX.so from the directories of $LX_MODULE_PATH (colon
-// separated), then from the stack's library directory.
+// "X.dll" (or "X") loads libX.so from the directories of $LX_MODULE_PATH
+// (colon separated), then from the stack's library directory (the directory
+// holding libwin32.so). The file name maps as given, case included. A name
+// with a slash is a path. HMODULE is the dlopen handle; dlopen reference
+// counts are the Win32 reference counts, so library attach/detach
+// (constructor/destructor functions) run at the first load and at the last
+// FreeLibrary. Errors: ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND,
+// ERROR_BAD_EXE_FORMAT, ERROR_INVALID_PARAMETER.
 WIN32_API HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 WIN32_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 WIN32_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 WIN32_API BOOL WINAPI FreeLibrary(HMODULE module);
+
+// ---- Handles ---------------------------------------------------------------
+// Closes a kernel-object handle of any kind (thread, device file, file
+// mapping, mutex ...). The pseudo-handles (HANDLE)-1 and (HANDLE)-2 close
+// successfully without effect, as on Windows.
+WIN32_API BOOL WINAPI CloseHandle(HANDLE object);
 
 // ---- Errors --------------------------------------------------------------
 WIN32_API DWORD WINAPI GetLastError(void);
