@@ -60,6 +60,12 @@ typedef union _LARGE_INTEGER {
 } LARGE_INTEGER;
 typedef LARGE_INTEGER* PLARGE_INTEGER;
 
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
 #define TRUE 1
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -98,11 +104,24 @@ WIN32_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 WIN32_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 WIN32_API BOOL WINAPI FreeLibrary(HMODULE module);
 
-// ---- Handles ---------------------------------------------------------------
-// Closes a kernel-object handle of any kind (thread, device file, file
-// mapping, mutex ...). The pseudo-handles (HANDLE)-1 and (HANDLE)-2 close
-// successfully without effect, as on Windows.
+// ---- Handles and waiting ---------------------------------------------------
+// Kernel-object handles (threads, device files, file mappings, mutexes ...)
+// are values of one per-process table: never 0, multiples of 4, below 2^31, and
+// a closed value is not handed out again for a long time.
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+// Closes a handle of any kind; FALSE with ERROR_INVALID_HANDLE for a value
+// that is not an open handle. The pseudo-handles (HANDLE)-1 (the current
+// process, also INVALID_HANDLE_VALUE) and (HANDLE)-2 (the current thread)
+// close successfully without effect, as on Windows.
 WIN32_API BOOL WINAPI CloseHandle(HANDLE object);
+// Waits until the object is signalled (a thread: has ended) or the timeout in
+// milliseconds (INFINITE: none) passes: WAIT_OBJECT_0, WAIT_TIMEOUT, or
+// WAIT_FAILED with ERROR_INVALID_HANDLE for a bad or non-waitable handle.
+WIN32_API DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
 
 // ---- Errors --------------------------------------------------------------
 WIN32_API DWORD WINAPI GetLastError(void);

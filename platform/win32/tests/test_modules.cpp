@@ -35,7 +35,13 @@ int moduleId(HMODULE module) {
 
 class ModulesTest : public ::testing::Test {
  protected:
-  void SetUp() override { ::setenv("LX_MODULE_PATH", kDirA.c_str(), 1); }
+  void SetUp() override {
+    ::setenv("LX_MODULE_PATH", kDirA.c_str(), 1);
+    // Every test releases what it loads: counts start from 0 in each test.
+    std::lock_guard<std::mutex> lock(gCountsMutex);
+    gAttaches.clear();
+    gDetaches.clear();
+  }
   void TearDown() override { ::unsetenv("LX_MODULE_PATH"); }
 };
 }  // namespace
