@@ -20,13 +20,6 @@ TEST(SharedTypes, BytesPerPixelFollowTheFormatAndRejectOtherValues) {
   EXPECT_EQ(LxBytesPerPixel(LX_VIDEO_FORMAT_COUNT), 0);
 }
 
-TEST(SharedTypes, CardTypeIndexRange) {
-  EXPECT_TRUE(LxIsCardTypeIndex(LX_CARD_TYPE_HERON));
-  EXPECT_TRUE(LxIsCardTypeIndex(LX_CARD_TYPE_TERNCARD));
-  EXPECT_FALSE(LxIsCardTypeIndex(-1));
-  EXPECT_FALSE(LxIsCardTypeIndex(LX_CARD_TYPE_COUNT));
-}
-
 TEST(SharedTypes, TernCardContextFieldsSeenAtTheirBytePositions) {
   // The public API reads these fields from raw bytes of the card library's block.
   TernCardContext context{};
