@@ -1,0 +1,330 @@
+#include "machine_daemon.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "lxmachine/config_file.h"
+#include "lxmachine/machine_directory.h"
+#include "lxmachine/nt_status_codes.h"
+
+namespace lxm {
+
+namespace {
+
+constexpr int kHelloTimeoutMs = 10000;
+constexpr int kDrainTimeoutMs = 20000;
+
+uint64_t randomToken() {
+    uint64_t token = 0;
+    while (token == 0) {
+        if (::getrandom(&token, sizeof token, 0) != sizeof token) token = 0;
+    }
+    return token;
+}
+
+void log(const std::string& line) { std::fprintf(stderr, "lxmachine: %s\n", line.c_str()); }
+
+}  // namespace
+
+std::unique_ptr<Daemon> Daemon::start(const DaemonOptions& options, std::string* error) {
+    auto daemon = std::make_unique<MachineDaemon>(options);
+    if (!daemon->listen(error) || !daemon->powerOn(error)) return nullptr;
+    return daemon;
+}
+
+MachineDaemon::~MachineDaemon() {
+    if (listen_.valid()) ::unlink(socketPathOf(options_.directory).c_str());
+}
+
+bool MachineDaemon::listen(std::string* error) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    wakeRead_.reset(pipeFds[0]);
+    wakeWrite_.reset(pipeFds[1]);
+
+    std::string path = socketPathOf(options_.directory);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        *error = "socket path too long: " + path;
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // The caller holds the machine's lock, so a socket file left here is stale.
+    ::unlink(path.c_str());
+    if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.get(), 64) != 0) {
+        *error = "cannot listen on " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    listen_ = std::move(fd);
+    return true;
+}
+
+bool MachineDaemon::powerOn(std::string* error) {
+    MachineConfig config;
+    if (!loadMachineConfig(options_.configPath, &config, error)) return false;
+    nt::BootOptions boot{config, registryPathOf(options_.directory), options_.driverDirectory};
+    std::string why;
+    auto kernel = options_.bootKernel(boot, &why);
+    if (!kernel) {
+        *error = "the machine did not boot: " + (why.empty() ? std::string("unknown failure") : why);
+        return false;
+    }
+    std::unique_lock lock(kernelLock_);
+    kernel_ = std::move(kernel);
+    config_ = config;
+    bootCount_.fetch_add(1);
+    acceptingClients_ = true;
+    return true;
+}
+
+void MachineDaemon::wake() {
+    char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeWrite_.get(), &byte, 1);
+}
+
+void MachineDaemon::serve() {
+    while (!stopRequested_.load()) {
+        pollfd fds[2] = {{listen_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            log(std::string("poll: ") + std::strerror(errno));
+            break;
+        }
+        if (fds[1].revents) break;
+        if (fds[0].revents & POLLIN) acceptOne();
+    }
+    powerOff();
+}
+
+void MachineDaemon::acceptOne() {
+    UniqueFd fd(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!fd.valid()) return;
+    auto connection = std::make_shared<Connection>();
+    connection->id = nextConnectionId_.fetch_add(1);
+    connection->socket = std::move(fd);
+    {
+        std::lock_guard lock(stateLock_);
+        connections_[connection->id] = connection;
+    }
+    runningThreads_.fetch_add(1);
+    std::thread([this, connection] {
+        runConnection(connection);
+        {
+            std::lock_guard lock(stateLock_);
+            connections_.erase(connection->id);
+        }
+        // Last touch of the daemon by this thread.
+        std::lock_guard lock(stateLock_);
+        runningThreads_.fetch_sub(1);
+        connectionEnded_.notify_all();
+    }).detach();
+}
+
+void MachineDaemon::runConnection(std::shared_ptr<Connection> connection) {
+    Connection& c = *connection;
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(c.socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid()) {
+        log("refused a connection from uid " + std::to_string(peer.uid));
+        return;
+    }
+    Frame frame;
+    std::string why;
+    if (receiveFrame(c.socket.get(), &frame, kHelloTimeoutMs, &why) != IoResult::Ok) return;
+    auto hello = decodeRequest(frame.header, frame.payload, &why);
+    if (!hello || hello->op != wire::Op::Hello) {
+        log("dropped a connection: " + (why.empty() ? std::string("first frame is not a hello") : why));
+        return;
+    }
+    c.role = static_cast<wire::Role>(hello->hello.role);
+    switch (c.role) {
+    case wire::Role::Process:
+        serveProcess(c, hello->hello, static_cast<uint32_t>(peer.pid));
+        return;
+    case wire::Role::Thread: {
+        std::shared_ptr<ClientProcess> process;
+        {
+            std::lock_guard lock(stateLock_);
+            auto it = processes_.find(hello->hello.processToken);
+            if (it != processes_.end() && it->second->osPid() == static_cast<uint32_t>(peer.pid) &&
+                it->second->alive())
+                process = it->second;
+        }
+        if (!process) {
+            reply(c, hello->requestId, ntstatus::kInvalidHandle);
+            return;
+        }
+        c.process = process;
+        if (!reply(c, hello->requestId, ntstatus::kSuccess, process->processId(), process->token())) return;
+        serveRequests(c);
+        objects_.threadExited(c.id);
+        return;
+    }
+    case wire::Role::Control:
+        if (!reply(c, hello->requestId, ntstatus::kSuccess, bootCount_.load())) return;
+        serveRequests(c);
+        return;
+    }
+}
+
+void MachineDaemon::serveProcess(Connection& c, const wire::HelloRecord& hello, uint32_t pid) {
+    std::shared_ptr<ClientProcess> process;
+    std::vector<nt::MemoryRegion> regions;
+    {
+        std::shared_lock kernel(kernelLock_);
+        if (!acceptingClients_.load() || !kernel_) {
+            reply(c, 0, ntstatus::kDeviceNotReady);
+            return;
+        }
+        regions = kernel_->memoryRegions();
+        process = std::make_shared<ClientProcess>(nextProcessId_.fetch_add(1), pid, randomToken(), regions);
+        std::lock_guard lock(stateLock_);
+        processes_[process->token()] = process;
+    }
+    c.process = process;
+    (void)hello;
+    wire::PayloadWriter w;
+    w.record(wire::HelloReplyRecord{process->token(), process->processId(), static_cast<uint32_t>(regions.size())});
+    std::vector<int> fds;
+    for (const auto& r : regions) {
+        w.record(wire::RegionRecord{r.physicalBase, r.size});
+        fds.push_back(r.fd);
+    }
+    if (fds.size() <= wire::kMaxFdsPerFrame && reply(c, 0, ntstatus::kSuccess, 0, 0, w.data(), fds)) {
+        // The process connection carries nothing more: its end is the process's end.
+        Frame frame;
+        while (receiveFrame(c.socket.get(), &frame, -1) == IoResult::Ok) {
+        }
+    }
+    processGone(process);
+}
+
+void MachineDaemon::processGone(const std::shared_ptr<ClientProcess>& process) {
+    if (!process->markExited()) return;
+    {
+        // Its threads stop after their current request; processExited below
+        // cancels what they wait for in the kernel.
+        std::lock_guard lock(stateLock_);
+        for (auto& [id, connection] : connections_)
+            if (connection->process == process && connection->role == wire::Role::Thread)
+                ::shutdown(connection->socket.get(), SHUT_RDWR);
+        processes_.erase(process->token());
+    }
+    objects_.processExited(process->processId());
+    std::shared_lock kernel(kernelLock_);
+    if (kernel_) kernel_->processExited(*process);
+}
+
+void MachineDaemon::serveRequests(Connection& c) {
+    Frame frame;
+    std::string why;
+    while (true) {
+        IoResult result = receiveFrame(c.socket.get(), &frame, -1, &why);
+        if (result != IoResult::Ok) {
+            if (result == IoResult::Malformed) log("dropped a connection: " + why);
+            return;
+        }
+        auto request = decodeRequest(frame.header, frame.payload, &why);
+        if (!request) {
+            log("dropped a connection after a malformed " + std::string(wire::opName(frame.op())) + " request: " + why);
+            return;
+        }
+        if (!handle(c, *request)) return;
+    }
+}
+
+void MachineDaemon::disconnectClients() {
+    acceptingClients_ = false;
+    std::vector<std::shared_ptr<ClientProcess>> processes;
+    {
+        std::lock_guard lock(stateLock_);
+        for (auto& [id, connection] : connections_)
+            if (connection->role != wire::Role::Control) ::shutdown(connection->socket.get(), SHUT_RDWR);
+        for (auto& [token, process] : processes_) processes.push_back(process);
+    }
+    for (auto& process : processes) processGone(process);
+    objects_.cancelAllWaits();
+    if (!waitForConnections([](const Connection& c) { return c.role != wire::Role::Control; }, kDrainTimeoutMs))
+        log("client requests still running after the drain time");
+}
+
+bool MachineDaemon::waitForConnections(bool (*keep)(const Connection&), int timeoutMs) {
+    std::unique_lock lock(stateLock_);
+    return connectionEnded_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        for (auto& [id, connection] : connections_)
+            if (keep(*connection)) return false;
+        return true;
+    });
+}
+
+bool MachineDaemon::reboot(std::string* error) {
+    std::lock_guard power(powerLock_);
+    // A configuration that does not parse leaves the running machine alone.
+    MachineConfig check;
+    if (!loadMachineConfig(options_.configPath, &check, error)) return false;
+    disconnectClients();
+    {
+        std::unique_lock lock(kernelLock_, std::defer_lock);
+        if (!lock.try_lock_for(std::chrono::milliseconds(kDrainTimeoutMs))) {
+            *error = "a request did not finish; the machine cannot restart";
+            return false;
+        }
+        if (kernel_) kernel_->shutdown();
+        kernel_.reset();
+    }
+    if (!powerOn(error)) {
+        stopRequested_ = true;
+        wake();
+        return false;
+    }
+    return true;
+}
+
+void MachineDaemon::powerOff() {
+    std::lock_guard power(powerLock_);
+    if (listen_.valid()) {
+        ::unlink(socketPathOf(options_.directory).c_str());
+        listen_.reset();
+    }
+    disconnectClients();
+    {
+        std::unique_lock lock(kernelLock_, std::defer_lock);
+        if (lock.try_lock_for(std::chrono::milliseconds(kDrainTimeoutMs))) {
+            if (kernel_) kernel_->shutdown();
+            kernel_.reset();
+        } else {
+            log("a request did not finish; powering off without a clean kernel shutdown");
+            std::fflush(stderr);
+            ::_exit(3);
+        }
+    }
+    {
+        std::lock_guard lock(stateLock_);
+        for (auto& [id, connection] : connections_) ::shutdown(connection->socket.get(), SHUT_RDWR);
+    }
+    std::unique_lock lock(stateLock_);
+    if (!connectionEnded_.wait_for(lock, std::chrono::milliseconds(kDrainTimeoutMs),
+                                   [&] { return runningThreads_.load() == 0; })) {
+        log("connections still open at power-off");
+        std::fflush(stderr);
+        ::_exit(3);
+    }
+}
+
+}  // namespace lxm

@@ -1,0 +1,84 @@
+// Internal structure of the daemon (see lxmachine/daemon.h).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+
+#include "client_process.h"
+#include "lxmachine/daemon.h"
+#include "lxmachine/frame_socket.h"
+#include "lxmachine/machine_config.h"
+#include "lxmachine/request.h"
+#include "object_manager.h"
+
+namespace lxm {
+
+struct Connection {
+    uint64_t id = 0;
+    UniqueFd socket;
+    wire::Role role{};
+    std::shared_ptr<ClientProcess> process;  // process and thread connections
+};
+
+class MachineDaemon final : public Daemon {
+public:
+    explicit MachineDaemon(const DaemonOptions& options) : options_(options) {}
+    ~MachineDaemon() override;
+
+    bool powerOn(std::string* error);
+    bool listen(std::string* error);
+    void serve() override;
+    void wake() override;
+
+private:
+    // Connections.
+    void acceptOne();
+    void runConnection(std::shared_ptr<Connection> connection);
+    void serveProcess(Connection& c, const wire::HelloRecord& hello, uint32_t pid);
+    void serveRequests(Connection& c);
+    bool handle(Connection& c, const Request& r);
+    void processGone(const std::shared_ptr<ClientProcess>& process);
+    void disconnectClients();
+    bool waitForConnections(bool (*keep)(const Connection&), int timeoutMs);
+
+    // Requests.
+    bool reply(Connection& c, uint32_t id, int32_t status, uint32_t information = 0, uint64_t value = 0,
+               std::span<const uint8_t> data = {}, std::span<const int> fds = {});
+    bool replyText(Connection& c, uint32_t id, int32_t status, const std::string& text);
+    void handleKernelIo(Connection& c, const Request& r);
+    void handleRegistry(Connection& c, const Request& r);
+    void handleObject(Connection& c, const Request& r);
+    void handleControl(Connection& c, const Request& r);
+    bool reboot(std::string* error);
+    void powerOff();
+    std::string statusJson();
+    std::string statusLine();
+
+    const DaemonOptions options_;
+    UniqueFd listen_;
+    UniqueFd wakeRead_, wakeWrite_;
+
+    std::shared_timed_mutex kernelLock_;  // shared by requests, exclusive for power changes
+    std::unique_ptr<nt::Kernel> kernel_;
+    MachineConfig config_;
+    std::atomic<uint32_t> bootCount_{0};
+    std::atomic<bool> acceptingClients_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::mutex powerLock_;  // one reboot or shutdown at a time
+
+    ObjectManager objects_;
+
+    std::mutex stateLock_;
+    std::condition_variable connectionEnded_;
+    std::map<uint64_t, std::shared_ptr<Connection>> connections_;
+    std::map<uint64_t, std::shared_ptr<ClientProcess>> processes_;  // by token
+    std::atomic<uint64_t> nextConnectionId_{1};
+    std::atomic<uint32_t> nextProcessId_{1};
+    std::atomic<int> runningThreads_{0};
+};
+
+}  // namespace lxm

@@ -1,0 +1,304 @@
+// What the daemon does with each decoded request.
+#include <algorithm>
+#include <cstdio>
+
+#include "lxmachine/nt_status_codes.h"
+#include "machine_daemon.h"
+
+namespace lxm {
+
+using wire::Op;
+
+namespace {
+
+// Marks the running thread as serving a request of this process, so that the
+// kernel's calls back into the process find their way.
+class InCallerContext {
+public:
+    InCallerContext(Connection& c, uint32_t requestId) : context_{c.socket.get(), requestId, c.process.get()} {
+        currentRequest() = &context_;
+    }
+    ~InCallerContext() { currentRequest() = nullptr; }
+
+private:
+    RequestContext context_;
+};
+
+std::string text(std::string_view s) { return std::string(s); }
+
+uint32_t buildNumberOf(const OsConfig& os) {
+    struct Known {
+        uint32_t major, minor, build;
+    };
+    static constexpr Known known[] = {{5, 1, 2600}, {6, 0, 6002}, {6, 1, 7601}, {6, 2, 9200}, {6, 3, 9600},
+                                      {10, 0, 19045}};
+    for (const auto& k : known)
+        if (k.major == os.major && k.minor == os.minor) return k.build;
+    return 0;
+}
+
+}  // namespace
+
+bool MachineDaemon::reply(Connection& c, uint32_t id, int32_t status, uint32_t information, uint64_t value,
+                          std::span<const uint8_t> data, std::span<const int> fds) {
+    auto payload = replyPayload(status, information, value, data, static_cast<uint32_t>(fds.size()));
+    return sendFrame(c.socket.get(), Op::Reply, id, payload, fds) == IoResult::Ok;
+}
+
+bool MachineDaemon::replyText(Connection& c, uint32_t id, int32_t status, const std::string& s) {
+    return reply(c, id, status, 0, 0, std::span(reinterpret_cast<const uint8_t*>(s.data()), s.size()));
+}
+
+bool MachineDaemon::handle(Connection& c, const Request& r) {
+    const bool control = c.role == wire::Role::Control;
+    switch (r.op) {
+    case Op::CreateFile:
+    case Op::CloseFile:
+    case Op::DeviceIoControl:
+    case Op::ReadFile:
+    case Op::WriteFile:
+        if (control) return false;
+        handleKernelIo(c, r);
+        return true;
+    case Op::InterfacePaths:
+    case Op::RegQuery:
+    case Op::RegSet:
+    case Op::RegDelete:
+    case Op::RegKeyExists:
+    case Op::RegCreateKey:
+        handleRegistry(c, r);
+        return true;
+    case Op::CreateMapping:
+    case Op::OpenMapping:
+    case Op::CreateMutex:
+    case Op::OpenMutex:
+    case Op::CloseObject:
+    case Op::ReleaseMutex:
+    case Op::WaitObject:
+    case Op::AddView:
+    case Op::RemoveView:
+        if (control) return false;
+        handleObject(c, r);
+        return true;
+    case Op::Version: {
+        std::shared_lock kernel(kernelLock_);
+        wire::VersionRecord v{config_.os.major, config_.os.minor, buildNumberOf(config_.os),
+                              config_.os.workstation ? 1u : 0u};
+        return reply(c, r.requestId, ntstatus::kSuccess, 0, 0,
+                     std::span(reinterpret_cast<const uint8_t*>(&v), sizeof v));
+    }
+    case Op::Status:
+    case Op::Shutdown:
+    case Op::Reboot:
+    case Op::Plug:
+    case Op::Unplug:
+    case Op::Display:
+        if (!control) return false;
+        handleControl(c, r);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MachineDaemon::handleKernelIo(Connection& c, const Request& r) {
+    std::shared_lock kernel(kernelLock_);
+    if (!kernel_ || !c.process->alive()) {
+        reply(c, r.requestId, ntstatus::kDeviceNotConnected);
+        return;
+    }
+    ClientProcess& process = *c.process;
+    InCallerContext context(c, r.requestId);
+    switch (r.op) {
+    case Op::CreateFile: {
+        uint64_t file = 0;
+        int32_t status = kernel_->createFile(process, text(r.name), &file);
+        reply(c, r.requestId, status, 0, status == ntstatus::kSuccess ? file : 0);
+        return;
+    }
+    case Op::CloseFile:
+        reply(c, r.requestId, kernel_->closeFile(process, r.handle.handle));
+        return;
+    case Op::DeviceIoControl: {
+        std::vector<uint8_t> output(r.ioctl.outputLength);
+        uint32_t information = 0;
+        int32_t status = kernel_->deviceIoControl(process, r.ioctl.fileHandle, r.ioctl.code, r.data.data(),
+                                                  r.ioctl.inputLength, output.data(), r.ioctl.outputLength,
+                                                  &information);
+        // Buffered I/O copies back `information` bytes unless the request failed.
+        uint32_t copied = ntstatus::isError(status) ? 0 : std::min(information, r.ioctl.outputLength);
+        reply(c, r.requestId, status, information, 0, std::span(output.data(), copied));
+        return;
+    }
+    case Op::ReadFile: {
+        std::vector<uint8_t> buffer(r.transfer.length);
+        uint32_t information = 0;
+        int32_t status = kernel_->readFile(process, r.transfer.fileHandle, buffer.data(), r.transfer.length,
+                                           &information);
+        uint32_t copied = ntstatus::isError(status) ? 0 : std::min(information, r.transfer.length);
+        reply(c, r.requestId, status, information, 0, std::span(buffer.data(), copied));
+        return;
+    }
+    case Op::WriteFile: {
+        uint32_t information = 0;
+        int32_t status = kernel_->writeFile(process, r.transfer.fileHandle, r.data.data(), r.transfer.length,
+                                            &information);
+        reply(c, r.requestId, status, information);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void MachineDaemon::handleRegistry(Connection& c, const Request& r) {
+    std::shared_lock kernel(kernelLock_);
+    if (!kernel_) {
+        reply(c, r.requestId, ntstatus::kDeviceNotConnected);
+        return;
+    }
+    const std::string key = text(r.name);
+    switch (r.op) {
+    case Op::InterfacePaths: {
+        nt::Guid guid{r.guid.data1, r.guid.data2, r.guid.data3, {}};
+        std::copy(std::begin(r.guid.data4), std::end(r.guid.data4), guid.data4);
+        std::string joined;
+        auto paths = kernel_->interfacePaths(guid);
+        for (const auto& p : paths) joined += p + '\0';
+        reply(c, r.requestId, ntstatus::kSuccess, 0, paths.size(),
+              std::span(reinterpret_cast<const uint8_t*>(joined.data()), joined.size()));
+        return;
+    }
+    case Op::RegQuery: {
+        uint32_t type = 0;
+        std::vector<uint8_t> data;
+        if (kernel_->registryQuery(key, text(r.valueName), &type, &data))
+            reply(c, r.requestId, ntstatus::kSuccess, type, 0, data);
+        else
+            reply(c, r.requestId, ntstatus::kObjectNameNotFound);
+        return;
+    }
+    case Op::RegSet: {
+        std::vector<uint8_t> data(r.data.begin(), r.data.end());
+        int32_t status = !kernel_->registryKeyExists(key) ? ntstatus::kObjectNameNotFound
+                         : kernel_->registrySet(key, text(r.valueName), r.registry.type, data)
+                             ? ntstatus::kSuccess
+                             : ntstatus::kUnsuccessful;
+        reply(c, r.requestId, status);
+        return;
+    }
+    case Op::RegDelete:
+        reply(c, r.requestId,
+              kernel_->registryDelete(key, text(r.valueName)) ? ntstatus::kSuccess : ntstatus::kObjectNameNotFound);
+        return;
+    case Op::RegKeyExists:
+        reply(c, r.requestId, kernel_->registryKeyExists(key) ? ntstatus::kSuccess : ntstatus::kObjectNameNotFound);
+        return;
+    case Op::RegCreateKey: {
+        // information: REG_CREATED_NEW_KEY 1 or REG_OPENED_EXISTING_KEY 2
+        if (kernel_->registryKeyExists(key)) {
+            reply(c, r.requestId, ntstatus::kSuccess, 2);
+            return;
+        }
+        reply(c, r.requestId, kernel_->registryCreateKey(key) ? ntstatus::kSuccess : ntstatus::kUnsuccessful, 1);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void MachineDaemon::handleObject(Connection& c, const Request& r) {
+    const uint32_t process = c.process->processId();
+    // Object requests answer with Win32 error codes (0 = success).
+    auto replyObject = [&](ObjectResult result) {
+        int fd = result.fd.get();
+        std::span<const int> fds = fd >= 0 ? std::span<const int>(&fd, 1) : std::span<const int>();
+        reply(c, r.requestId, static_cast<int32_t>(result.error), 0, result.handle,
+              std::span(reinterpret_cast<const uint8_t*>(&result.size), sizeof result.size), fds);
+    };
+    switch (r.op) {
+    case Op::CreateMapping:
+        replyObject(objects_.createMapping(process, text(r.name), r.object.size));
+        return;
+    case Op::OpenMapping:
+        replyObject(objects_.openMapping(process, text(r.name)));
+        return;
+    case Op::CreateMutex:
+        replyObject(objects_.createMutex(process, c.id, text(r.name), r.object.flags & 1));
+        return;
+    case Op::OpenMutex:
+        replyObject(objects_.openMutex(process, text(r.name)));
+        return;
+    case Op::CloseObject:
+        reply(c, r.requestId, static_cast<int32_t>(objects_.close(process, r.handle.handle)));
+        return;
+    case Op::ReleaseMutex:
+        reply(c, r.requestId, static_cast<int32_t>(objects_.releaseMutex(process, c.id, r.handle.handle)));
+        return;
+    case Op::WaitObject: {
+        uint32_t error = 0;
+        uint32_t result = objects_.wait(process, c.id, r.wait.handle, r.wait.timeoutMs, &error);
+        reply(c, r.requestId, static_cast<int32_t>(error), result);
+        return;
+    }
+    case Op::AddView: {
+        ProcessView view{r.view.address, r.view.length, r.view.physical, r.view.objectHandle};
+        reply(c, r.requestId, static_cast<int32_t>(c.process->addView(view) ? 0 : win32err::kInvalidParameter));
+        return;
+    }
+    case Op::RemoveView:
+        reply(c, r.requestId, static_cast<int32_t>(c.process->removeView(r.view.address) ? 0 : 487));
+        return;
+    default:
+        return;
+    }
+}
+
+void MachineDaemon::handleControl(Connection& c, const Request& r) {
+    switch (r.op) {
+    case Op::Status:
+        replyText(c, r.requestId, ntstatus::kSuccess, r.status.json ? statusJson() : statusLine());
+        return;
+    case Op::Shutdown:
+        reply(c, r.requestId, ntstatus::kSuccess);
+        stopRequested_ = true;
+        wake();
+        return;
+    case Op::Reboot: {
+        std::string error;
+        if (reboot(&error))
+            reply(c, r.requestId, ntstatus::kSuccess, bootCount_.load());
+        else
+            replyText(c, r.requestId, ntstatus::kUnsuccessful, error);
+        return;
+    }
+    case Op::Plug: {
+        std::shared_lock kernel(kernelLock_);
+        TernCardConfig card;
+        card.signature = r.plug.signature != 0;
+        card.revision = static_cast<uint8_t>(r.plug.revision);
+        card.boardSwitch = static_cast<uint8_t>(r.plug.boardSwitch);
+        int number = kernel_ ? kernel_->plugTernCard(card) : 0;
+        reply(c, r.requestId, number > 0 ? ntstatus::kSuccess : ntstatus::kUnsuccessful, 0,
+              static_cast<uint64_t>(number));
+        return;
+    }
+    case Op::Unplug: {
+        std::shared_lock kernel(kernelLock_);
+        bool removed = kernel_ && kernel_->unplugTernCard(static_cast<int>(r.unplug.number), r.unplug.surprise != 0);
+        reply(c, r.requestId, removed ? ntstatus::kSuccess : ntstatus::kUnsuccessful);
+        return;
+    }
+    case Op::Display: {
+        std::shared_lock kernel(kernelLock_);
+        bool ok = kernel_ && kernel_->setDisplayMode(r.display.width, r.display.height, r.display.bits);
+        reply(c, r.requestId, ok ? ntstatus::kSuccess : ntstatus::kInvalidParameter);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+}  // namespace lxm

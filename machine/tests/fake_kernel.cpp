@@ -1,0 +1,262 @@
+#include "fake_kernel.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "lxmachine/nt_status_codes.h"
+
+namespace lxm::testing {
+
+namespace {
+
+namespace st = lxm::ntstatus;
+using nt::NTSTATUS;
+
+constexpr const char* kInterfacePath = "\\\\?\\PCI#FAKE_ECHO#1#{8b0b849e-5ba2-4dae-88da-cf4ac99daa37}";
+
+class FakeKernel final : public nt::Kernel {
+public:
+    explicit FakeKernel(const nt::BootOptions& options) : options_(options), display_(options.config.display) {
+        ram_ = ::memfd_create("fake-ram", MFD_CLOEXEC);
+        [[maybe_unused]] int rc = ::ftruncate(ram_, kFakeRamSize);
+        cards_ = static_cast<int>(options.config.terncards.size());
+        loadRegistry();
+    }
+    ~FakeKernel() override { ::close(ram_); }
+
+    void shutdown() override { saveRegistry(); }
+
+    std::vector<nt::MemoryRegion> memoryRegions() const override { return {{ram_, kFakeRamBase, kFakeRamSize}}; }
+
+    NTSTATUS createFile(nt::UserProcess& process, const std::string& path, uint64_t* file) override {
+        if (path != "\\\\.\\ECHO" && path != kInterfacePath) return st::kObjectNameNotFound;
+        std::lock_guard lock(lock_);
+        *file = nextFile_++;
+        open_[*file] = process.processId();
+        return st::kSuccess;
+    }
+
+    NTSTATUS closeFile(nt::UserProcess& process, uint64_t file) override {
+        std::lock_guard lock(lock_);
+        auto it = open_.find(file);
+        if (it == open_.end() || it->second != process.processId()) return st::kInvalidHandle;
+        open_.erase(it);
+        closed_.notify_all();
+        return st::kSuccess;
+    }
+
+    NTSTATUS deviceIoControl(nt::UserProcess& process, uint64_t file, uint32_t code, const void* input,
+                             uint32_t inputLength, void* output, uint32_t outputLength, uint32_t* information) override {
+        *information = 0;
+        {
+            std::lock_guard lock(lock_);
+            auto it = open_.find(file);
+            if (it == open_.end() || it->second != process.processId()) return st::kInvalidHandle;
+        }
+        switch (code) {
+        case kIoctlEcho:
+            if (outputLength < inputLength) return st::kBufferTooSmall;
+            std::memcpy(output, input, inputLength);
+            *information = inputLength;
+            return st::kSuccess;
+        case kIoctlExact:
+            return inputLength == 4 ? st::kSuccess : st::kInvalidParameter;
+        case kIoctlBlock: {
+            std::unique_lock lock(lock_);
+            bool closed = closed_.wait_for(lock, std::chrono::seconds(30), [&] { return !open_.contains(file); });
+            return closed ? st::kCancelled : st::kIoTimeout;
+        }
+        case kIoctlMap: {
+            if (inputLength != 17 || outputLength != 8) return st::kInvalidParameter;
+            uint64_t physical, length;
+            uint8_t fill;
+            std::memcpy(&physical, input, 8);
+            std::memcpy(&length, static_cast<const uint8_t*>(input) + 8, 8);
+            fill = static_cast<const uint8_t*>(input)[16];
+            if (physical >= kFakeRamBase && physical - kFakeRamBase < kFakeRamSize &&
+                length <= kFakeRamSize - (physical - kFakeRamBase)) {
+                std::vector<uint8_t> bytes(length, fill);
+                [[maybe_unused]] ssize_t n = ::pwrite(ram_, bytes.data(), bytes.size(), physical - kFakeRamBase);
+            }
+            uint64_t address = process.mapPhysical(physical, length);
+            std::memcpy(output, &address, 8);
+            *information = 8;
+            return address ? st::kSuccess : st::kInsufficientResources;
+        }
+        case kIoctlUnmap: {
+            if (inputLength != 8) return st::kInvalidParameter;
+            uint64_t address;
+            std::memcpy(&address, input, 8);
+            return process.unmapView(address) ? st::kSuccess : st::kInvalidParameter;
+        }
+        case kIoctlPhysical: {
+            if (inputLength != 8 || outputLength != 8) return st::kInvalidParameter;
+            uint64_t address;
+            std::memcpy(&address, input, 8);
+            uint64_t physical = process.physicalAddressOf(address);
+            std::memcpy(output, &physical, 8);
+            *information = 8;
+            return st::kSuccess;
+        }
+        case kIoctlWarning:
+            if (outputLength < 4) return st::kBufferTooSmall;
+            std::memset(output, 0xAB, outputLength < 8 ? outputLength : 8);
+            *information = outputLength < 8 ? outputLength : 8;
+            return st::kBufferOverflow;
+        default:
+            return st::kInvalidDeviceRequest;
+        }
+    }
+
+    NTSTATUS readFile(nt::UserProcess&, uint64_t, void* buffer, uint32_t length, uint32_t* information) override {
+        std::memset(buffer, 0x5A, length);
+        *information = length;
+        return st::kSuccess;
+    }
+    NTSTATUS writeFile(nt::UserProcess&, uint64_t, const void*, uint32_t length, uint32_t* information) override {
+        *information = length;
+        return st::kSuccess;
+    }
+
+    void processExited(nt::UserProcess& process) override {
+        std::lock_guard lock(lock_);
+        for (auto it = open_.begin(); it != open_.end();)
+            it = it->second == process.processId() ? open_.erase(it) : std::next(it);
+        exited_.insert(process.processId());
+        closed_.notify_all();
+    }
+
+    std::vector<std::string> interfacePaths(const nt::Guid& guid) const override {
+        if (guid == kEchoInterface) return {kInterfacePath};
+        return {};
+    }
+
+    bool registryQuery(const std::string& key, const std::string& value, uint32_t* type,
+                       std::vector<uint8_t>* data) const override {
+        std::lock_guard lock(lock_);
+        auto k = registry_.find(key);
+        if (k == registry_.end()) return false;
+        auto v = k->second.find(value);
+        if (v == k->second.end()) return false;
+        *type = v->second.first;
+        *data = v->second.second;
+        return true;
+    }
+    bool registrySet(const std::string& key, const std::string& value, uint32_t type,
+                     const std::vector<uint8_t>& data) override {
+        std::lock_guard lock(lock_);
+        auto k = registry_.find(key);
+        if (k == registry_.end()) return false;
+        k->second[value] = {type, data};
+        return true;
+    }
+    bool registryDelete(const std::string& key, const std::string& value) override {
+        std::lock_guard lock(lock_);
+        auto k = registry_.find(key);
+        return k != registry_.end() && k->second.erase(value) == 1;
+    }
+    bool registryKeyExists(const std::string& key) const override {
+        std::lock_guard lock(lock_);
+        return registry_.contains(key);
+    }
+    bool registryCreateKey(const std::string& key) override {
+        std::lock_guard lock(lock_);
+        registry_[key];
+        return true;
+    }
+
+    int plugTernCard(const lxm::TernCardConfig&) override { return ++cards_; }
+    bool unplugTernCard(int number, bool surprise) override {
+        std::lock_guard lock(lock_);
+        if (number < 1 || number > cards_) return false;
+        if (!surprise && !open_.empty()) return false;  // the driver refuses while a handle is open
+        --cards_;
+        return true;
+    }
+    bool setDisplayMode(uint32_t w, uint32_t h, uint32_t bits) override {
+        if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32) return false;
+        display_ = {w, h, bits, display_.bus};
+        return true;
+    }
+    lxm::DisplayConfig displayMode() const override { return display_; }
+
+    std::string statusJson() const override {
+        std::lock_guard lock(lock_);
+        std::string exited;
+        for (uint32_t id : exited_) exited += (exited.empty() ? "" : ",") + std::to_string(id);
+        return "{\"kernel\":\"fake\",\"cards\":" + std::to_string(cards_) +
+               ",\"openFiles\":" + std::to_string(open_.size()) + ",\"exitedProcesses\":[" + exited + "]}";
+    }
+
+private:
+    // One line per value: key \t name \t type \t hex data
+    void loadRegistry() {
+        std::ifstream in(options_.registryFile);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string key, name, hex;
+            uint32_t type = 0;
+            std::getline(fields, key, '\t');
+            std::getline(fields, name, '\t');
+            fields >> type;
+            fields.ignore(1);
+            std::getline(fields, hex);
+            std::vector<uint8_t> data;
+            for (size_t i = 0; i + 1 < hex.size(); i += 2) data.push_back(std::stoi(hex.substr(i, 2), nullptr, 16));
+            if (name == "-") {
+                registry_[key];
+            } else {
+                registry_[key][name.substr(1)] = {type, data};
+            }
+        }
+    }
+    void saveRegistry() const {
+        std::ofstream out(options_.registryFile, std::ios::trunc);
+        for (const auto& [key, values] : registry_) {
+            out << key << "\t-\t0\t\n";
+            for (const auto& [name, value] : values) {
+                out << key << "\t=" << name << "\t" << value.first << "\t";
+                for (uint8_t b : value.second) {
+                    char buf[3];
+                    std::snprintf(buf, sizeof buf, "%02x", b);
+                    out << buf;
+                }
+                out << "\n";
+            }
+        }
+    }
+
+    nt::BootOptions options_;
+    int ram_ = -1;
+    mutable std::mutex lock_;
+    std::condition_variable closed_;
+    std::map<uint64_t, uint32_t> open_;  // file -> process
+    std::set<uint32_t> exited_;
+    uint64_t nextFile_ = 0x100;
+    int cards_ = 0;
+    lxm::DisplayConfig display_;
+    std::map<std::string, std::map<std::string, std::pair<uint32_t, std::vector<uint8_t>>>> registry_;
+};
+
+}  // namespace
+
+std::unique_ptr<nt::Kernel> bootFakeKernel(const nt::BootOptions& options, std::string* error) {
+    // A machine without RAM cannot boot: lets tests see a boot failure.
+    if (options.config.ramMb == 16) {
+        *error = "fake kernel: not enough memory";
+        return nullptr;
+    }
+    return std::make_unique<FakeKernel>(options);
+}
+
+}  // namespace lxm::testing

@@ -1,0 +1,189 @@
+#include "cli.h"
+
+#include <cstdio>
+
+#include "boot_command.h"
+#include "command_line.h"
+#include "control_connection.h"
+#include "lxmachine/machine_directory.h"
+
+namespace lxm {
+
+namespace {
+
+constexpr int kControlTimeoutMs = 30000;
+constexpr int kRebootTimeoutMs = 180000;
+
+const char* kUsage =
+    "usage: lxmachine COMMAND [--dir DIR]\n"
+    "  boot [--config FILE]      power the machine on (DIR/machine.toml by default)\n"
+    "  shutdown                  power it off\n"
+    "  reboot                    power it off and on again\n"
+    "  status [--json]           exit 0 and a summary when it runs, 1 when not\n"
+    "  plug terncard [--signature yes|no] [--revision N] [--switch N]\n"
+    "                            plug in a capture card; prints its number\n"
+    "  unplug terncard N [--surprise]\n"
+    "                            remove card N (safe removal fails if a driver refuses)\n"
+    "  display WIDTHxHEIGHTxBITS change the display mode\n"
+    "DIR: --dir, else $LX_MACHINE, else $XDG_RUNTIME_DIR/lxmachine, else /tmp/lxmachine-$UID\n";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "lxmachine: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+// Sends one control request; prints the failure and returns nothing on error.
+std::optional<ControlReply> control(const std::string& directory, wire::Op op, std::span<const uint8_t> payload,
+                                    int timeoutMs = kControlTimeoutMs) {
+    std::string error;
+    auto connection = ControlConnection::open(directory, &error);
+    if (!connection) {
+        std::fprintf(stderr, "lxmachine: %s\n", error.c_str());
+        return std::nullopt;
+    }
+    auto reply = connection->call(op, payload, timeoutMs, &error);
+    if (!reply) std::fprintf(stderr, "lxmachine: %s\n", error.c_str());
+    return reply;
+}
+
+bool onlyOptions(const CommandLine& line, std::initializer_list<const char*> allowed, std::string* bad) {
+    for (const auto& [name, value] : line.options) {
+        bool ok = name == "--dir";
+        for (const char* a : allowed) ok = ok || name == a;
+        if (!ok) {
+            *bad = name;
+            return false;
+        }
+    }
+    return true;
+}
+
+int status(const std::string& directory, bool json) {
+    std::string error;
+    auto connection = ControlConnection::open(directory, &error);
+    if (!connection) {
+        std::printf("no machine running at %s\n", directory.c_str());
+        return 1;
+    }
+    wire::PayloadWriter w;
+    w.record(wire::StatusRecord{json ? 1u : 0u, 0});
+    auto reply = connection->call(wire::Op::Status, w.data(), kControlTimeoutMs, &error);
+    if (!reply) {
+        std::fprintf(stderr, "lxmachine: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", reply->text().c_str());
+    return 0;
+}
+
+int plug(const std::string& directory, const CommandLine& line) {
+    wire::PlugRecord plug{1, 0x21, 0, 0};
+    bool signature = true;
+    if (auto it = line.options.find("--signature"); it != line.options.end() && !parseYesNo(it->second, &signature))
+        return usageError("--signature takes yes or no");
+    plug.signature = signature ? 1 : 0;
+    if (auto it = line.options.find("--revision");
+        it != line.options.end() && !parseNumber(it->second, 0, 255, &plug.revision))
+        return usageError("--revision takes a number from 0 to 255");
+    if (auto it = line.options.find("--switch");
+        it != line.options.end() && !parseNumber(it->second, 0, 3, &plug.boardSwitch))
+        return usageError("--switch takes a number from 0 to 3");
+    wire::PayloadWriter w;
+    w.record(plug);
+    auto reply = control(directory, wire::Op::Plug, w.data());
+    if (!reply) return 1;
+    if (reply->status != 0) {
+        std::fprintf(stderr, "lxmachine: the card could not be plugged in\n");
+        return 1;
+    }
+    std::printf("%llu\n", static_cast<unsigned long long>(reply->value));
+    return 0;
+}
+
+int unplug(const std::string& directory, const CommandLine& line) {
+    uint32_t number = 0;
+    if (line.words.size() != 2 || !parseNumber(line.words[1], 1, 64, &number))
+        return usageError("unplug terncard takes a card number");
+    bool surprise = line.options.contains("--surprise");
+    wire::PayloadWriter w;
+    w.record(wire::UnplugRecord{number, surprise ? 1u : 0u});
+    auto reply = control(directory, wire::Op::Unplug, w.data());
+    if (!reply) return 1;
+    if (reply->status != 0) {
+        std::fprintf(stderr, "lxmachine: card %u was not removed%s\n", number,
+                     surprise ? " (no such card)" : " (no such card, or a driver refused the removal)");
+        return 1;
+    }
+    std::printf("card %u removed\n", number);
+    return 0;
+}
+
+}  // namespace
+
+int runLxmachine(int argc, char** argv, const KernelBoot& bootKernel) {
+    std::string error;
+    auto parsed = parseCommandLine(argc, argv, &error);
+    if (!parsed) return usageError(error);
+    const CommandLine& line = *parsed;
+    if (line.options.contains("--help") || line.verb == "help") {
+        std::printf("%s", kUsage);
+        return 0;
+    }
+    auto dirOption = line.options.find("--dir");
+    std::string directory = resolveMachineDirectory(dirOption == line.options.end() ? nullptr : dirOption->second.c_str());
+    std::string bad;
+
+    if (line.verb == "boot") {
+        if (!line.words.empty() || !onlyOptions(line, {"--config"}, &bad)) return usageError("boot: unexpected " + bad);
+        auto config = line.options.find("--config");
+        return bootMachine(directory, config == line.options.end() ? "" : config->second, bootKernel);
+    }
+    if (line.verb == "shutdown") {
+        if (!line.words.empty() || !onlyOptions(line, {}, &bad)) return usageError("shutdown: unexpected " + bad);
+        return shutdownMachine(directory);
+    }
+    if (line.verb == "reboot") {
+        if (!line.words.empty() || !onlyOptions(line, {}, &bad)) return usageError("reboot: unexpected " + bad);
+        auto reply = control(directory, wire::Op::Reboot, {}, kRebootTimeoutMs);
+        if (!reply) return 1;
+        if (reply->status != 0) {
+            std::fprintf(stderr, "lxmachine: %s\n", reply->text().c_str());
+            return 1;
+        }
+        std::printf("machine at %s rebooted\n", directory.c_str());
+        return 0;
+    }
+    if (line.verb == "status") {
+        if (!line.words.empty() || !onlyOptions(line, {"--json"}, &bad)) return usageError("status: unexpected " + bad);
+        return status(directory, line.options.contains("--json"));
+    }
+    if (line.verb == "plug") {
+        if (line.words.size() != 1 || line.words[0] != "terncard") return usageError("plug takes the device kind terncard");
+        if (!onlyOptions(line, {"--signature", "--revision", "--switch"}, &bad)) return usageError("plug: unexpected " + bad);
+        return plug(directory, line);
+    }
+    if (line.verb == "unplug") {
+        if (line.words.empty() || line.words[0] != "terncard") return usageError("unplug takes the device kind terncard");
+        if (!onlyOptions(line, {"--surprise"}, &bad)) return usageError("unplug: unexpected " + bad);
+        return unplug(directory, line);
+    }
+    if (line.verb == "display") {
+        wire::DisplayRecord mode{};
+        if (line.words.size() != 1 || !parseDisplayMode(line.words[0], &mode.width, &mode.height, &mode.bits))
+            return usageError("display takes WIDTHxHEIGHTxBITS with BITS 8, 15, 16, 24 or 32");
+        if (!onlyOptions(line, {}, &bad)) return usageError("display: unexpected " + bad);
+        wire::PayloadWriter w;
+        w.record(mode);
+        auto reply = control(directory, wire::Op::Display, w.data());
+        if (!reply) return 1;
+        if (reply->status != 0) {
+            std::fprintf(stderr, "lxmachine: the display refused mode %s\n", line.words[0].c_str());
+            return 1;
+        }
+        std::printf("display mode %s\n", line.words[0].c_str());
+        return 0;
+    }
+    return usageError(line.verb.empty() ? "no command given" : "unknown command " + line.verb);
+}
+
+}  // namespace lxm
