@@ -1,0 +1,351 @@
+#include "machine_session.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "lxmachine/machine_directory.h"
+
+extern char** environ;
+
+namespace lx::win32::client {
+
+using lxm::Frame;
+using lxm::IoResult;
+using lxm::UniqueFd;
+namespace wire = lxm::wire;
+
+namespace {
+
+constexpr int kHelloTimeoutMs = 30000;
+constexpr auto kBootToolTimeout = std::chrono::seconds(180);
+
+struct Region {
+    uint64_t base;
+    uint64_t size;
+    UniqueFd fd;
+};
+
+// One process connection to one boot of the machine.
+struct Attachment {
+    uint64_t id = 0;
+    UniqueFd socket;
+    uint64_t token = 0;
+    std::vector<Region> regions;
+    std::atomic<bool> broken{false};
+};
+
+struct PhysicalView {
+    void* mapBase;
+    size_t mapLength;
+};
+
+struct Session {
+    std::mutex lock;
+    std::shared_ptr<Attachment> attachment;
+    uint64_t nextAttachmentId = 1;
+    std::mutex viewsLock;
+    std::map<uintptr_t, PhysicalView> physicalViews;  // by the address handed out
+};
+
+Session& session() {
+    static Session* s = new Session;  // never destroyed: threads may still call during exit
+    return *s;
+}
+
+struct ThreadChannel {
+    std::shared_ptr<Attachment> attachment;
+    UniqueFd socket;
+    uint32_t nextRequest = 1;
+};
+thread_local ThreadChannel channel;
+
+// The machine never writes on the process connection; readable means closed.
+bool peerClosed(int socket) {
+    pollfd p{socket, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR));
+}
+
+std::string libraryDirectory() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&callMachine), &info) == 0 || !info.dli_fname) return ".";
+    std::string path = info.dli_fname;
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool autobootAllowed() {
+    const char* off = std::getenv("LX_MACHINE_NO_AUTOBOOT");
+    return !(off && *off && std::strcmp(off, "0") != 0);
+}
+
+// Runs `lxmachine boot --dir DIR` and waits (bounded) for it to finish.
+bool bootMachine(const std::string& directory) {
+    const char* override = std::getenv("LX_MACHINE_TOOL");
+    std::string tool = override && *override ? override : libraryDirectory() + "/../bin/lxmachine";
+    std::string dirArg = directory;
+    char* argv[] = {tool.data(), const_cast<char*>("boot"), const_cast<char*>("--dir"), dirArg.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int rc = ::posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    auto deadline = std::chrono::steady_clock::now() + kBootToolTimeout;
+    int status = 0;
+    while (true) {
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::shared_ptr<Attachment> attach(const std::string& directory) {
+    std::string error;
+    UniqueFd socket = lxm::connectToMachine(directory, &error);
+    if (!socket.valid() && autobootAllowed() && bootMachine(directory))
+        socket = lxm::connectToMachine(directory, &error);
+    if (!socket.valid()) return nullptr;
+
+    wire::PayloadWriter w;
+    w.record(wire::HelloRecord{wire::kProtocolVersion, static_cast<uint32_t>(wire::Role::Process),
+                               static_cast<uint32_t>(::getpid()), 0, 0});
+    if (lxm::sendFrame(socket.get(), wire::Op::Hello, 0, w.data()) != IoResult::Ok) return nullptr;
+    Frame frame;
+    if (lxm::receiveFrame(socket.get(), &frame, kHelloTimeoutMs) != IoResult::Ok) return nullptr;
+    wire::ReplyRecord reply{};
+    std::span<const uint8_t> data;
+    if (!lxm::parseReply(frame, &reply, &data) || reply.status != 0) return nullptr;
+    wire::PayloadReader reader(data);
+    wire::HelloReplyRecord hello{};
+    if (!reader.record(&hello) || hello.regionCount != frame.fds.size() || hello.regionCount > wire::kMaxFdsPerFrame)
+        return nullptr;
+    auto a = std::make_shared<Attachment>();
+    for (uint32_t i = 0; i < hello.regionCount; ++i) {
+        wire::RegionRecord region{};
+        if (!reader.record(&region)) return nullptr;
+        a->regions.push_back(Region{region.physicalBase, region.size, std::move(frame.fds[i])});
+    }
+    if (!reader.complete()) return nullptr;
+    a->socket = std::move(socket);
+    a->token = hello.processToken;
+    return a;
+}
+
+std::shared_ptr<Attachment> currentOrNewAttachment() {
+    Session& s = session();
+    std::lock_guard guard(s.lock);
+    if (s.attachment && !s.attachment->broken.load() && !peerClosed(s.attachment->socket.get())) return s.attachment;
+    s.attachment.reset();
+    auto a = attach(lxm::resolveMachineDirectory(nullptr));
+    if (a) {
+        a->id = s.nextAttachmentId++;
+        s.attachment = a;
+    }
+    return a;
+}
+
+bool joinThread(const std::shared_ptr<Attachment>& a) {
+    if (channel.attachment == a && channel.socket.valid()) return true;
+    channel.socket.reset();
+    channel.attachment.reset();
+    std::string error;
+    UniqueFd socket = lxm::connectToMachine(lxm::resolveMachineDirectory(nullptr), &error);
+    if (!socket.valid()) return false;
+    wire::PayloadWriter w;
+    w.record(wire::HelloRecord{wire::kProtocolVersion, static_cast<uint32_t>(wire::Role::Thread),
+                               static_cast<uint32_t>(::getpid()), 0, a->token});
+    if (lxm::sendFrame(socket.get(), wire::Op::Hello, 0, w.data()) != IoResult::Ok) return false;
+    Frame frame;
+    wire::ReplyRecord reply{};
+    std::span<const uint8_t> data;
+    if (lxm::receiveFrame(socket.get(), &frame, kHelloTimeoutMs) != IoResult::Ok ||
+        !lxm::parseReply(frame, &reply, &data) || reply.status != 0 || reply.value != a->token)
+        return false;
+    channel.socket = std::move(socket);
+    channel.attachment = a;
+    return true;
+}
+
+void* mapRegion(const Attachment& a, uint64_t physical, uint64_t length) {
+    for (const Region& r : a.regions) {
+        if (physical < r.base || length > r.size || physical - r.base > r.size - length || length == 0) continue;
+        uint64_t offset = physical - r.base;
+        uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+        uint64_t alignedOffset = offset & ~(page - 1);
+        size_t mapLength = static_cast<size_t>(length + (offset - alignedOffset));
+        void* base = ::mmap(nullptr, mapLength, PROT_READ | PROT_WRITE, MAP_SHARED, r.fd.get(),
+                            static_cast<off_t>(alignedOffset));
+        if (base == MAP_FAILED) return nullptr;
+        void* address = static_cast<uint8_t*>(base) + (offset - alignedOffset);
+        Session& s = session();
+        std::lock_guard guard(s.viewsLock);
+        s.physicalViews[reinterpret_cast<uintptr_t>(address)] = PhysicalView{base, mapLength};
+        return address;
+    }
+    return nullptr;
+}
+
+bool unmapLocal(uintptr_t address) {
+    Session& s = session();
+    PhysicalView view;
+    {
+        std::lock_guard guard(s.viewsLock);
+        auto it = s.physicalViews.find(address);
+        if (it == s.physicalViews.end()) return false;
+        view = it->second;
+        s.physicalViews.erase(it);
+    }
+    return ::munmap(view.mapBase, view.mapLength) == 0;
+}
+
+// Answers the machine's requests to map or unmap memory in the middle of a request.
+bool serveCallback(const Attachment& a, int socket, const Frame& frame) {
+    wire::PayloadReader reader(frame.payload);
+    if (frame.op() == wire::Op::MapPhysical) {
+        wire::MapRecord map{};
+        void* address = nullptr;
+        if (reader.record(&map) && reader.complete()) address = mapRegion(a, map.physical, map.length);
+        wire::PayloadWriter w;
+        w.record(wire::MapReplyRecord{reinterpret_cast<uint64_t>(address)});
+        return lxm::sendFrame(socket, wire::Op::MapReply, frame.header.requestId, w.data()) == IoResult::Ok;
+    }
+    wire::HandleRecord unmap{};
+    bool ok = reader.record(&unmap) && reader.complete() && unmapLocal(unmap.handle);
+    auto payload = lxm::replyPayload(ok ? 0 : 1, 0, 0);
+    return lxm::sendFrame(socket, wire::Op::Reply, frame.header.requestId, payload) == IoResult::Ok;
+}
+
+void markBroken(const std::shared_ptr<Attachment>& a) {
+    channel.socket.reset();
+    channel.attachment.reset();
+    // Only a closed process connection means the machine let go of us.
+    if (peerClosed(a->socket.get())) a->broken = true;
+}
+
+// A forked child is a new process: it must not speak on the parent's connections.
+void prepareFork() { session().lock.lock(); }
+void parentAfterFork() { session().lock.unlock(); }
+void childAfterFork() {
+    Session& s = session();
+    s.attachment.reset();
+    s.lock.unlock();
+    channel.attachment.reset();
+    channel.socket.reset();
+}
+[[maybe_unused]] const int forkHandlers = ::pthread_atfork(prepareFork, parentAfterFork, childAfterFork);
+
+}  // namespace
+
+std::optional<MachineReply> callMachine(wire::Op op, std::span<const uint8_t> payload) {
+    auto a = currentOrNewAttachment();
+    if (!a) return std::nullopt;
+    if (!joinThread(a)) {
+        markBroken(a);
+        return std::nullopt;
+    }
+    const int socket = channel.socket.get();
+    const uint32_t id = channel.nextRequest++;
+    if (lxm::sendFrame(socket, op, id, payload) != IoResult::Ok) {
+        markBroken(a);
+        return std::nullopt;
+    }
+    while (true) {
+        Frame frame;
+        if (lxm::receiveFrame(socket, &frame, -1) != IoResult::Ok) {
+            markBroken(a);
+            return std::nullopt;
+        }
+        if (frame.op() == wire::Op::MapPhysical || frame.op() == wire::Op::UnmapPhysical) {
+            if (!serveCallback(*a, socket, frame)) {
+                markBroken(a);
+                return std::nullopt;
+            }
+            continue;
+        }
+        wire::ReplyRecord record{};
+        std::span<const uint8_t> data;
+        if (frame.header.requestId != id || !lxm::parseReply(frame, &record, &data)) {
+            markBroken(a);
+            return std::nullopt;
+        }
+        MachineReply reply;
+        reply.status = record.status;
+        reply.information = record.information;
+        reply.value = record.value;
+        reply.data.assign(data.begin(), data.end());
+        reply.fds = std::move(frame.fds);
+        return reply;
+    }
+}
+
+uint64_t currentAttachment() {
+    auto a = currentOrNewAttachment();
+    return a ? a->id : 0;
+}
+
+bool attachmentAlive(uint64_t id) {
+    Session& s = session();
+    std::lock_guard guard(s.lock);
+    return s.attachment && s.attachment->id == id && !s.attachment->broken.load() &&
+           !peerClosed(s.attachment->socket.get());
+}
+
+void* mapPhysicalView(uint64_t physical, uint64_t length) {
+    auto a = currentOrNewAttachment();
+    if (!a) return nullptr;
+    void* address = mapRegion(*a, physical, length);
+    if (!address) return nullptr;
+    wire::PayloadWriter w;
+    w.record(wire::ViewRecord{reinterpret_cast<uint64_t>(address), length, physical, 0});
+    auto reply = callMachine(wire::Op::AddView, w.data());
+    if (!reply || reply->status != 0) {
+        unmapLocal(reinterpret_cast<uintptr_t>(address));
+        return nullptr;
+    }
+    return address;
+}
+
+bool unmapPhysicalView(void* address) {
+    if (!unmapLocal(reinterpret_cast<uintptr_t>(address))) return false;
+    forgetView(address);
+    return true;
+}
+
+void reportView(void* address, uint64_t length, uint64_t objectHandle) {
+    wire::PayloadWriter w;
+    w.record(wire::ViewRecord{reinterpret_cast<uint64_t>(address), length, 0, objectHandle});
+    callMachine(wire::Op::AddView, w.data());
+}
+
+void forgetView(void* address) {
+    wire::PayloadWriter w;
+    w.record(wire::ViewRecord{reinterpret_cast<uint64_t>(address), 0, 0, 0});
+    callMachine(wire::Op::RemoveView, w.data());
+}
+
+}  // namespace lx::win32::client
