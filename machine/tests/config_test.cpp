@@ -1,0 +1,124 @@
+// The configuration file: defaults, every key, and errors that name key and line.
+#include <gtest/gtest.h>
+
+#include "lxmachine/config_file.h"
+
+using lxm::MachineConfig;
+using lxm::parseMachineConfig;
+
+namespace {
+
+MachineConfig parsed(const std::string& text) {
+    MachineConfig c;
+    std::string error;
+    EXPECT_TRUE(parseMachineConfig(text, "m.toml", &c, &error)) << error;
+    return c;
+}
+
+std::string errorOf(const std::string& text) {
+    MachineConfig c;
+    c.ramMb = 999;  // must stay untouched on failure
+    std::string error;
+    EXPECT_FALSE(parseMachineConfig(text, "m.toml", &c, &error));
+    EXPECT_EQ(c.ramMb, 999u);
+    return error;
+}
+
+TEST(MachineConfigFile, EmptyFileAndDefaultFileGiveTheDefaults) {
+    for (const std::string& text : {std::string(), lxm::defaultMachineConfigText()}) {
+        MachineConfig c = parsed(text);
+        EXPECT_EQ(c.clockFactor, 1.0);
+        EXPECT_EQ(c.display.width, 1024u);
+        EXPECT_EQ(c.display.height, 768u);
+        EXPECT_EQ(c.display.bits, 32u);
+        EXPECT_EQ(c.display.bus, 0u);
+        EXPECT_EQ(c.ramMb, 256u);
+        ASSERT_EQ(c.terncards.size(), 1u);
+        EXPECT_TRUE(c.terncards[0].signature);
+        EXPECT_EQ(c.terncards[0].revision, 0x21);
+        EXPECT_EQ(c.terncards[0].boardSwitch, 0);
+        EXPECT_EQ(c.terncards[0].sources, (std::array<std::string, 4>{"none", "none", "none", "bars"}));
+        EXPECT_TRUE(c.heronAudio.empty());
+        EXPECT_EQ(c.os.major, 10u);
+        EXPECT_EQ(c.os.minor, 0u);
+        EXPECT_TRUE(c.os.workstation);
+    }
+}
+
+TEST(MachineConfigFile, EveryKeyIsRead) {
+    MachineConfig c = parsed(R"(
+[clock]
+factor = 25
+[display]
+width = 800
+height = 600
+bits = 15
+bus = 2
+[memory]
+ram_mb = 512
+[os]
+version = "6.1"
+workstation = false
+[[terncard]]
+signature = false
+revision = 0x30
+switch = 3
+sources = ["bars", "none", "image:/tmp/a.bmp", "none"]
+[[terncard]]
+[[heron_audio]]
+[[heron_audio]]
+)");
+    EXPECT_EQ(c.clockFactor, 25.0);
+    EXPECT_EQ(c.display.width, 800u);
+    EXPECT_EQ(c.display.height, 600u);
+    EXPECT_EQ(c.display.bits, 15u);
+    EXPECT_EQ(c.display.bus, 2u);
+    EXPECT_EQ(c.ramMb, 512u);
+    EXPECT_EQ(c.os.major, 6u);
+    EXPECT_EQ(c.os.minor, 1u);
+    EXPECT_FALSE(c.os.workstation);
+    ASSERT_EQ(c.terncards.size(), 2u);
+    EXPECT_FALSE(c.terncards[0].signature);
+    EXPECT_EQ(c.terncards[0].revision, 0x30);
+    EXPECT_EQ(c.terncards[0].boardSwitch, 3);
+    EXPECT_EQ(c.terncards[0].sources[2], "image:/tmp/a.bmp");
+    EXPECT_EQ(c.terncards[1].revision, 0x21);  // a bare table takes the defaults
+    EXPECT_EQ(c.heronAudio.size(), 2u);
+}
+
+TEST(MachineConfigFile, EmptyCardArrayMeansNoCard) {
+    EXPECT_TRUE(parsed("terncard = []\n").terncards.empty());
+}
+
+TEST(MachineConfigFile, ErrorsNameFileLineAndKey) {
+    EXPECT_EQ(errorOf("[display]\nwidth = 800\nbits = 12\n"),
+              "m.toml:3: key 'display.bits': must be one of 8, 15, 16, 24, 32 (got 12)");
+    EXPECT_EQ(errorOf("[display]\nwidth = \"wide\"\n"), "m.toml:2: key 'display.width': must be an integer");
+    EXPECT_EQ(errorOf("\n[memory]\nram_mb = 8\n"), "m.toml:3: key 'memory.ram_mb': must be between 16 and 3072 (got 8)");
+    EXPECT_EQ(errorOf("[clock]\nfactor = 0.0\n"), "m.toml:2: key 'clock.factor': must be greater than 0 and at most 1000");
+    EXPECT_EQ(errorOf("[display]\ncolour = 1\n"), "m.toml:2: unknown key 'display.colour'");
+    EXPECT_EQ(errorOf("[sound]\n"), "m.toml:1: unknown key 'sound'");
+    EXPECT_EQ(errorOf("[[terncard]]\nswitch = 4\n"), "m.toml:2: key 'terncard[0].switch': must be between 0 and 3 (got 4)");
+    EXPECT_EQ(errorOf("[[terncard]]\n[[terncard]]\nsources = [\"bars\", \"tv\", \"none\", \"none\"]\n"),
+              "m.toml:3: key 'terncard[1].sources': input 1 must be \"bars\", \"none\" or \"image:PATH\" (got \"tv\")");
+    EXPECT_EQ(errorOf("[[terncard]]\nsources = [\"bars\"]\n"),
+              "m.toml:2: key 'terncard[0].sources': must be an array of four strings");
+    EXPECT_EQ(errorOf("[[terncard]]\nsignature = 1\n"), "m.toml:2: key 'terncard[0].signature': must be true or false");
+    EXPECT_EQ(errorOf("[[heron_audio]]\nirq = 5\n"), "m.toml:2: unknown key 'heron_audio[0].irq'");
+    EXPECT_EQ(errorOf("[os]\nversion = \"ten\"\n"), "m.toml:2: key 'os.version': must look like \"10.0\" (got \"ten\")");
+    EXPECT_EQ(errorOf("terncard = 3\n"), "m.toml:1: key 'terncard': must be an array of tables ([[terncard]])");
+}
+
+TEST(MachineConfigFile, SyntaxErrorNamesTheLine) {
+    std::string error = errorOf("[display]\nwidth = 800\nheight = = 3\n");
+    EXPECT_EQ(error.rfind("m.toml:3: syntax error: ", 0), 0u) << error;
+}
+
+TEST(MachineConfigFile, MissingFileIsAnError) {
+    MachineConfig c;
+    std::string error;
+    EXPECT_FALSE(lxm::loadMachineConfig("/nonexistent/machine.toml", &c, &error));
+    EXPECT_EQ(error, "/nonexistent/machine.toml: cannot open the configuration file");
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// The lxmachine tool and the daemon's life: boot, status, shutdown, reboot,
+// configuration errors, the private directory and the peer's uid.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "lxmachine/frame_socket.h"
+#include "lxmachine/machine_directory.h"
+#include "private_machine.h"
+
+using namespace lxm::testing;
+
+namespace {
+
+const std::string kTool = LX_FAKE_TOOL;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(LxmachineTool, BootStatusShutdown) {
+    PrivateMachine m(kTool);
+    ToolResult before = m.lxmachine({"status"});
+    EXPECT_EQ(before.exitStatus, 1);
+    EXPECT_TRUE(contains(before.output, "no machine running")) << before.output;
+
+    ToolResult boot = m.lxmachine({"boot"});
+    ASSERT_EQ(boot.exitStatus, 0) << boot.output;
+    int pid = m.daemonPid();
+    EXPECT_TRUE(processAlive(pid));
+    // The first boot writes the default configuration and keeps the directory private.
+    EXPECT_TRUE(std::filesystem::exists(m.directory() + "/machine.toml"));
+    struct stat st{};
+    ASSERT_EQ(::stat(m.directory().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    ToolResult status = m.lxmachine({"status"});
+    EXPECT_EQ(status.exitStatus, 0);
+    EXPECT_TRUE(contains(status.output, "running at " + m.directory())) << status.output;
+    EXPECT_TRUE(contains(status.output, "display 1024x768x32")) << status.output;
+    std::string json = m.statusJson();
+    EXPECT_TRUE(contains(json, "\"kernel\":\"fake\"")) << json;
+    EXPECT_TRUE(contains(json, "\"pid\":" + std::to_string(pid))) << json;
+    EXPECT_TRUE(contains(json, "\"clients\":[]")) << json;
+
+    // A second boot finds the machine running and leaves it alone.
+    ToolResult again = m.lxmachine({"boot"});
+    EXPECT_EQ(again.exitStatus, 0);
+    EXPECT_TRUE(contains(again.output, "already running")) << again.output;
+    EXPECT_EQ(m.daemonPid(), pid);
+
+    ToolResult off = m.lxmachine({"shutdown"});
+    EXPECT_EQ(off.exitStatus, 0) << off.output;
+    EXPECT_FALSE(processAlive(pid));
+    EXPECT_FALSE(std::filesystem::exists(m.directory() + "/socket"));
+    EXPECT_EQ(m.lxmachine({"status"}).exitStatus, 1);
+    EXPECT_EQ(m.lxmachine({"shutdown"}).exitStatus, 1);
+}
+
+TEST(LxmachineTool, MalformedConfigurationNamesKeyAndLineAndStartsNothing) {
+    PrivateMachine m(kTool, "[display]\nwidth = 800\nbits = 12\n");
+    ToolResult boot = m.lxmachine({"boot"});
+    EXPECT_NE(boot.exitStatus, 0);
+    EXPECT_TRUE(contains(boot.output, "machine.toml:3: key 'display.bits': must be one of 8, 15, 16, 24, 32 (got 12)"))
+        << boot.output;
+    EXPECT_EQ(m.daemonPid(), 0);
+    EXPECT_FALSE(std::filesystem::exists(m.directory() + "/socket"));
+    EXPECT_EQ(m.lxmachine({"status"}).exitStatus, 1);
+
+    // --config names another file; its errors carry its own name.
+    std::string other = m.directory() + "/other.toml";
+    { std::ofstream(other) << "[memory]\nram_mb = \"lots\"\n"; }
+    ToolResult withFile = m.lxmachine({"boot", "--config", other});
+    EXPECT_NE(withFile.exitStatus, 0);
+    EXPECT_TRUE(contains(withFile.output, "other.toml:2: key 'memory.ram_mb': must be an integer")) << withFile.output;
+
+    // A kernel that fails to boot leaves no daemon behind either.
+    { std::ofstream(other) << "[memory]\nram_mb = 16\n"; }
+    ToolResult failing = m.lxmachine({"boot", "--config", other});
+    EXPECT_NE(failing.exitStatus, 0);
+    EXPECT_TRUE(contains(failing.output, "the machine did not boot: fake kernel: not enough memory")) << failing.output;
+    EXPECT_EQ(m.lxmachine({"status"}).exitStatus, 1);
+}
+
+TEST(LxmachineTool, RefusesADirectoryOthersCanEnter) {
+    std::string dir = makePrivateDirectory();
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ToolResult boot = runProgram({kTool, "boot", "--dir", dir});
+    EXPECT_NE(boot.exitStatus, 0);
+    EXPECT_TRUE(contains(boot.output, "is accessible to others (mode 0755, needs 0700)")) << boot.output;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/socket"));
+    removeTree(dir);
+}
+
+TEST(LxmachineTool, DirectoryResolution) {
+    ::setenv("LX_MACHINE", "/tmp/from-env", 1);
+    EXPECT_EQ(lxm::resolveMachineDirectory("/tmp/explicit"), "/tmp/explicit");
+    EXPECT_EQ(lxm::resolveMachineDirectory(nullptr), "/tmp/from-env");
+    ::unsetenv("LX_MACHINE");
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/42", 1);
+    EXPECT_EQ(lxm::resolveMachineDirectory(nullptr), "/run/user/42/lxmachine");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(lxm::resolveMachineDirectory(nullptr), "/tmp/lxmachine-" + std::to_string(::getuid()));
+}
+
+TEST(LxmachineTool, RefusesAPeerOfAnotherUid) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another uid";
+    PrivateMachine m(kTool);
+    ASSERT_TRUE(m.boot());
+    // Open the way to the socket so that only the daemon's own check stands.
+    ASSERT_EQ(::chmod(m.directory().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod((m.directory() + "/socket").c_str(), 0777), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(10);
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::string path = m.directory() + "/socket";
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(11);
+        lxm::wire::PayloadWriter w;
+        w.record(lxm::wire::HelloRecord{lxm::wire::kProtocolVersion, 3, 0, 0, 0});
+        lxm::sendFrame(fd, lxm::wire::Op::Hello, 1, w.data());
+        lxm::Frame frame;
+        // The daemon closes the connection without an answer.
+        _exit(lxm::receiveFrame(fd, &frame, 10000) == lxm::IoResult::Closed ? 0 : 12);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_EQ(::chmod(m.directory().c_str(), 0700), 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(m.lxmachine({"status"}).exitStatus, 0);
+    // A client also refuses a directory that others can enter.
+    ASSERT_EQ(::chmod(m.directory().c_str(), 0750), 0);
+    std::string error;
+    EXPECT_FALSE(lxm::connectToMachine(m.directory(), &error).valid());
+    EXPECT_TRUE(contains(error, "accessible to others")) << error;
+    ASSERT_EQ(::chmod(m.directory().c_str(), 0700), 0);
+}
+
+TEST(LxmachineTool, PlugUnplugAndDisplay) {
+    PrivateMachine m(kTool);
+    ASSERT_TRUE(m.boot());
+    ToolResult plug = m.lxmachine({"plug", "terncard", "--signature", "no", "--revision", "0x22", "--switch", "2"});
+    EXPECT_EQ(plug.exitStatus, 0) << plug.output;
+    EXPECT_EQ(plug.output, "2\n");
+    EXPECT_TRUE(contains(m.statusJson(), "\"cards\":2"));
+    EXPECT_EQ(m.lxmachine({"plug", "terncard", "--switch", "4"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"plug", "terncard", "--signature", "maybe"}).exitStatus, 2);
+
+    EXPECT_EQ(m.lxmachine({"unplug", "terncard", "2"}).exitStatus, 0);
+    EXPECT_EQ(m.lxmachine({"unplug", "terncard", "5", "--surprise"}).exitStatus, 1);
+    EXPECT_TRUE(contains(m.statusJson(), "\"cards\":1"));
+
+    EXPECT_EQ(m.lxmachine({"display", "800x600x16"}).exitStatus, 0);
+    EXPECT_TRUE(contains(m.lxmachine({"status"}).output, "display 800x600x16"));
+    EXPECT_EQ(m.lxmachine({"display", "800x600x12"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"display", "800x600"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"frobnicate"}).exitStatus, 2);
+    EXPECT_TRUE(m.shutdown());
+}
+
+TEST(LxmachineTool, RebootWithABrokenConfigurationKeepsTheMachineRunning) {
+    PrivateMachine m(kTool);
+    ASSERT_TRUE(m.boot());
+    int pid = m.daemonPid();
+    m.writeConfig("[clock]\nfactor = \"fast\"\n");
+    ToolResult reboot = m.lxmachine({"reboot"});
+    EXPECT_EQ(reboot.exitStatus, 1);
+    EXPECT_TRUE(contains(reboot.output, "machine.toml:2: key 'clock.factor': must be a number")) << reboot.output;
+    EXPECT_TRUE(contains(m.lxmachine({"status"}).output, "boot 1"));
+    m.writeConfig("[display]\nbits = 16\n");
+    EXPECT_EQ(m.lxmachine({"reboot"}).exitStatus, 0);
+    ToolResult status = m.lxmachine({"status"});
+    EXPECT_TRUE(contains(status.output, "boot 2")) << status.output;
+    EXPECT_TRUE(contains(status.output, "display 1024x768x16")) << status.output;
+    EXPECT_EQ(m.daemonPid(), pid);
+    EXPECT_TRUE(m.shutdown());
+}
+
+}  // namespace
