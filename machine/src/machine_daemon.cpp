@@ -78,7 +78,10 @@ bool MachineDaemon::listen(std::string* error) {
 bool MachineDaemon::powerOn(std::string* error) {
     MachineConfig config;
     if (!loadMachineConfig(options_.configPath, &config, error)) return false;
-    nt::BootOptions boot{config, registryPathOf(options_.directory), options_.driverDirectory};
+    nt::BootOptions boot;
+    boot.config = config;
+    boot.registryFile = registryPathOf(options_.directory);
+    boot.driverDirectory = options_.driverDirectory;
     std::string why;
     auto kernel = options_.bootKernel(boot, &why);
     if (!kernel) {

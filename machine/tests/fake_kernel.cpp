@@ -14,6 +14,10 @@
 
 #include "lxmachine/nt_status_codes.h"
 
+namespace lxhw {
+class PciFunction;
+}
+
 namespace lxm::testing {
 
 namespace {
@@ -188,6 +192,10 @@ public:
         return true;
     }
     lxm::DisplayConfig displayMode() const override { return display_; }
+
+    // Arbitrary PCI functions are not modelled by this kernel.
+    virtual bool plugFunction(std::shared_ptr<lxhw::PciFunction>, uint32_t, uint32_t, uint32_t*) { return false; }
+    virtual bool unplugFunction(uint32_t, uint32_t, uint32_t, bool) { return false; }
 
     std::string statusJson() const override {
         std::lock_guard lock(lock_);
