@@ -1,0 +1,113 @@
+// HmbTransformMem on 768 x 576 frames, each path with and without flip,
+// beside memcpy of the same output bytes and libyuv's nearest conversion
+// (libyuv flips with a negative height). Compare times within one run.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include <libyuv/convert_argb.h>
+#include <libyuv/convert_from_argb.h>
+
+#include "transform/transform_mem.h"
+
+namespace {
+
+constexpr int kWidth = 768;
+constexpr int kLines = 576;
+constexpr size_t kPixels = static_cast<size_t>(kWidth) * kLines;
+
+struct Frame {
+  std::vector<uint8_t> src = std::vector<uint8_t>(kPixels * 4);
+  std::vector<uint8_t> dst = std::vector<uint8_t>(kPixels * 4);
+  Frame() {
+    uint32_t x = 12345;
+    for (auto& b : src) {
+      x = x * 1103515245u + 12345u;
+      b = static_cast<uint8_t>(x >> 16);
+    }
+  }
+};
+
+Frame& frame() {
+  static Frame f;
+  return f;
+}
+
+void transform(benchmark::State& state, int32_t bytesPerPixel, int32_t layout, int32_t flip, size_t outBytes) {
+  Frame& f = frame();
+  for (auto _ : state) {
+    hmb::transformMem(f.dst.data(), f.src.data(), kWidth, kLines, bytesPerPixel, layout, flip);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * outBytes));
+}
+
+void copyPeer(benchmark::State& state, size_t bytesPerPixel) {
+  Frame& f = frame();
+  for (auto _ : state) {
+    std::memcpy(f.dst.data(), f.src.data(), kPixels * bytesPerPixel);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * bytesPerPixel));
+}
+
+void BM_Transform8(benchmark::State& s) { transform(s, 1, 0, static_cast<int32_t>(s.range(0)), 1); }
+void BM_Transform24(benchmark::State& s) { transform(s, 3, 0, static_cast<int32_t>(s.range(0)), 3); }
+void BM_Transform16(benchmark::State& s) { transform(s, 2, 0, static_cast<int32_t>(s.range(0)), 2); }
+void BM_Transform565To24(benchmark::State& s) { transform(s, 2, 2, static_cast<int32_t>(s.range(0)), 3); }
+void BM_Transform555To24(benchmark::State& s) { transform(s, 2, 1, static_cast<int32_t>(s.range(0)), 3); }
+void BM_Transform32To24(benchmark::State& s) { transform(s, 4, 0, static_cast<int32_t>(s.range(0)), 3); }
+
+void BM_Memcpy8(benchmark::State& s) { copyPeer(s, 1); }
+void BM_Memcpy16(benchmark::State& s) { copyPeer(s, 2); }
+void BM_Memcpy24(benchmark::State& s) { copyPeer(s, 3); }
+
+// libyuv: flip = negative height.
+int yuvHeight(const benchmark::State& s) { return s.range(0) != 0 ? -kLines : kLines; }
+
+void BM_LibyuvARGBToRGB24(benchmark::State& s) {
+  Frame& f = frame();
+  for (auto _ : s) {
+    libyuv::ARGBToRGB24(f.src.data(), kWidth * 4, f.dst.data(), kWidth * 3, kWidth, yuvHeight(s));
+    benchmark::ClobberMemory();
+  }
+  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 3));
+}
+
+void BM_LibyuvRGB565ToARGB(benchmark::State& s) {
+  Frame& f = frame();
+  for (auto _ : s) {
+    libyuv::RGB565ToARGB(f.src.data(), kWidth * 2, f.dst.data(), kWidth * 4, kWidth, yuvHeight(s));
+    benchmark::ClobberMemory();
+  }
+  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 4));
+}
+
+void BM_LibyuvARGB1555ToARGB(benchmark::State& s) {
+  Frame& f = frame();
+  for (auto _ : s) {
+    libyuv::ARGB1555ToARGB(f.src.data(), kWidth * 2, f.dst.data(), kWidth * 4, kWidth, yuvHeight(s));
+    benchmark::ClobberMemory();
+  }
+  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 4));
+}
+
+// Argument: flip (0 or 1).
+BENCHMARK(BM_Memcpy8);
+BENCHMARK(BM_Transform8)->Arg(0)->Arg(1);
+BENCHMARK(BM_Memcpy16);
+BENCHMARK(BM_Transform16)->Arg(0)->Arg(1);
+BENCHMARK(BM_Memcpy24);
+BENCHMARK(BM_Transform24)->Arg(0)->Arg(1);
+BENCHMARK(BM_LibyuvRGB565ToARGB)->Arg(0)->Arg(1);
+BENCHMARK(BM_Transform565To24)->Arg(0)->Arg(1);
+BENCHMARK(BM_LibyuvARGB1555ToARGB)->Arg(0)->Arg(1);
+BENCHMARK(BM_Transform555To24)->Arg(0)->Arg(1);
+BENCHMARK(BM_LibyuvARGBToRGB24)->Arg(0)->Arg(1);
+BENCHMARK(BM_Transform32To24)->Arg(0)->Arg(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
