@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -21,7 +22,12 @@ bool makeRange(const char* name, uint64_t base, uint64_t size, MemoryRange* rang
         close(fd);
         return false;
     }
-    void* host = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
+    // The machine's own view of its memory lies far from where processes get
+    // their mappings, so a kernel address never equals a user address.
+    static std::atomic<uintptr_t> nextHint{0x200000000000};
+    void* hint = reinterpret_cast<void*>(nextHint.fetch_add((size + 0xFFFFFFF) & ~uintptr_t{0xFFFFFFF}));
+    void* host = mmap(hint, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE | MAP_FIXED_NOREPLACE, fd, 0);
+    if (host == MAP_FAILED) host = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
     if (host == MAP_FAILED) {
         *error = std::string("cannot map ") + name + ": " + std::strerror(errno);
         close(fd);

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "lxmachine/machine_config.h"
+
+namespace lxhw {
+class PciFunction;
+}
 
 namespace nt {
 
@@ -33,7 +38,7 @@ struct MemoryRegion {
 // A user-mode process attached to the machine; implemented by the daemon.
 // The kernel calls it only on the thread that runs a request of that process
 // ("in the caller's context").
-class UserProcess {
+class __attribute__((visibility("default"))) UserProcess {
 public:
     virtual ~UserProcess() = default;
     virtual uint32_t processId() const = 0;
@@ -50,9 +55,22 @@ struct BootOptions {
     lxm::MachineConfig config;
     std::string registryFile;     // persistent HKLM
     std::string driverDirectory;  // where TernCardVI.so, HMBServ.so, HeronAU.so live
+    // Where kernel messages and DbgPrint output go (stderr when empty).
+    std::function<void(const std::string&)> log;
 };
 
-class Kernel {
+// Driver services live under HKLM\SYSTEM\CurrentControlSet\Services\<Name>:
+//   Type (REG_DWORD) 1 = kernel driver; Start (REG_DWORD) 0..2 = started at
+//   boot, 3 = on demand (PnP), 4 = disabled; ImagePath (REG_SZ) file name of
+//   the driver relative to driverDirectory ("HMBServ.so"; "libX.so" is also
+//   tried); HardwareIds (REG_MULTI_SZ) for PnP drivers, matched without regard
+//   to case against "PCI\VEN_vvvv&DEV_dddd&SUBSYS_ssssssss&REV_rr",
+//   "PCI\VEN_vvvv&DEV_dddd&SUBSYS_ssssssss", "PCI\VEN_vvvv&DEV_dddd&REV_rr"
+//   and "PCI\VEN_vvvv&DEV_dddd" (hex upper case). Boot installs the stack's
+//   three services when their keys are missing. Strings are stored as UTF-16LE
+//   with a terminating zero, as Windows stores them.
+
+class __attribute__((visibility("default"))) Kernel {
 public:
     virtual ~Kernel() = default;
 
@@ -102,7 +120,27 @@ public:
     virtual lxm::DisplayConfig displayMode() const = 0;
 
     // Devices, loaded drivers, per process: open handles, contiguous blocks.
+    // {"devices":[{"bus":0,"device":1,"function":0,"vendor":"0x4C58",
+    //   "deviceId":"0x0D15","class":"0x0300","revision":"0x01","kind":"display",
+    //   "instance":"PCI\\VEN_...","driver":"TernCardVI"|null,"state":"started",
+    //   "problem":""}],
+    //  "drivers":[{"name":"HMBServ","image":"/path/HMBServ.so","pnp":false}],
+    //  "driverFailures":[{"name":"HeronAU","error":"cannot load ..."}],
+    //  "processes":[{"pid":12,"handles":[{"handle":256,"path":"\\\\.\\HMBSERV",
+    //   "device":"\\Device\\HMBServ"}],"contiguous":[{"physical":1048576,"size":4096}],
+    //   "mappings":[{"userAddress":...,"physical":...,"size":...}]}],
+    //  "system":{"contiguous":[...],"ramBytes":N,"contiguousFreeBytes":N,
+    //   "interruptsDelivered":N}}
+    // Processes appear when they hold a handle, a block or a mapping; blocks
+    // allocated outside any process request are under "system".
     virtual std::string statusJson() const = 0;
+
+    // ---- hardware beyond the configuration (tests, new device models) ---------
+    // Plugs a function into the first free device number of `bus` (from
+    // `firstDevice`) and starts its driver; false when the bus is full.
+    virtual bool plugFunction(std::shared_ptr<lxhw::PciFunction> function, uint32_t bus, uint32_t firstDevice,
+                              uint32_t* device) = 0;
+    virtual bool unplugFunction(uint32_t bus, uint32_t device, uint32_t function, bool surprise) = 0;
 };
 
 }  // namespace nt

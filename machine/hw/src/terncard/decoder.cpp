@@ -1,0 +1,140 @@
+#include "lxmachine/hw/terncard/decoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace lxhw::tern {
+namespace {
+
+constexpr YuvSample kBlack{16, 128, 128, 0};
+
+uint32_t reg(const RegisterSnapshot& r, uint32_t offset) { return r[offset / 4]; }
+
+int32_t floorDiv2(int32_t v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
+
+// The scale register is 16 bits; values from 0xF000 up are the negative
+// values of enlarging ratios (output wider than input).
+double horizontalRatio(int32_t h, VideoStandard standard, bool* exactOne) {
+    static constexpr int32_t kPal[] = {828, 5753, 15602, 35301};
+    static constexpr int32_t kNtsc[] = {682, 5461, 15018, 34330};
+    const int32_t* fixed = standard == VideoStandard::Pal ? kPal : kNtsc;
+    *exactOne = h == fixed[0];
+    for (int i = 0; i < 4; ++i) {
+        if (h == fixed[i]) return double(1 << i);
+    }
+    const double k = standard == VideoStandard::Pal ? 1.2005209 : 1.178125;
+    return std::clamp((h / 4096.0 + 1.0) / k, 0.125, 16.0);
+}
+
+}  // namespace
+
+VideoStandard standardOf(const RegisterSnapshot& regs) {
+    const uint32_t s = reg(regs, kInputFormat) & kFormatStandardMask;
+    return s == kFormatNtsc || s == 2 ? VideoStandard::Ntsc : VideoStandard::Pal;
+}
+
+FieldGeometry geometryOf(const RegisterSnapshot& regs, bool secondField) {
+    const uint32_t set = secondField ? kSetB : 0;
+    const uint32_t high = reg(regs, kHighBitsA + set);
+    FieldGeometry g;
+    g.standard = standardOf(regs);
+    const StandardTiming& t = timingOf(g.standard);
+
+    g.outWidth = reg(regs, kHActiveA + set) | (high & 3) << 8;
+    const auto raw = static_cast<int32_t>((reg(regs, kHScaleHiA + set) & 0xFF) << 8 | (reg(regs, kHScaleLoA + set) & 0xFF));
+    const int32_t h = raw >= 0xF000 ? raw - 0x10000 : raw;
+    bool exactOne = false;
+    const double rx = horizontalRatio(h, g.standard, &exactOne);
+    g.inWidth = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(g.outWidth * rx)));
+    int32_t base = 0;
+    if (g.standard == VideoStandard::Pal) {
+        base = exactOne ? 154 : static_cast<int32_t>(uint64_t{g.outWidth} * 186 * 768 / (uint64_t{g.inWidth} * 922));
+    } else {
+        base = exactOne ? 114 : static_cast<int32_t>(g.outWidth * 0.1790451) & 0x3FE;
+    }
+    base = base / 2 * 2;
+    const int32_t delay = static_cast<int32_t>(reg(regs, kHDelayA + set) | ((high >> 2) & 3) << 8);
+    g.x0 = exactOne ? delay - base : static_cast<int32_t>(std::lround((delay - base) * 922.0 / 763.0));
+
+    const uint32_t vactive = reg(regs, kVActiveA + set) | ((high >> 4) & 3) << 8;
+    g.inLines = vactive / 2;
+    const uint32_t v = (reg(regs, kVScaleHiA + set) & 0x1F) << 8 | reg(regs, kVScaleLoA + set);
+    const double ry = 1.0 + ((8192 - v) & 0x1FFF) / 512.0;
+    g.outLines = static_cast<uint32_t>(std::lround(g.inLines / ry));
+    const int32_t vdelay = static_cast<int32_t>(reg(regs, kVDelayA + set) | ((high >> 6) & 3) << 8);
+    g.y0 = floorDiv2(vdelay - static_cast<int32_t>(t.firstActiveLine));
+    return g;
+}
+
+PictureSettings pictureOf(const RegisterSnapshot& regs) {
+    PictureSettings p;
+    const uint32_t control = reg(regs, kControlA);
+    p.brightness = static_cast<int8_t>(reg(regs, kBrightness));
+    p.hue = static_cast<int8_t>(reg(regs, kHue));
+    p.contrast = static_cast<int>((reg(regs, kContrast) & 0xFF) | (control & kControlContrastBit8 ? 256 : 0));
+    p.saturationU = static_cast<int>((reg(regs, kSatU) & 0xFF) | (control & kControlSatUBit8 ? 256 : 0));
+    p.saturationV = static_cast<int>((reg(regs, kSatV) & 0xFF) | (control & kControlSatVBit8 ? 256 : 0));
+    // With the separate chroma input selected, colour arrives only once the
+    // source control has switched the chroma converter away from the composite signal.
+    const bool separate = control & kControlSeparateChroma;
+    p.chroma = !separate || !(reg(regs, kSourceControl) & kSourceCompositeChroma);
+    p.fullRangeGrey = reg(regs, kPixelOptions) & kPixelOptionsFullRange;
+    p.format = pixelFormatOf(reg(regs, kPixelFormat));
+    return p;
+}
+
+FieldRenderer::FieldRenderer() = default;
+
+void FieldRenderer::prepare(const RegisterSnapshot& regs, std::shared_ptr<VideoSource> source, uint64_t fieldNumber) {
+    const FieldGeometry g = geometryOf(regs, fieldNumber & 1);
+    const PictureSettings before = colour_.settings();
+    colour_.configure(pictureOf(regs));
+    if (!(colour_.settings() == before) || g.standard != geometry_.standard || source != source_) ++generation_;
+    source_ = std::move(source);
+    fieldNumber_ = fieldNumber;
+    const bool widthChanged = g.outWidth != geometry_.outWidth || g.inWidth != geometry_.inWidth ||
+                              g.x0 != geometry_.x0 || g.standard != geometry_.standard || xIndex_.empty();
+    geometry_ = g;
+    sourceWidth_ = timingOf(g.standard).width;
+    if (widthChanged) {
+        xIndex_.resize(g.outWidth);
+        for (uint32_t i = 0; i < g.outWidth; ++i) {
+            const int64_t x = g.x0 + static_cast<int64_t>(uint64_t{i} * g.inWidth / std::max<uint32_t>(g.outWidth, 1));
+            xIndex_[i] = x >= 0 && x < sourceWidth_ ? static_cast<uint32_t>(x) : sourceWidth_;
+        }
+    }
+    lineBytes_ = g.outWidth * bytesPerPixel(format());
+    lineBuffer_.resize(lineBytes_ + 4);
+    storeBlack();
+}
+
+void FieldRenderer::storeBlack() {
+    blackPacked_.assign(sourceWidth_ + 1, colour_.convertOne(kBlack));
+    blackLine_.resize(lineBytes_ + 4);
+    storePixels(format(), blackPacked_.data(), xIndex_.data(), geometry_.outWidth, blackLine_.data());
+}
+
+const uint32_t* FieldRenderer::convertedLine(const SourceLine& source) {
+    CachedLine& slot = cache_[(source.key ^ (source.key >> 32) ^ (source.key >> 13)) % cache_.size()];
+    if (slot.generation == generation_ && slot.key == source.key && !slot.packed.empty()) return slot.packed.data();
+    slot.packed.resize(sourceWidth_ + 1);
+    colour_.convert(source.samples, sourceWidth_, slot.packed.data());
+    slot.packed[sourceWidth_] = blackPacked_[0];
+    slot.key = source.key;
+    slot.generation = generation_;
+    return slot.packed.data();
+}
+
+const uint8_t* FieldRenderer::line(uint32_t j) {
+    const FieldGeometry& g = geometry_;
+    if (!source_ || j >= g.outLines || g.outWidth == 0) return blackLine_.data();
+    const int64_t fieldLine = g.y0 + static_cast<int64_t>(uint64_t{j} * g.inLines / std::max<uint32_t>(g.outLines, 1));
+    const StandardTiming& t = timingOf(g.standard);
+    if (fieldLine < 0 || fieldLine >= t.frameLines / 2) return blackLine_.data();
+    const auto frameLine = static_cast<uint32_t>(2 * fieldLine + (fieldNumber_ & 1));
+    const SourceLine source = source_->line(g.standard, fieldNumber_, frameLine);
+    storePixels(format(), convertedLine(source), xIndex_.data(), g.outWidth, lineBuffer_.data());
+    return lineBuffer_.data();
+}
+
+}  // namespace lxhw::tern

@@ -1,0 +1,38 @@
+#include "lxmachine/hw/terncard/video_source.h"
+
+#include <vector>
+
+namespace lxhw::tern {
+
+std::unique_ptr<VideoSource> makeImageSource(const std::string& path, std::string* error);
+
+namespace {
+
+class NoSignal final : public VideoSource {
+public:
+    NoSignal() : black_(kPalTiming.width, YuvSample{16, 128, 128, 0}) {}
+    std::string spec() const override { return "none"; }
+    bool hasSignal() const override { return false; }
+    SourceLine line(VideoStandard, uint64_t, uint32_t) override { return SourceLine{black_.data(), 0}; }
+
+private:
+    std::vector<YuvSample> black_;  // wide enough for either standard
+};
+
+}  // namespace
+
+std::unique_ptr<VideoSource> makeVideoSource(const std::string& spec, std::string* error) {
+    if (spec == "none") return std::make_unique<NoSignal>();
+    if (spec == "bars") return makeBarsSource();
+    if (spec.rfind("image:", 0) == 0) {
+        if (spec.size() == 6) {
+            *error = "image source needs a path: image:PATH";
+            return nullptr;
+        }
+        return makeImageSource(spec.substr(6), error);
+    }
+    *error = "unknown video source '" + spec + "' (expected none, bars or image:PATH)";
+    return nullptr;
+}
+
+}  // namespace lxhw::tern

@@ -1,0 +1,3 @@
+// Same interface as ntddk.h.
+#pragma once
+#include "ntddk.h"

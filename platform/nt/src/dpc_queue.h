@@ -1,0 +1,37 @@
+// Deferred procedure calls: one system thread runs queued DPCs in order, at
+// dispatch level.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "ntddk.h"
+
+namespace nt {
+
+class DpcQueue {
+public:
+    DpcQueue();
+    ~DpcQueue();  // runs what is queued, then stops the thread
+    DpcQueue(const DpcQueue&) = delete;
+    DpcQueue& operator=(const DpcQueue&) = delete;
+
+    bool insert(PKDPC dpc, PVOID argument1, PVOID argument2);
+    bool remove(PKDPC dpc);
+    // Returns once every DPC queued before the call has run.
+    void flush();
+
+private:
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<PKDPC> queue_;
+    bool running_ = false;  // a DPC routine is executing
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace nt

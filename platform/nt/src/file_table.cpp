@@ -1,0 +1,260 @@
+#include "file_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device_runtime.h"
+#include "irp.h"
+#include "log.h"
+#include "object_namespace.h"
+#include "pnp_manager.h"
+#include "runtime.h"
+#include "unicode_text.h"
+
+namespace nt {
+
+FileTable::FileTable(ObjectNamespace& objects, PnpManager& pnp) : objects_(objects), pnp_(pnp) {}
+
+IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
+                                const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare) {
+    const uint32_t pid = process.processId();
+    PIRP sent = nullptr;
+    PIRP* current = &sent;
+    return sendAndWait(
+        file->device,
+        [&](PIRP irp, PIO_STACK_LOCATION stack) {
+            irp->RequestorMode = UserMode;
+            irp->Tail.Overlay.OriginalFileObject = file->file;
+            stack->FileObject = file->file;
+            prepare(irp, stack);
+        },
+        [&](PIRP irp) {
+            std::lock_guard lock(inFlightMutex_);
+            if (irp) {
+                inFlight_.emplace(pid, irp);
+                *current = irp;
+                return;
+            }
+            auto [begin, end] = inFlight_.equal_range(pid);
+            for (auto it = begin; it != end; ++it) {
+                if (it->second == *current) {
+                    inFlight_.erase(it);
+                    break;
+                }
+            }
+        });
+}
+
+FileTable::FilePtr FileTable::lookup(uint32_t processId, uint64_t handle) {
+    std::lock_guard lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end() || it->second->processId != processId) return nullptr;
+    it->second->references.fetch_add(1);
+    return it->second;
+}
+
+NTSTATUS FileTable::create(UserProcess& process, const std::string& path, uint64_t* handle) {
+    if (!handle) return STATUS_INVALID_PARAMETER;
+    *handle = 0;
+    ProcessContext context(&process);
+    PDEVICE_OBJECT target = objects_.resolve(path);
+    if (!target) return STATUS_OBJECT_NAME_NOT_FOUND;
+    PDEVICE_OBJECT device = IoGetAttachedDeviceReference(target);
+    DeviceRuntime* rt = deviceRuntime(device);
+    if (rt->deleted) return STATUS_DELETE_PENDING;
+    if (device->Flags & DO_DEVICE_INITIALIZING) return STATUS_DEVICE_NOT_READY;
+    if (rt->exclusive && __atomic_load_n(&device->ReferenceCount, __ATOMIC_SEQ_CST) > 0) return STATUS_ACCESS_DENIED;
+    auto* fileObject = static_cast<PFILE_OBJECT>(ExAllocatePoolWithTag(NonPagedPool, sizeof(FILE_OBJECT), 'eliF'));
+    if (!fileObject) return STATUS_INSUFFICIENT_RESOURCES;
+    std::memset(fileObject, 0, sizeof *fileObject);
+    fileObject->Type = 5;
+    fileObject->Size = sizeof(FILE_OBJECT);
+    fileObject->DeviceObject = device;
+    fileObject->ReadAccess = fileObject->WriteAccess = TRUE;
+    InterlockedIncrement(&device->ReferenceCount);
+    auto file = std::make_shared<OpenFile>();
+    file->processId = process.processId();
+    file->path = path;
+    file->file = fileObject;
+    file->device = device;
+    IO_STATUS_BLOCK result = send(process, file, [](PIRP, PIO_STACK_LOCATION stack) {
+        stack->MajorFunction = IRP_MJ_CREATE;
+        stack->Parameters.Create.ShareAccess = 0;
+    });
+    if (!NT_SUCCESS(result.Status)) {
+        ExFreePool(fileObject);
+        if (InterlockedDecrement(&device->ReferenceCount) == 0 && rt->deleted) freeDeviceObject(device);
+        pnp_.fileClosed();
+        return result.Status;
+    }
+    std::lock_guard lock(mutex_);
+    file->handle = nextHandle_;
+    nextHandle_ += 4;
+    files_[file->handle] = file;
+    *handle = file->handle;
+    return result.Status;
+}
+
+// The last reference sends the close; the device may then be freed or removed.
+void FileTable::release(const FilePtr& file, UserProcess* process) {
+    if (file->references.fetch_sub(1) != 1) return;
+    ProcessContext context(process);
+    PDEVICE_OBJECT device = file->device;
+    if (!deviceRuntime(device)->deleted) {
+        sendAndWait(device, [&](PIRP irp, PIO_STACK_LOCATION stack) {
+            irp->RequestorMode = UserMode;
+            stack->MajorFunction = IRP_MJ_CLOSE;
+            stack->FileObject = file->file;
+        });
+    }
+    ExFreePool(file->file);
+    file->file = nullptr;
+    if (InterlockedDecrement(&device->ReferenceCount) == 0 && deviceRuntime(device)->deleted) freeDeviceObject(device);
+    pnp_.fileClosed();
+}
+
+NTSTATUS FileTable::closeFile(const FilePtr& file, UserProcess* process) {
+    {
+        ProcessContext context(process);
+        if (!deviceRuntime(file->device)->deleted) {
+            sendAndWait(file->device, [&](PIRP irp, PIO_STACK_LOCATION stack) {
+                irp->RequestorMode = UserMode;
+                stack->MajorFunction = IRP_MJ_CLEANUP;
+                stack->FileObject = file->file;
+            });
+        }
+    }
+    release(file, process);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS FileTable::close(UserProcess& process, uint64_t handle) {
+    FilePtr file;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = files_.find(handle);
+        if (it == files_.end() || it->second->processId != process.processId()) return STATUS_INVALID_HANDLE;
+        file = it->second;
+        files_.erase(it);
+    }
+    return closeFile(file, &process);
+}
+
+NTSTATUS FileTable::transfer(UserProcess& process, uint64_t handle, UCHAR major, uint32_t code, const void* input,
+                             uint32_t inputLength, void* output, uint32_t outputLength, uint32_t* information) {
+    if (information) *information = 0;
+    if ((inputLength && !input) || (outputLength && !output)) return STATUS_INVALID_PARAMETER;
+    FilePtr file = lookup(process.processId(), handle);
+    if (!file) return STATUS_INVALID_HANDLE;
+    ProcessContext context(&process);
+    // One system buffer carries the input in and the output back, as METHOD_BUFFERED does.
+    const uint32_t size = std::max(inputLength, outputLength);
+    void* systemBuffer = nullptr;
+    if (size) {
+        systemBuffer = ExAllocatePoolWithTag(NonPagedPool, size, 'fuBS');
+        if (!systemBuffer) {
+            release(file, &process);
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+        std::memset(systemBuffer, 0, size);
+        if (inputLength) std::memcpy(systemBuffer, input, inputLength);
+    }
+    IO_STATUS_BLOCK result = send(process, file, [&](PIRP irp, PIO_STACK_LOCATION stack) {
+        stack->MajorFunction = major;
+        irp->AssociatedIrp.SystemBuffer = systemBuffer;
+        irp->UserBuffer = major == IRP_MJ_DEVICE_CONTROL ? output : systemBuffer;
+        irp->Flags |= IRP_BUFFERED_IO | (major == IRP_MJ_READ ? IRP_INPUT_OPERATION : 0);
+        switch (major) {
+        case IRP_MJ_DEVICE_CONTROL:
+            stack->Parameters.DeviceIoControl.IoControlCode = code;
+            stack->Parameters.DeviceIoControl.InputBufferLength = inputLength;
+            stack->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
+            stack->Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(input);
+            break;
+        case IRP_MJ_READ: stack->Parameters.Read.Length = outputLength; break;
+        case IRP_MJ_WRITE: stack->Parameters.Write.Length = inputLength; break;
+        default: break;
+        }
+    });
+    // Output is copied back for success and for warnings, never for errors.
+    const bool isError = (static_cast<uint32_t>(result.Status) >> 30) == 3;
+    uint32_t copied = 0;
+    if (!isError && result.Status != STATUS_PENDING) {
+        const uint64_t produced = major == IRP_MJ_WRITE ? std::min<uint64_t>(result.Information, inputLength)
+                                                        : std::min<uint64_t>(result.Information, outputLength);
+        if (major != IRP_MJ_WRITE && produced) std::memcpy(output, systemBuffer, produced);
+        copied = static_cast<uint32_t>(produced);
+    }
+    if (information) *information = copied;
+    if (systemBuffer) ExFreePool(systemBuffer);
+    release(file, &process);
+    return result.Status;
+}
+
+NTSTATUS FileTable::deviceControl(UserProcess& process, uint64_t handle, uint32_t code, const void* input,
+                                  uint32_t inputLength, void* output, uint32_t outputLength, uint32_t* information) {
+    const uint32_t method = code & 3;
+    if (method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT) {
+        // Direct transfers need an MDL of the caller's buffer, which is not machine memory.
+        klog("DeviceIoControl 0x%08X: direct transfer methods are not supported", code);
+        if (information) *information = 0;
+        return STATUS_NOT_SUPPORTED;
+    }
+    return transfer(process, handle, IRP_MJ_DEVICE_CONTROL, code, input, inputLength, output, outputLength,
+                    information);
+}
+
+NTSTATUS FileTable::read(UserProcess& process, uint64_t handle, void* buffer, uint32_t length, uint32_t* information) {
+    return transfer(process, handle, IRP_MJ_READ, 0, nullptr, 0, buffer, length, information);
+}
+
+NTSTATUS FileTable::write(UserProcess& process, uint64_t handle, const void* buffer, uint32_t length,
+                          uint32_t* information) {
+    return transfer(process, handle, IRP_MJ_WRITE, 0, buffer, length, nullptr, 0, information);
+}
+
+void FileTable::processExited(UserProcess& process) {
+    const uint32_t pid = process.processId();
+    {
+        // Requests still running for the process are cancelled first, as
+        // when its threads end; the senders then see them complete.
+        std::lock_guard lock(inFlightMutex_);
+        auto [begin, end] = inFlight_.equal_range(pid);
+        for (auto it = begin; it != end; ++it) IoCancelIrp(it->second);
+    }
+    std::vector<FilePtr> mine;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = files_.begin(); it != files_.end();) {
+            if (it->second->processId == pid) {
+                mine.push_back(it->second);
+                it = files_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const FilePtr& file : mine) closeFile(file, &process);
+}
+
+void FileTable::closeAll() {
+    std::vector<FilePtr> all;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [handle, file] : files_) all.push_back(file);
+        files_.clear();
+    }
+    for (const FilePtr& file : all) closeFile(file, nullptr);
+}
+
+std::vector<FileTable::HandleInfo> FileTable::handles() const {
+    std::lock_guard lock(mutex_);
+    std::vector<HandleInfo> result;
+    for (const auto& [handle, file] : files_) {
+        const DeviceRuntime* rt = deviceRuntime(file->device);
+        result.push_back(HandleInfo{file->processId, handle, file->path, rt && !rt->deleted ? rt->name : ""});
+    }
+    return result;
+}
+
+}  // namespace nt

@@ -1,0 +1,24 @@
+// IRP plumbing shared by the I/O manager's parts: synchronous requests sent
+// by the kernel itself (user I/O, PnP, power) and the final completion.
+#pragma once
+
+#include <functional>
+
+#include "ntddk.h"
+
+namespace nt {
+
+// Set on IRPs whose sender waits for them and frees them itself.
+constexpr ULONG kIrpSenderOwned = 0x40000000;
+
+// Builds an IRP for `target`'s stack, lets `prepare` fill the first stack
+// location, sends it and waits for its completion. `inFlight` is called with
+// the IRP before it is sent and with null once it has completed, so a
+// caller can cancel it meanwhile. Returns the final status block.
+IO_STATUS_BLOCK sendAndWait(PDEVICE_OBJECT target, const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                            const std::function<void(PIRP)>& inFlight = {});
+
+// The dispatch routine for majors a driver does not handle.
+NTSTATUS invalidDeviceRequest(PDEVICE_OBJECT device, PIRP irp);
+
+}  // namespace nt

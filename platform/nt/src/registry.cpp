@@ -1,0 +1,329 @@
+#include "registry.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "log.h"
+#include "unicode_text.h"
+
+namespace nt {
+namespace {
+
+constexpr const char* kHeader = "LXREGISTRY 1";
+
+std::vector<std::string> split(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+std::string hex(const uint8_t* data, size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < size; ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
+    }
+    return out;
+}
+
+bool unhex(const std::string& text, std::vector<uint8_t>* out) {
+    if (text.size() % 2) return false;
+    out->clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        auto nibble = [](char c) -> int {
+            if (c >= '0' && c <= '9') return c - '0';
+            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+            return -1;
+        };
+        int high = nibble(text[i]), low = nibble(text[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out->push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Registry::relativePath(const std::string& absolute, std::string* relative) {
+    std::string path = absolute;
+    const std::string lower = lowerAscii(path);
+    for (const char* prefix : {"\\registry\\machine", "hkey_local_machine", "hklm"}) {
+        const size_t n = std::strlen(prefix);
+        if (lower.compare(0, n, prefix) == 0 && (lower.size() == n || lower[n] == '\\')) {
+            path = path.substr(n);
+            break;
+        }
+        if (lower.compare(0, 10, "\\registry\\") == 0) return false;  // another hive
+    }
+    while (!path.empty() && path.front() == '\\') path.erase(path.begin());
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    *relative = path;
+    return true;
+}
+
+std::unique_ptr<Registry> Registry::open(const std::string& file, std::string* error) {
+    auto registry = std::unique_ptr<Registry>(new Registry());
+    registry->file_ = file;
+    registry->root_ = std::make_unique<Key>();
+    if (file.empty()) return registry;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        if (errno != ENOENT) {
+            *error = "cannot read the registry " + file + ": " + std::strerror(errno);
+            return nullptr;
+        }
+        return registry;  // a new machine starts with an empty registry
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!registry->load(text.str(), error)) {
+        *error = "registry " + file + ": " + *error;
+        return nullptr;
+    }
+    return registry;
+}
+
+// Format: a header line, then "K <hex path>" lines each followed by its
+// "V <hex name> <type> <hex data>" lines. Hex keeps any byte of a name safe.
+bool Registry::load(const std::string& text, std::string* error) {
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || line != kHeader) {
+        *error = "not a registry file";
+        return false;
+    }
+    Key* current = nullptr;
+    int number = 1;
+    while (std::getline(lines, line)) {
+        ++number;
+        if (line.empty()) continue;
+        std::istringstream fields(line);
+        std::string tag, first;
+        fields >> tag >> first;
+        std::vector<uint8_t> bytes;
+        if (tag == "K" && unhex(first == "-" ? "" : first, &bytes)) {
+            current = findOrCreate(std::string(bytes.begin(), bytes.end()));
+            continue;
+        }
+        uint32_t type = 0;
+        std::string data;
+        if (tag == "V" && current && unhex(first, &bytes) && (fields >> type >> data)) {
+            Value value{type, {}};
+            if (unhex(data == "-" ? "" : data, &value.data)) {
+                std::string name(bytes.begin(), bytes.end());
+                current->values[lowerAscii(name)] = {name, std::move(value)};
+                continue;
+            }
+        }
+        *error = "line " + std::to_string(number) + " is damaged";
+        return false;
+    }
+    return true;
+}
+
+Registry::Key* Registry::find(const std::string& path) const {
+    Key* key = root_.get();
+    for (const std::string& part : split(path)) {
+        auto it = key->subkeys.find(lowerAscii(part));
+        if (it == key->subkeys.end()) return nullptr;
+        key = it->second.get();
+    }
+    return key;
+}
+
+Registry::Key* Registry::findOrCreate(const std::string& path) {
+    Key* key = root_.get();
+    for (const std::string& part : split(path)) {
+        auto& slot = key->subkeys[lowerAscii(part)];
+        if (!slot) {
+            slot = std::make_unique<Key>();
+            slot->name = part;
+        }
+        key = slot.get();
+    }
+    return key;
+}
+
+bool Registry::keyExists(const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    return find(path) != nullptr;
+}
+
+bool Registry::createKey(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    if (find(path)) return true;
+    findOrCreate(path);
+    std::string error;
+    if (!saveLocked(&error)) klog("registry: %s", error.c_str());
+    return true;
+}
+
+bool Registry::query(const std::string& path, const std::string& name, Value* value) const {
+    std::lock_guard lock(mutex_);
+    Key* key = find(path);
+    if (!key) return false;
+    auto it = key->values.find(lowerAscii(name));
+    if (it == key->values.end()) return false;
+    *value = it->second.second;
+    return true;
+}
+
+bool Registry::set(const std::string& path, const std::string& name, const Value& value) {
+    std::lock_guard lock(mutex_);
+    Key* key = findOrCreate(path);
+    key->values[lowerAscii(name)] = {name, value};
+    std::string error;
+    if (!saveLocked(&error)) {
+        klog("registry: %s", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Registry::remove(const std::string& path, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    Key* key = find(path);
+    if (!key || key->values.erase(lowerAscii(name)) == 0) return false;
+    std::string error;
+    if (!saveLocked(&error)) klog("registry: %s", error.c_str());
+    return true;
+}
+
+std::vector<std::string> Registry::subkeys(const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    if (Key* key = find(path)) {
+        for (const auto& [lower, sub] : key->subkeys) names.push_back(sub->name);
+    }
+    return names;
+}
+
+void Registry::serialize(const Key& key, const std::string& path, std::string* out) const {
+    *out += "K " + (path.empty() ? std::string("-") : hex(reinterpret_cast<const uint8_t*>(path.data()), path.size())) + "\n";
+    for (const auto& [lower, entry] : key.values) {
+        const auto& [name, value] = entry;
+        *out += "V " + hex(reinterpret_cast<const uint8_t*>(name.data()), name.size()) + " " +
+                std::to_string(value.type) + " " +
+                (value.data.empty() ? std::string("-") : hex(value.data.data(), value.data.size())) + "\n";
+    }
+    for (const auto& [lower, sub] : key.subkeys)
+        serialize(*sub, path.empty() ? sub->name : path + "\\" + sub->name, out);
+}
+
+bool Registry::save(std::string* error) const {
+    std::lock_guard lock(mutex_);
+    return saveLocked(error);
+}
+
+bool Registry::saveLocked(std::string* error) const {
+    if (file_.empty()) return true;
+    std::string text = std::string(kHeader) + "\n";
+    serialize(*root_, "", &text);
+    const std::string temporary = file_ + ".tmp";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = "cannot write " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *error = "cannot write " + temporary + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        *error = "cannot flush " + temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), file_.c_str()) != 0) {
+        *error = "cannot replace " + file_ + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Registry::setDword(const std::string& path, const std::string& name, uint32_t value) {
+    Value v{kRegDword, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}};
+    return set(path, name, v);
+}
+
+bool Registry::setString(const std::string& path, const std::string& name, const std::string& value) {
+    Value v{kRegSz, toUtf16Bytes(toWide(value))};
+    v.data.push_back(0);
+    v.data.push_back(0);
+    return set(path, name, v);
+}
+
+bool Registry::setMultiString(const std::string& path, const std::string& name,
+                              const std::vector<std::string>& values) {
+    Value v{kRegMultiSz, {}};
+    for (const std::string& s : values) {
+        auto bytes = toUtf16Bytes(toWide(s));
+        v.data.insert(v.data.end(), bytes.begin(), bytes.end());
+        v.data.push_back(0);
+        v.data.push_back(0);
+    }
+    v.data.push_back(0);
+    v.data.push_back(0);
+    return set(path, name, v);
+}
+
+bool Registry::queryDword(const std::string& path, const std::string& name, uint32_t* value) const {
+    Value v;
+    if (!query(path, name, &v) || v.type != kRegDword || v.data.size() != 4) return false;
+    *value = v.data[0] | v.data[1] << 8 | v.data[2] << 16 | uint32_t{v.data[3]} << 24;
+    return true;
+}
+
+bool Registry::queryString(const std::string& path, const std::string& name, std::string* value) const {
+    Value v;
+    if (!query(path, name, &v) || (v.type != kRegSz && v.type != 2)) return false;
+    std::wstring text = fromUtf16Bytes(v.data.data(), v.data.size());
+    while (!text.empty() && text.back() == 0) text.pop_back();
+    *value = toUtf8(text.c_str(), text.size());
+    return true;
+}
+
+bool Registry::queryMultiString(const std::string& path, const std::string& name,
+                                std::vector<std::string>* values) const {
+    Value v;
+    if (!query(path, name, &v) || (v.type != kRegMultiSz && v.type != kRegSz)) return false;
+    std::wstring text = fromUtf16Bytes(v.data.data(), v.data.size());
+    values->clear();
+    std::wstring current;
+    for (wchar_t c : text) {
+        if (c == 0) {
+            if (!current.empty()) values->push_back(toUtf8(current.c_str(), current.size()));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) values->push_back(toUtf8(current.c_str(), current.size()));
+    return true;
+}
+
+}  // namespace nt
