@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -292,9 +294,15 @@ TEST_F(MachineClient, RegistrySizeProtocolAccessAndPersistence) {
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(RegDeleteValueA(key, "Name"), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteValueA(key, "Name"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 
+    const char again[] = "stored";
+    ASSERT_EQ(RegSetValueExA(key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(again), sizeof again), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     ASSERT_TRUE(machine_->shutdown());
+    // Strings are kept as Windows keeps them, in UTF-16LE with the terminating zero.
+    std::ifstream saved(machine_->directory() + "/registry.dat");
+    std::string registry((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(contains(registry, "\t=Name\t1\t730074006f00720065006400" "0000")) << registry;
     ASSERT_TRUE(machine_->boot());
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key), ERROR_SUCCESS);
     value = 0;
@@ -302,7 +310,11 @@ TEST_F(MachineClient, RegistrySizeProtocolAccessAndPersistence) {
     EXPECT_EQ(RegQueryValueExA(key, "RequiredMemorySize", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(value, 0x1234u);
-    EXPECT_EQ(RegQueryValueExA(key, "Name", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    char stored[8] = {};
+    size = sizeof stored;
+    EXPECT_EQ(RegQueryValueExA(key, "Name", nullptr, &type, reinterpret_cast<BYTE*>(stored), &size), ERROR_SUCCESS);
+    EXPECT_STREQ(stored, "stored");
+    EXPECT_EQ(size, 7u);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 

@@ -32,7 +32,8 @@ std::vector<uint8_t> ioctlPayload(uint32_t inputLength, size_t actualInput) {
 }
 
 TEST(RequestDecoding, WellFormedRequestsCarryTheirFields) {
-    auto r = decode(Op::DeviceIoControl, ioctlPayload(12, 12));
+    const auto payload = ioctlPayload(12, 12);  // the request's views point into it
+    auto r = decode(Op::DeviceIoControl, payload);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->requestId, 7u);
     EXPECT_EQ(r->ioctl.fileHandle, 0x100u);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "lxmachine/nt_status_codes.h"
 #include "machine_session.h"
@@ -75,6 +76,31 @@ LSTATUS errorOf(const std::optional<MachineReply>& reply) {
 
 bool nameTooLong(const std::string& s) { return s.size() > wire::kMaxName; }
 
+// The machine stores strings as Windows does, in UTF-16LE; the A functions
+// see them in the ANSI code page (Latin-1 here; characters beyond it become '?').
+bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+std::vector<uint8_t> ansiToUtf16(const BYTE* data, DWORD size) {
+    std::vector<uint8_t> wide;
+    wide.reserve(size * 2);
+    for (DWORD i = 0; i < size; ++i) {
+        wide.push_back(data[i]);
+        wide.push_back(0);
+    }
+    return wide;
+}
+
+std::vector<uint8_t> utf16ToAnsi(const std::vector<uint8_t>& wide) {
+    std::vector<uint8_t> ansi;
+    ansi.reserve(wide.size() / 2 + 1);
+    for (size_t i = 0; i + 1 < wide.size(); i += 2) {
+        uint16_t unit = static_cast<uint16_t>(wide[i] | (wide[i + 1] << 8));
+        ansi.push_back(unit < 0x100 ? static_cast<uint8_t>(unit) : '?');
+    }
+    if (wide.size() % 2) ansi.push_back(wide.back());
+    return ansi;
+}
+
 }  // namespace
 }  // namespace lx::win32::client
 
@@ -137,13 +163,14 @@ WIN32_API LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD
     LSTATUS status = errorOf(reply);
     if (status != ERROR_SUCCESS) return status;
     if (type) *type = reply->information;
-    DWORD size = static_cast<DWORD>(reply->data.size());
+    const std::vector<uint8_t> value = isStringType(reply->information) ? utf16ToAnsi(reply->data) : reply->data;
+    DWORD size = static_cast<DWORD>(value.size());
     if (data) {
         if (*dataSize < size) {
             *dataSize = size;
             return ERROR_MORE_DATA;
         }
-        if (size) std::memcpy(data, reply->data.data(), size);
+        if (size) std::memcpy(data, value.data(), size);
     }
     if (dataSize) *dataSize = size;
     return ERROR_SUCCESS;
@@ -159,6 +186,12 @@ WIN32_API LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD res
     std::string_view name = valueName ? valueName : "";
     if (name.size() > wire::kMaxName || dataSize > wire::kMaxIoBuffer) return ERROR_INVALID_PARAMETER;
     if (key.path.empty()) return ERROR_ACCESS_DENIED;  // values belong in keys below HKLM
+    if (isStringType(type)) {
+        std::vector<uint8_t> wide = ansiToUtf16(data, dataSize);
+        if (wide.size() > wire::kMaxIoBuffer) return ERROR_INVALID_PARAMETER;
+        return errorOf(registryCall(lxm::wire::Op::RegSet, key.path, name, type, wide.data(),
+                                    static_cast<uint32_t>(wide.size())));
+    }
     return errorOf(registryCall(lxm::wire::Op::RegSet, key.path, name, type, data, dataSize));
 }
 
