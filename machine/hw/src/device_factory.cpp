@@ -1,20 +1,28 @@
 #include "lxmachine/hw/device_factory.h"
 
 #include "lxmachine/hw/placeholder_function.h"
+#include "lxmachine/hw/terncard/terncard.h"
 
 namespace lxhw {
 namespace {
 
 std::shared_ptr<PciFunction> makeTernCard(const DeviceRequest& request) {
-    PciIdentity id;
-    id.vendor = pci::kLxVendor;
-    id.device = pci::kTernCardDevice;
-    id.baseClass = 0x04;  // multimedia
-    id.subclass = 0x00;   // video
-    id.revision = request.ternCard ? request.ternCard->revision : 0x21;
-    id.subsystemVendor = pci::kLxVendor;
-    id.subsystem = 0x0001;
-    return std::make_shared<PlaceholderFunction>("terncard", id, 0x1000);
+    tern::TernCardSetup setup;
+    if (const lxm::TernCardConfig* card = request.ternCard) {
+        setup.signature = card->signature;
+        setup.revision = card->revision;
+        setup.boardSwitch = card->boardSwitch;
+        setup.sources = card->sources;
+        if (request.machine && !request.machine->terncards.empty()) {
+            const auto index = card - request.machine->terncards.data();
+            if (index >= 0 && static_cast<size_t>(index) < request.machine->terncards.size()) {
+                const std::string number = std::to_string(index + 1);
+                setup.serial = "TC" + std::string(10 - number.size(), '0') + number;
+            }
+        }
+    }
+    if (request.machine) setup.clockFactor = request.machine->clockFactor;
+    return std::make_shared<tern::TernCard>(setup, request.memory);
 }
 
 std::shared_ptr<PciFunction> makeHeronAudio(const DeviceRequest&) {

@@ -34,7 +34,7 @@ VideoStandard standardOf(const RegisterSnapshot& regs) {
 }
 
 FieldGeometry geometryOf(const RegisterSnapshot& regs, bool secondField) {
-    const uint32_t set = secondField ? kSetB : 0;
+    const uint32_t set = secondField ? uint32_t{kSetB} : 0u;
     const uint32_t high = reg(regs, kHighBitsA + set);
     FieldGeometry g;
     g.standard = standardOf(regs);

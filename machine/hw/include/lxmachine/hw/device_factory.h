@@ -12,12 +12,16 @@
 
 namespace lxhw {
 
+class PhysicalMemory;
+
 // What a maker gets: the machine's configuration and which entry of the
 // kind's list (e.g. the n-th TernCard) is wanted.
 struct DeviceRequest {
     const lxm::MachineConfig* machine = nullptr;
     const lxm::TernCardConfig* ternCard = nullptr;
     const lxm::HeronAudioConfig* heronAudio = nullptr;
+    // Where bus-master devices read and write (the TernCard's DMA engine).
+    PhysicalMemory* memory = nullptr;
 };
 
 using DeviceMaker = std::function<std::shared_ptr<PciFunction>(const DeviceRequest&)>;
@@ -27,7 +31,7 @@ struct DeviceKind {
     DeviceMaker make;
 };
 
-// Built-in kinds: "terncard" and "heron" (placeholders until their models exist).
+// Built-in kinds: "terncard" and "heron" (a placeholder until its model exists).
 const std::vector<DeviceKind>& deviceKinds();
 // Null when the kind is unknown.
 std::shared_ptr<PciFunction> makeDevice(const std::string& kind, const DeviceRequest& request);

@@ -18,6 +18,7 @@
 // or more than 1024 lines / 16384 instructions without reaching a sync.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "lxmachine/hw/terncard/decoder.h"
@@ -37,8 +38,10 @@ public:
 
     void start(uint32_t programStart);
     void stop();
+    // Card reset: stopped, program counter 0.
+    void reset();
     bool running() const { return state_ == State::Running || state_ == State::WaitingSync; }
-    uint32_t programCounter() const { return pc_; }
+    uint32_t programCounter() const { return pc_.load(std::memory_order_relaxed); }
 
     // A field of `parity` (0 first, 1 second) begins. True when the engine
     // leaves the sync at the program start for it.
@@ -56,7 +59,7 @@ private:
     PhysicalMemory* const memory_;
     State state_ = State::Idle;
     uint32_t programStart_ = 0;
-    uint32_t pc_ = 0;
+    std::atomic<uint32_t> pc_{0};  // read by register accesses on other threads
     uint32_t waitParity_ = 0;
     uint32_t linesDone_ = 0;   // lines of the current field
     bool lineOpen_ = false;

@@ -1,0 +1,53 @@
+// Rendering speed of the card's decoder: one 768 x 576 RGB32 frame (two
+// fields of 288 lines) from the bars, as the DMA engine asks for it.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "lxmachine/hw/terncard/decoder.h"
+
+namespace lxhw::tern {
+namespace {
+
+RegisterSnapshot fullFrameRgb32() {
+    RegisterSnapshot r = kInitialRegisters;
+    for (uint32_t set : {0u, uint32_t{kSetB}}) {
+        r[(kHighBitsA + set) / 4] = 3 | 2 << 4;  // width 768 (0x300), vactive 576 (0x240)
+        r[(kHActiveA + set) / 4] = 0x00;
+        r[(kVActiveA + set) / 4] = 0x40;
+        r[(kHDelayA + set) / 4] = 154;
+        r[(kVDelayA + set) / 4] = 32;
+        r[(kHScaleHiA + set) / 4] = 828 >> 8;
+        r[(kHScaleLoA + set) / 4] = 828 & 0xFF;
+        r[(kVScaleHiA + set) / 4] = 0x20;
+        r[(kVScaleLoA + set) / 4] = 0;
+    }
+    r[kInputFormat / 4] = kFormatPal;
+    r[kPixelFormat / 4] = 0x00;
+    return r;
+}
+
+void renderFrame(benchmark::State& state, std::shared_ptr<VideoSource> source) {
+    const RegisterSnapshot regs = fullFrameRgb32();
+    FieldRenderer renderer;
+    std::vector<uint8_t> frame(768 * 4 * 576);
+    uint64_t field = 0;
+    for (auto _ : state) {
+        for (int parity = 0; parity < 2; ++parity, ++field) {
+            renderer.prepare(regs, source, field);
+            for (uint32_t j = 0; j < 288; ++j)
+                std::memcpy(&frame[(2 * j + parity) * 768 * 4], renderer.line(j), renderer.lineBytes());
+        }
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_RenderBarsFrameRgb32(benchmark::State& state) { renderFrame(state, makeBarsSource()); }
+BENCHMARK(BM_RenderBarsFrameRgb32)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace lxhw::tern
+
+BENCHMARK_MAIN();

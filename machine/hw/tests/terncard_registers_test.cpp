@@ -1,0 +1,114 @@
+#include "terncard_harness.h"
+
+namespace lxhw::tern::testing {
+namespace {
+
+TEST(TernCardRegisters, ResetValuesAndUnusedOffsets) {
+    CardHarness h;
+    EXPECT_EQ(h.card->identity().vendor, pci::kLxVendor);
+    EXPECT_EQ(h.card->identity().device, pci::kTernCardDevice);
+    EXPECT_EQ(h.card->bar(0).size, 0x1000u);
+    EXPECT_TRUE(h.card->usesInterrupt());
+
+    auto checkTable = [&] {
+        for (uint32_t k = 0; k < kRegisterCells; ++k) {
+            const uint32_t offset = 4 * k;
+            if (offset == kVideoStatus) continue;  // live status
+            const uint32_t expected = storedBits(offset) ? kInitialRegisters[k] : 0;
+            EXPECT_EQ(h.read(offset), expected) << "offset 0x" << std::hex << offset;
+        }
+    };
+    checkTable();
+    EXPECT_EQ(h.read(kPixelFormat), 0x44u);
+    EXPECT_EQ(h.read(kI2c), 3u);
+
+    // Offsets that hold nothing read 0 whatever is written to them.
+    for (uint32_t offset : {0x044u, 0x05Cu, 0x070u, 0x108u, 0x11Cu, 0x124u, 0x300u, 0xFFCu}) {
+        h.write(offset, 0xFFFFFFFF);
+        EXPECT_EQ(h.read(offset), 0u) << std::hex << offset;
+    }
+
+    // Scribble over every register, then reset the card with a write of 0.
+    for (uint32_t k = 0; k < kRegisterCells; ++k) {
+        if (4 * k != kReset && 4 * k != kCaptureControl && 4 * k != kDmaControl && 4 * k != kI2c)
+            h.write(4 * k, 0x5A);
+    }
+    h.write(kGpioEnable, 0xFFFFFF);
+    h.write(kGpioData, 0x123456);
+    EXPECT_EQ(h.read(kPixelFormat), 0x5Au);
+    EXPECT_EQ(h.read(kGpioData), 0x123456u);
+    h.write(kReset, 1);  // only 0 resets
+    EXPECT_EQ(h.read(kPixelFormat), 0x5Au);
+    h.write(kReset, 0);
+    checkTable();
+    EXPECT_EQ(h.read(kGpioEnable), 0u);
+    EXPECT_EQ(h.read(kProgramCounter), 0u);
+
+    // Byte accesses see the little-endian bytes of the word.
+    h.write(kProgramStart, 0x12345678);
+    EXPECT_EQ(h.read(kProgramStart), 0x12345678u & ~3u);
+    EXPECT_EQ(h.card->barRead(0, kProgramStart + 1, 1), 0x56u);
+    h.card->barWrite(0, kProgramStart + 3, 1, 0xAB);
+    EXPECT_EQ(h.read(kProgramStart), 0xAB345678u & ~3u);
+}
+
+TEST(TernCardRegisters, StatusBitsClearOnlyWhereOnesAreWritten) {
+    CardHarness h;
+    // An I2C step latches done and acknowledge.
+    h.write(kI2c, uint32_t{BoardController::kAddress} << 24 | uint32_t{BoardController::kSubRevision} << 16 |
+                      kI2cStartWrite);
+    ASSERT_TRUE(waitFor([&] { return h.read(kIntStatus) & kIntI2cDone; }));
+    EXPECT_TRUE(h.read(kIntStatus) & kIntI2cAck);
+    h.write(kIntStatus, kIntI2cDone);
+    EXPECT_FALSE(h.read(kIntStatus) & kIntI2cDone);
+    EXPECT_TRUE(h.read(kIntStatus) & kIntI2cAck);
+    h.card->barWrite(0, kIntStatus + 3, 1, 0x02);  // bit 25 by a byte write
+    EXPECT_FALSE(h.read(kIntStatus) & kIntI2cAck);
+
+    // With the status bit enabled the interrupt line follows it.
+    h.write(kIntEnable, kIntFieldStart);
+    ASSERT_TRUE(waitFor([&] { return h.card->interruptAsserted(); }));
+    h.write(kIntEnable, 0);
+    EXPECT_FALSE(h.card->interruptAsserted());
+}
+
+TEST(TernCardRegisters, GeneralPurposeLinesAndBoardSwitch) {
+    TernCardSetup setup;
+    setup.boardSwitch = 1;
+    CardHarness h(setup);
+    EXPECT_EQ(h.read(kGpioData) & 3, 1u);
+    std::string error;
+    ASSERT_TRUE(h.card->setBoardSwitch(2, &error));
+    EXPECT_EQ(h.read(kGpioData), 2u);
+    EXPECT_FALSE(h.card->setBoardSwitch(4, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(h.card->boardSwitch(), 2);
+
+    // Lines 2 and 3 as outputs drive the audio range; inputs keep reading the board.
+    h.write(kGpioEnable, 0x0C);
+    h.write(kGpioData, 0x08 | 0x01 | 0xF00);
+    EXPECT_EQ(h.read(kGpioData), 0x08u | 2u);
+    h.write(kGpioEnable, 0xFFFFFF);
+    EXPECT_EQ(h.read(kGpioData), 0xF09u);
+}
+
+TEST(TernCardRegisters, SignalPresenceFollowsTheSelectedInput) {
+    TernCardSetup setup;
+    setup.sources = {"none", "bars", "none", "none"};
+    CardHarness h(setup);
+    EXPECT_FALSE(h.read(kVideoStatus) & kStatusSignalPresent);
+    h.write(kInputFormat, kFormatPal | 1 << kFormatMuxShift);
+    EXPECT_TRUE(h.read(kVideoStatus) & kStatusSignalPresent);
+
+    std::string error;
+    EXPECT_FALSE(h.card->setSource(1, "image:/no/such/picture.png", &error));
+    EXPECT_NE(error.find("/no/such/picture.png"), std::string::npos);
+    EXPECT_EQ(h.card->sourceSpec(1), "bars");  // a bad spec loses nothing
+    EXPECT_FALSE(h.card->setSource(1, "colourful", &error));
+    EXPECT_FALSE(h.card->setSource(4, "bars", &error));
+    ASSERT_TRUE(h.card->setSource(1, "none", &error));
+    EXPECT_FALSE(h.read(kVideoStatus) & kStatusSignalPresent);
+}
+
+}  // namespace
+}  // namespace lxhw::tern::testing
