@@ -98,6 +98,7 @@ public:
     bool unplugTernCard(int number, bool surprise) override;
     bool setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) override;
     lxm::DisplayConfig displayMode() const override;
+    DisplaySurface displaySurface() const override;
     std::string statusJson() const override;
 
     bool plugFunction(std::shared_ptr<lxhw::PciFunction> function, uint32_t bus, uint32_t firstDevice,
@@ -217,6 +218,9 @@ void KernelImpl::installDefaultServices() {
         registry_->setDword(key, "ErrorControl", 1);
         registry_->setString(key, "ImagePath", std::string(service.name) + ".so");
         if (!service.hardwareIds.empty()) registry_->setMultiString(key, "HardwareIds", service.hardwareIds);
+        // The installer also sets the static-memory size: 4096 pages (16 MiB).
+        if (std::string(service.name) == "HMBServ")
+            registry_->setDword(key + "\\Parameters", "RequiredMemorySize", 4096);
     }
 }
 
@@ -365,6 +369,22 @@ bool KernelImpl::setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) 
     config_.display.height = height;
     config_.display.bits = bits;
     return true;
+}
+
+Kernel::DisplaySurface KernelImpl::displaySurface() const {
+    DisplaySurface surface;
+    if (!running() || !display_) return surface;
+    const lxhw::DisplayMode mode = display_->mode();
+    surface.width = mode.width;
+    surface.height = mode.height;
+    surface.bits = mode.bits;
+    surface.pitch = mode.pitch;
+    surface.redMask = mode.redMask;
+    surface.greenMask = mode.greenMask;
+    surface.blueMask = mode.blueMask;
+    surface.frameBufferPhysical = display_->vramBase();
+    surface.frameBufferSize = display_->vramSize();
+    return surface;
 }
 
 lxm::DisplayConfig KernelImpl::displayMode() const {

@@ -118,6 +118,15 @@ public:
     virtual bool unplugTernCard(int number, bool surprise) = 0;
     virtual bool setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) = 0;
     virtual lxm::DisplayConfig displayMode() const = 0;
+    // The primary surface as user mode sees it (DirectDraw): the current mode
+    // with its pitch and channel masks, and where its frame buffer lies.
+    // All zero when the machine has no display adapter.
+    struct DisplaySurface {
+        uint32_t width = 0, height = 0, bits = 0, pitch = 0;
+        uint32_t redMask = 0, greenMask = 0, blueMask = 0;
+        uint64_t frameBufferPhysical = 0, frameBufferSize = 0;
+    };
+    virtual DisplaySurface displaySurface() const { return {}; }
 
     // Devices, loaded drivers, per process: open handles, contiguous blocks.
     // {"devices":[{"bus":0,"device":1,"function":0,"vendor":"0x4C58",

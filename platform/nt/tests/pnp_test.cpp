@@ -1,0 +1,139 @@
+// PnP: start with resources, capabilities, interrupts and DPCs, safe and
+// surprise removal.
+#include <ntddk.h>
+
+#include <atomic>
+#include <thread>
+
+#include "test_machine.h"
+
+namespace nttest {
+namespace {
+
+class Pnp : public KernelTest {
+protected:
+    void SetUp() override {
+        KernelTest::SetUp();
+        device_ = plugTestDevice();
+    }
+    bool deviceListed() { return kernel_->statusJson().find("\"deviceId\":\"0x7E57\"") != std::string::npos; }
+    uint32_t device_ = 0;
+};
+
+TEST_F(Pnp, StartHandsOverResourcesAndTheSlot) {
+    EXPECT_EQ(device_, 4u);
+    const std::string status = kernel_->statusJson();
+    EXPECT_NE(status.find("\"bus\":1,\"device\":4,\"function\":0,\"vendor\":\"0x4C58\",\"deviceId\":\"0x7E57\""),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find("\"driver\":\"NtTest\",\"state\":\"started\""), std::string::npos) << status;
+    EXPECT_NE(status.find("{\"name\":\"NtTest\""), std::string::npos);
+
+    uint64_t handle = open("\\\\.\\NtTest0");
+    SlotRecord slot{};
+    ASSERT_EQ(ioctl(*process_, handle, kIoctlSlot, nullptr, 0, &slot, sizeof slot), STATUS_SUCCESS);
+    EXPECT_EQ(slot.device, 4u);
+    EXPECT_EQ(slot.function, 0u);
+    EXPECT_EQ(slot.bus, 1u);
+    EXPECT_EQ(slot.uiNumber, 4u);
+
+    // The driver loaded through its service key wrote what it read there.
+    std::vector<uint8_t> data;
+    uint32_t type = 0;
+    ASSERT_TRUE(kernel_->registryQuery("SYSTEM\\CurrentControlSet\\Services\\NtTest\\Parameters", "Loaded", &type, &data));
+    EXPECT_EQ(type, 4u);
+    EXPECT_EQ(data, (std::vector<uint8_t>{1, 0, 0, 0}));
+    kernel_->closeFile(*process_, handle);
+}
+
+TEST_F(Pnp, AnInterruptRunsTheServiceRoutineThenTheDpc) {
+    uint64_t handle = open("\\\\.\\NtTest0");
+    uint64_t observer = open("\\\\.\\NtTest0");
+    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
+    std::atomic<uint32_t> seen{0};
+    std::thread waiter([&] {
+        uint32_t count = 0;
+        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
+        seen = count;
+    });
+    ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
+    const uint32_t raise[2] = {kRegIrqRaise, 0x24};
+    ASSERT_EQ(ioctl(*process_, observer, kIoctlRegWrite, raise, 8, nullptr, 0), STATUS_SUCCESS);
+    waiter.join();
+    EXPECT_EQ(result.load(), STATUS_SUCCESS);
+    EXPECT_EQ(seen.load(), 1u);
+    Counts c = counts(observer);
+    EXPECT_EQ(c.interrupts, 1u);
+    EXPECT_TRUE(eventually([&] { return counts(observer).dpcs == 1; }));
+    EXPECT_EQ(c.lastStatus, 0x24u);
+    uint32_t offset = kRegIrqStatus, value = 99;
+    ASSERT_EQ(ioctl(*process_, observer, kIoctlRegRead, &offset, 4, &value, 4), STATUS_SUCCESS);
+    EXPECT_EQ(value, 0u);  // acknowledged by the ISR
+    kernel_->closeFile(*process_, handle);
+    kernel_->closeFile(*process_, observer);
+}
+
+TEST_F(Pnp, SafeRemovalIsRefusedWhileAHandleIsOpen) {
+    uint64_t handle = open("\\\\.\\NtTest0");
+    EXPECT_FALSE(kernel_->unplugFunction(1, device_, 0, false));
+    // Cancel-remove put it back in service.
+    uint8_t in = 1, out = 0;
+    EXPECT_EQ(ioctl(*process_, handle, kIoctlEcho, &in, 1, &out, 1), STATUS_SUCCESS);
+    EXPECT_TRUE(deviceListed());
+    EXPECT_EQ(kernel_->closeFile(*process_, handle), STATUS_SUCCESS);
+
+    EXPECT_TRUE(kernel_->unplugFunction(1, device_, 0, false));
+    EXPECT_FALSE(deviceListed());
+    EXPECT_TRUE(kernel_->interfacePaths(kTestInterfaceGuid).empty());
+    EXPECT_EQ(kernel_->createFile(*process_, "\\\\.\\NtTest0", &handle), STATUS_OBJECT_NAME_NOT_FOUND);
+    // The driver served no device any more and was unloaded.
+    EXPECT_EQ(kernel_->statusJson().find("{\"name\":\"NtTest\""), std::string::npos);
+    EXPECT_FALSE(kernel_->unplugFunction(1, device_, 0, false));
+
+    // Plugged again, the driver is loaded afresh: its instance counter starts over.
+    uint32_t device = 0;
+    ASSERT_TRUE(kernel_->plugFunction(std::make_shared<TestFunction>(), 1, 4, &device));
+    EXPECT_EQ(device, 4u);
+    handle = open("\\\\.\\NtTest0");
+    kernel_->closeFile(*process_, handle);
+}
+
+TEST_F(Pnp, SurpriseRemovalCompletesOutstandingRequests) {
+    uint64_t handle = open("\\\\.\\NtTest0");
+    uint64_t observer = open("\\\\.\\NtTest0");
+    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
+    std::thread waiter([&] {
+        uint32_t count = 0;
+        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
+    });
+    ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
+    EXPECT_TRUE(kernel_->unplugFunction(1, device_, 0, true));
+    waiter.join();
+    EXPECT_EQ(result.load(), STATUS_DELETE_PENDING);
+    // The handles stay valid but the device is gone for them.
+    Counts c{};
+    EXPECT_EQ(ioctl(*process_, observer, kIoctlCounts, nullptr, 0, &c, sizeof c), STATUS_DELETE_PENDING);
+    EXPECT_TRUE(kernel_->interfacePaths(kTestInterfaceGuid).empty());
+    EXPECT_NE(kernel_->statusJson().find("\"state\":\"surprise-removed\""), std::string::npos);
+    // The remove follows the last close.
+    kernel_->closeFile(*process_, handle);
+    EXPECT_TRUE(deviceListed());
+    kernel_->closeFile(*process_, observer);
+    EXPECT_TRUE(eventually([&] { return !deviceListed(); }));
+}
+
+TEST_F(Pnp, TernCardsArePluggedAndNumberedInBusOrder) {
+    EXPECT_EQ(kernel_->plugTernCard(lxm::TernCardConfig{}), 1);
+    EXPECT_EQ(kernel_->plugTernCard(lxm::TernCardConfig{}), 2);
+    const std::string status = kernel_->statusJson();
+    EXPECT_NE(status.find("\"bus\":0,\"device\":8,\"function\":0,\"vendor\":\"0x4C58\",\"deviceId\":\"0x7E2C\""),
+              std::string::npos);
+    EXPECT_NE(status.find("\"bus\":0,\"device\":9,"), std::string::npos);
+    EXPECT_TRUE(kernel_->unplugTernCard(1, false));
+    EXPECT_FALSE(kernel_->unplugTernCard(2, false));  // only one is left: it is card 1 now
+    EXPECT_EQ(kernel_->plugTernCard(lxm::TernCardConfig{}), 1);  // slot 8 is free again
+    EXPECT_TRUE(kernel_->unplugTernCard(2, true));
+}
+
+}  // namespace
+}  // namespace nttest
