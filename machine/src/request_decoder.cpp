@@ -93,6 +93,7 @@ bool decodeBody(PayloadReader& reader, Request& r, std::string* why) {
     case Op::RemoveView:
         return reader.record(&r.view) || reject(why, "short view record");
     case Op::Version:
+    case Op::DisplayMode:
     case Op::Shutdown:
     case Op::Reboot:
         return true;

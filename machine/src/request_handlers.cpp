@@ -87,6 +87,14 @@ bool MachineDaemon::handle(Connection& c, const Request& r) {
         return reply(c, r.requestId, ntstatus::kSuccess, 0, 0,
                      std::span(reinterpret_cast<const uint8_t*>(&v), sizeof v));
     }
+    case Op::DisplayMode: {
+        std::shared_lock kernel(kernelLock_);
+        nt::Kernel::DisplaySurface s = kernel_ ? kernel_->displaySurface() : nt::Kernel::DisplaySurface{};
+        wire::DisplayModeRecord m{s.width,   s.height,    s.bits, s.pitch, s.redMask, s.greenMask,
+                                  s.blueMask, 0, s.frameBufferPhysical, s.frameBufferSize};
+        return reply(c, r.requestId, s.frameBufferSize != 0 ? ntstatus::kSuccess : ntstatus::kDeviceNotConnected,
+                     0, 0, std::span(reinterpret_cast<const uint8_t*>(&m), sizeof m));
+    }
     case Op::Status:
     case Op::Shutdown:
     case Op::Reboot:

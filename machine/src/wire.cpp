@@ -38,6 +38,7 @@ const char* opName(Op op) {
     case Op::AddView: return "add-view";
     case Op::RemoveView: return "remove-view";
     case Op::Version: return "version";
+    case Op::DisplayMode: return "display-mode";
     case Op::Status: return "status";
     case Op::Shutdown: return "shutdown";
     case Op::Reboot: return "reboot";

@@ -49,6 +49,7 @@ enum class Op : uint16_t {
     AddView = 37,
     RemoveView = 38,
     Version = 39,
+    DisplayMode = 40,  // the primary surface: DisplayModeRecord
     // control (the lxmachine tool)
     Status = 50,
     Shutdown = 51,
@@ -217,6 +218,23 @@ struct VersionRecord {
     uint32_t workstation;
 };
 static_assert(sizeof(VersionRecord) == 16);
+
+// Reply data of DisplayMode: the display adapter's current mode and where
+// its frame buffer lies in physical memory (all zero without an adapter).
+struct DisplayModeRecord {
+    uint32_t width;
+    uint32_t height;
+    uint32_t bits;  // 8, 15, 16, 24 or 32
+    uint32_t pitch;  // bytes per line
+    uint32_t redMask;
+    uint32_t greenMask;
+    uint32_t blueMask;
+    uint32_t reserved;
+    uint64_t frameBufferPhysical;
+    uint64_t frameBufferSize;
+};
+static_assert(sizeof(DisplayModeRecord) == 48);
+static_assert(offsetof(DisplayModeRecord, frameBufferPhysical) == 32);
 
 struct MapRecord {
     uint64_t physical;
