@@ -135,6 +135,12 @@ inline void programWindow(CardHarness& h, uint32_t width, uint32_t lines, uint32
         h.write(kVScaleLoA + set, 0);
     }
     h.write(kInputFormat, kFormatPal);
+    // Unity contrast and saturation, as the driver's defaults program them
+    // (the reset values of 0 would give a flat grey picture).
+    h.write(kContrast, 0);
+    h.write(kSatU, 0);
+    h.write(kSatV, 182);
+    h.write(kControlA, kControlContrastBit8 | kControlSatUBit8);
 }
 
 }  // namespace lxhw::tern::testing

@@ -182,7 +182,7 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
     bus_->place({config_.display.bus, config_.display.bus == 0 ? 1u : 0u, 0}, display_);
     for (const lxm::TernCardConfig& card : config_.terncards) {
         auto device = bus_->freeDevice(0, kTernCardFirstDevice);
-        auto function = lxhw::makeDevice("terncard", lxhw::DeviceRequest{&config_, &card, nullptr});
+        auto function = lxhw::makeDevice("terncard", lxhw::DeviceRequest{&config_, &card, nullptr, physical_.get()});
         if (!device || !function || !bus_->place({0, *device, 0}, function)) klog("no slot left for a TernCard");
     }
     for (const lxm::HeronAudioConfig& audio : config_.heronAudio) {
@@ -351,7 +351,7 @@ bool KernelImpl::unplugFunction(uint32_t bus, uint32_t device, uint32_t function
 
 int KernelImpl::plugTernCard(const lxm::TernCardConfig& card) {
     if (!running()) return 0;
-    auto function = lxhw::makeDevice("terncard", lxhw::DeviceRequest{&config_, &card, nullptr});
+    auto function = lxhw::makeDevice("terncard", lxhw::DeviceRequest{&config_, &card, nullptr, physical_.get()});
     uint32_t device = 0;
     if (!function || !plugFunction(function, 0, kTernCardFirstDevice, &device)) return 0;
     return pnp_->numberOf("terncard", {0, device, 0});
