@@ -112,3 +112,27 @@ TEST(TernCardRegisters, SignalPresenceFollowsTheSelectedInput) {
 
 }  // namespace
 }  // namespace lxhw::tern::testing
+
+namespace lxhw::tern::testing {
+namespace {
+
+TEST(TernCardTiming, FieldIndicatorAlternatesWithTheFieldNumber) {
+    CardHarness h({}, 20.0);  // PAL: 1000 fields per second of host time
+    const auto begin = std::chrono::steady_clock::now();
+    const uint64_t firstField = h.card->fieldNumber();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(h.waitOdd());  // a first field has just begun
+        EXPECT_EQ(h.card->fieldNumber() % 2, 0u);
+        ASSERT_TRUE(h.waitEven());
+        EXPECT_EQ(h.card->fieldNumber() % 2, 1u);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const double fields = double(h.card->fieldNumber() - firstField);
+    EXPECT_GE(fields, 40);
+    // Loosely at the configured rate: not a timing measurement, a check that
+    // the clock factor is applied at all (1.0 would give 50 per second).
+    EXPECT_GT(fields / seconds, 250.0);
+}
+
+}  // namespace
+}  // namespace lxhw::tern::testing
