@@ -1,0 +1,115 @@
+// A second client process for the static-memory tests. It runs the commands
+// given as arguments in order and prints one line per command:
+//   load                  load "Hmbseapi.dll" (as a card library would)
+//   lock OFFSET LENGTH    HmbStaticMemLock; the window gets the next index
+//   fill I VALUE          write VALUE over window I
+//   expect I VALUE        check that window I holds only VALUE
+//   unlock I              HmbStaticMemUnlock of window I
+//   alloc SIZE            HmbDynamicMemAlloc, then write 0xA5 over the block
+//   lx-get                LxGetStaticMem
+//   devmm-lock-empty      LxDevStaticMemLock with Length 0
+//   hold                  print "holding" and wait (at most a minute) to be killed
+#include <unistd.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "lx/devmm.h"
+#include "lx/hmbseapi.h"
+#include "lx/video.h"
+
+namespace {
+
+template <typename Function>
+Function find(const char* name) {
+  HMODULE module = GetModuleHandleA("Hmbseapi.dll");
+  return module ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
+}
+
+uint32_t number(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 0)); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<StaticMemBlock> windows;
+  std::vector<DynamicMemBlock> blocks;
+  for (int i = 1; i < argc; ++i) {
+    const std::string command = argv[i];
+    auto argument = [&](int k) { return i + k < argc ? argv[i + k] : "0"; };
+    if (command == "load") {
+      std::printf("load %s\n", LoadLibraryA("Hmbseapi.dll") != nullptr ? "ok" : "failed");
+    } else if (command == "lock") {
+      StaticMemBlock block{};
+      block.Offset = number(argument(1));
+      block.Length = number(argument(2));
+      i += 2;
+      auto lock = find<decltype(&HmbStaticMemLock)>("HmbStaticMemLock");
+      const int rc = lock ? lock(&block) : -1;
+      windows.push_back(block);
+      std::printf("lock rc=%d phys=%u mapped=%d off=%u len=%u\n", rc, block.PhysicalAddress,
+                  block.UserAddress != 0, block.Offset, block.Length);
+    } else if (command == "fill" || command == "expect") {
+      const size_t index = number(argument(1));
+      const auto value = static_cast<uint8_t>(number(argument(2)));
+      i += 2;
+      if (index >= windows.size() || windows[index].UserAddress == 0) {
+        std::printf("%s no-window\n", command.c_str());
+        continue;
+      }
+      auto* bytes = reinterpret_cast<uint8_t*>(windows[index].UserAddress);
+      if (command == "fill") {
+        std::memset(bytes, value, windows[index].Length);
+        std::printf("fill ok\n");
+      } else {
+        size_t at = 0;
+        while (at < windows[index].Length && bytes[at] == value) ++at;
+        if (at == windows[index].Length) {
+          std::printf("expect ok\n");
+        } else {
+          std::printf("expect bad at %zu: 0x%02X\n", at, bytes[at]);
+        }
+      }
+    } else if (command == "unlock") {
+      const size_t index = number(argument(1));
+      i += 1;
+      auto unlock = find<decltype(&HmbStaticMemUnlock)>("HmbStaticMemUnlock");
+      std::printf("unlock rc=%d\n", unlock && index < windows.size() ? unlock(&windows[index]) : -1);
+    } else if (command == "alloc") {
+      DynamicMemBlock block{};
+      block.Size = number(argument(1));
+      i += 1;
+      auto allocate = find<decltype(&HmbDynamicMemAlloc)>("HmbDynamicMemAlloc");
+      const int rc = allocate ? allocate(&block) : -1;
+      if (block.UserAddress != 0) std::memset(reinterpret_cast<void*>(block.UserAddress), 0xA5, block.Size);
+      blocks.push_back(block);
+      std::printf("alloc rc=%d mapped=%d size=%u\n", rc, block.UserAddress != 0, block.Size);
+    } else if (command == "lx-get") {
+      uint32_t pages = 0;
+      const LxStatus status = LxGetStaticMem(&pages);
+      std::printf("lx-get status=%d pages=%u\n", status, pages);
+    } else if (command == "devmm-lock-empty") {
+      StaticMemBlock block{};
+      block.Offset = 16;
+      block.UserAddress = 1;
+      block.MappingHandle = 1;
+      const LxStatus status = LxDevStaticMemLock(&block);
+      std::printf("devmm-lock-empty status=%d loaded=%d user=%llu handle=%llu\n", status,
+                  GetModuleHandleA("Hmbseapi.dll") != nullptr, static_cast<unsigned long long>(block.UserAddress),
+                  static_cast<unsigned long long>(block.MappingHandle));
+    } else if (command == "hold") {
+      std::printf("holding\n");
+      std::fflush(stdout);
+      for (int tick = 0; tick < 600; ++tick) ::usleep(100 * 1000);
+      return 2;  // nobody killed us
+    } else {
+      std::printf("unknown command %s\n", command.c_str());
+      return 1;
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}

@@ -1,0 +1,100 @@
+// Static-memory operations of the public API: pass-through to the device
+// manager's facade, and lock handles that carry a window from lock to unlock.
+#include <windows.h>
+
+#include "lx/devmm.h"
+#include "lx/video.h"
+
+namespace {
+
+// What the unlock needs of a locked window, in this order.
+struct StaticMemLockRecord {
+  uint64_t MappingHandle;
+  uint64_t UserAddress;
+};
+static_assert(sizeof(StaticMemLockRecord) == 16);
+
+// A movable block locked for one scope; null when the handle is not valid.
+class LockedRecord {
+ public:
+  explicit LockedRecord(HGLOBAL handle)
+      : handle_(handle), record_(static_cast<StaticMemLockRecord*>(GlobalLock(handle))) {}
+  ~LockedRecord() {
+    if (record_ != nullptr) {
+      GlobalUnlock(handle_);
+    }
+  }
+  LockedRecord(const LockedRecord&) = delete;
+  LockedRecord& operator=(const LockedRecord&) = delete;
+  StaticMemLockRecord* get() const { return record_; }
+
+ private:
+  HGLOBAL handle_;
+  StaticMemLockRecord* record_;
+};
+
+}  // namespace
+
+LX_EXPORT LxStatus LxGetStaticMem(uint32_t* pages) {
+  if (pages == nullptr) {
+    return LX_PARAMETER_INVALID;
+  }
+  uint32_t physicalAddress = 0;
+  return LxDevGetStaticMem(pages, &physicalAddress);
+}
+
+LX_EXPORT LxStatus LxSetStaticMem(uint32_t pages) { return LxDevSetStaticMem(pages); }
+
+LX_EXPORT LxStatus LxFillStaticMem(uint32_t offset, uint32_t length, uint8_t value) {
+  return LxDevFillStaticMem(offset, length, value);
+}
+
+LX_EXPORT LxStatus LxStaticMemLock(uint32_t offset, uint32_t length, LxStaticMemLockHandle* lock, void** address) {
+  if (lock == nullptr || address == nullptr) {
+    return LX_PARAMETER_INVALID;
+  }
+  *lock = nullptr;
+  *address = nullptr;
+  StaticMemBlock block{};
+  block.Offset = offset;
+  block.Length = length;
+  const LxStatus status = LxDevStaticMemLock(&block);
+  if (status != LX_OK) {
+    return status;
+  }
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(StaticMemLockRecord));
+  if (handle == nullptr) {
+    // The window stays mapped; the service undoes it when the process ends.
+    return LX_NOT_ENOUGH_SYSTEM_MEMORY;
+  }
+  {
+    LockedRecord record(handle);
+    if (record.get() == nullptr) {
+      GlobalFree(handle);
+      return LX_NOT_ENOUGH_SYSTEM_MEMORY;
+    }
+    record.get()->MappingHandle = block.MappingHandle;
+    record.get()->UserAddress = block.UserAddress;
+  }
+  *lock = handle;
+  *address = reinterpret_cast<void*>(block.UserAddress);
+  return LX_OK;
+}
+
+LX_EXPORT LxStatus LxStaticMemUnlock(LxStaticMemLockHandle lock) {
+  StaticMemBlock block{};
+  {
+    LockedRecord record(static_cast<HGLOBAL>(lock));
+    if (record.get() == nullptr) {
+      return LX_PARAMETER_INVALID;
+    }
+    block.MappingHandle = record.get()->MappingHandle;
+    block.UserAddress = record.get()->UserAddress;
+  }
+  const LxStatus status = LxDevStaticMemUnlock(&block);
+  if (status != LX_OK) {
+    return status;  // the handle stays valid: the caller may retry
+  }
+  GlobalFree(static_cast<HGLOBAL>(lock));
+  return LX_OK;
+}
