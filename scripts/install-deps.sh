@@ -6,6 +6,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev
+  libpng-dev
   libyuv-dev
 )
 missing=()
