@@ -135,3 +135,4 @@ WIN32_API void WINAPI SetLastError(DWORD error);
 #include "win32/registry.h"
 #include "win32/namedobjects.h"
 #include "win32/version.h"
+#include "win32/gdi.h"

@@ -1,0 +1,54 @@
+// The screen's device context over the machine's display mode.
+#include <windows.h>
+
+#include "ddraw/primary_surface.h"
+
+namespace {
+
+// The one device context this layer hands out: the whole screen.
+HDC const kScreenDc = reinterpret_cast<HDC>(static_cast<uintptr_t>(0x5C4EE000));
+
+bool currentMode(lxm::wire::DisplayModeRecord* mode) { return lx::win32::ddraw::queryDisplayMode(mode); }
+
+}  // namespace
+
+WIN32_API HDC WINAPI GetDC(HWND window) {
+  lxm::wire::DisplayModeRecord mode{};
+  if (window != nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (!currentMode(&mode)) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return nullptr;
+  }
+  return kScreenDc;
+}
+
+WIN32_API int WINAPI ReleaseDC(HWND, HDC dc) { return dc == kScreenDc ? 1 : 0; }
+
+WIN32_API int WINAPI GetDeviceCaps(HDC dc, int index) {
+  lxm::wire::DisplayModeRecord mode{};
+  if (dc != kScreenDc || !currentMode(&mode)) {
+    return 0;
+  }
+  switch (index) {
+    case HORZRES: return static_cast<int>(mode.width);
+    case VERTRES: return static_cast<int>(mode.height);
+    case BITSPIXEL: return mode.bits == 15 ? 16 : static_cast<int>(mode.bits);
+    case PLANES: return 1;
+    default: return 0;
+  }
+}
+
+WIN32_API int WINAPI GetSystemMetrics(int index) {
+  lxm::wire::DisplayModeRecord mode{};
+  if (!currentMode(&mode)) {
+    return 0;
+  }
+  switch (index) {
+    case SM_CXSCREEN: return static_cast<int>(mode.width);
+    case SM_CYSCREEN: return static_cast<int>(mode.height);
+    default: return 0;
+  }
+}
