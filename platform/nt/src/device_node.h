@@ -18,6 +18,7 @@ enum class NodeState {
     Present,          // enumerated, no driver (or none matched)
     Added,            // AddDevice ran
     Started,
+    Stopped,          // query-stop and stop accepted; resources released
     QueryRemoved,     // transient: between query-remove and remove
     SurpriseRemoved,  // gone; the remove waits for the last handle
     Removed,

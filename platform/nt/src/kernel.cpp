@@ -104,6 +104,12 @@ public:
     bool plugFunction(std::shared_ptr<lxhw::PciFunction> function, uint32_t bus, uint32_t firstDevice,
                       uint32_t* device) override;
     bool unplugFunction(uint32_t bus, uint32_t device, uint32_t function, bool surprise) override;
+    bool stopFunction(uint32_t bus, uint32_t device, uint32_t function) override {
+        return running() && pnp_->stop({bus, device, function});
+    }
+    bool startFunction(uint32_t bus, uint32_t device, uint32_t function) override {
+        return running() && pnp_->restart({bus, device, function});
+    }
 
 private:
     bool running() const { return running_.load(); }
@@ -210,6 +216,7 @@ void KernelImpl::installDefaultServices() {
         {"TernCardVI", 3, {"PCI\\VEN_4C58&DEV_7E2C"}},
         {"HeronAU", 3, {"PCI\\VEN_4C58&DEV_4E20"}},
     };
+    Registry::Batch batch(*registry_);
     for (const Service& service : services) {
         const std::string key = std::string(DriverLoader::kServicesKey) + "\\" + service.name;
         if (registry_->keyExists(key)) continue;

@@ -31,6 +31,7 @@ const char* nodeStateName(NodeState state) {
     case NodeState::Present: return "present";
     case NodeState::Added: return "added";
     case NodeState::Started: return "started";
+    case NodeState::Stopped: return "stopped";
     case NodeState::QueryRemoved: return "query-removed";
     case NodeState::SurpriseRemoved: return "surprise-removed";
     case NodeState::Removed: return "removed";
@@ -267,6 +268,13 @@ void PnpManager::startNode(DeviceNode& node) {
     caps.Address = caps.UINumber = 0xFFFFFFFF;
     sendPnp(node, IRP_MN_QUERY_CAPABILITIES,
             [&](PIO_STACK_LOCATION stack) { stack->Parameters.DeviceCapabilities.Capabilities = &caps; });
+    if (!sendStart(node)) {
+        sendPnp(node, IRP_MN_REMOVE_DEVICE);
+        node.state = NodeState::Failed;
+    }
+}
+
+bool PnpManager::sendStart(DeviceNode& node) {
     IO_STATUS_BLOCK started = sendPnp(node, IRP_MN_START_DEVICE, [&](PIO_STACK_LOCATION stack) {
         stack->Parameters.StartDevice.AllocatedResources = reinterpret_cast<PCM_RESOURCE_LIST>(node.rawResources.data());
         stack->Parameters.StartDevice.AllocatedResourcesTranslated =
@@ -277,11 +285,41 @@ void PnpManager::startNode(DeviceNode& node) {
         std::snprintf(text, sizeof text, "start failed with 0x%08X", static_cast<unsigned>(started.Status));
         node.problem = text;
         klog("pnp: %s: %s", node.instanceId.c_str(), text);
-        sendPnp(node, IRP_MN_REMOVE_DEVICE);
-        node.state = NodeState::Failed;
-        return;
+        return false;
     }
+    node.problem.clear();
     node.state = NodeState::Started;
+    return true;
+}
+
+DeviceNode* PnpManager::find(const lxhw::PciAddress& address) {
+    for (auto& node : nodes_) {
+        if (node->address == address) return node.get();
+    }
+    return nullptr;
+}
+
+bool PnpManager::stop(const lxhw::PciAddress& address) {
+    std::lock_guard lock(mutex_);
+    DeviceNode* node = find(address);
+    if (!node || node->state != NodeState::Started) return false;
+    IO_STATUS_BLOCK query = sendPnp(*node, IRP_MN_QUERY_STOP_DEVICE);
+    if (!NT_SUCCESS(query.Status)) {
+        sendPnp(*node, IRP_MN_CANCEL_STOP_DEVICE);
+        return false;
+    }
+    sendPnp(*node, IRP_MN_STOP_DEVICE);
+    node->state = NodeState::Stopped;
+    return true;
+}
+
+bool PnpManager::restart(const lxhw::PciAddress& address) {
+    std::lock_guard lock(mutex_);
+    DeviceNode* node = find(address);
+    if (!node || node->state != NodeState::Stopped) return false;
+    if (sendStart(*node)) return true;
+    node->state = NodeState::Failed;
+    return false;
 }
 
 int PnpManager::openFiles(const DeviceNode& node) {

@@ -33,6 +33,10 @@ public:
     // Safe removal fails when a driver refuses query-remove; surprise removal
     // always removes (the remove itself waits for the last open handle).
     bool unplug(const lxhw::PciAddress& address, bool surprise);
+    // A resource rebalance: query-stop (a refusal is undone with cancel-stop)
+    // then stop; restart sends the start with the same resources again.
+    bool stop(const lxhw::PciAddress& address);
+    bool restart(const lxhw::PciAddress& address);
     // A file on some device was closed: a surprise-removed device may now be removed.
     void fileClosed();
     // Power off: every stack removed, every PDO deleted.
@@ -57,6 +61,8 @@ public:
 private:
     DeviceNode* addNode(std::shared_ptr<lxhw::PciFunction> function, const lxhw::PciAddress& address);
     void startNode(DeviceNode& node);
+    bool sendStart(DeviceNode& node);
+    DeviceNode* find(const lxhw::PciAddress& address);
     void removeNode(DeviceNode& node);
     IO_STATUS_BLOCK sendPnp(DeviceNode& node, UCHAR minor,
                             const std::function<void(PIO_STACK_LOCATION)>& setup = {});

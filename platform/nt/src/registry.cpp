@@ -168,8 +168,7 @@ bool Registry::createKey(const std::string& path) {
     std::lock_guard lock(mutex_);
     if (find(path)) return true;
     findOrCreate(path);
-    std::string error;
-    if (!saveLocked(&error)) klog("registry: %s", error.c_str());
+    changed();
     return true;
 }
 
@@ -187,20 +186,14 @@ bool Registry::set(const std::string& path, const std::string& name, const Value
     std::lock_guard lock(mutex_);
     Key* key = findOrCreate(path);
     key->values[lowerAscii(name)] = {name, value};
-    std::string error;
-    if (!saveLocked(&error)) {
-        klog("registry: %s", error.c_str());
-        return false;
-    }
-    return true;
+    return changed();
 }
 
 bool Registry::remove(const std::string& path, const std::string& name) {
     std::lock_guard lock(mutex_);
     Key* key = find(path);
     if (!key || key->values.erase(lowerAscii(name)) == 0) return false;
-    std::string error;
-    if (!saveLocked(&error)) klog("registry: %s", error.c_str());
+    changed();
     return true;
 }
 
@@ -223,6 +216,30 @@ void Registry::serialize(const Key& key, const std::string& path, std::string* o
     }
     for (const auto& [lower, sub] : key.subkeys)
         serialize(*sub, path.empty() ? sub->name : path + "\\" + sub->name, out);
+}
+
+bool Registry::changed() {
+    if (batches_ > 0) {
+        dirty_ = true;
+        return true;
+    }
+    std::string error;
+    if (saveLocked(&error)) return true;
+    klog("registry: %s", error.c_str());
+    return false;
+}
+
+Registry::Batch::Batch(Registry& registry) : registry_(registry) {
+    std::lock_guard lock(registry_.mutex_);
+    ++registry_.batches_;
+}
+
+Registry::Batch::~Batch() {
+    std::lock_guard lock(registry_.mutex_);
+    if (--registry_.batches_ == 0 && registry_.dirty_) {
+        registry_.dirty_ = false;
+        registry_.changed();
+    }
 }
 
 bool Registry::save(std::string* error) const {

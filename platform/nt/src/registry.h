@@ -39,6 +39,18 @@ public:
 
     bool save(std::string* error) const;
 
+    // Changes made while a batch lives are saved once, when it ends.
+    class Batch {
+    public:
+        explicit Batch(Registry& registry);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        Registry& registry_;
+    };
+
     // Helpers for the runtime's own values.
     bool setDword(const std::string& path, const std::string& name, uint32_t value);
     bool setString(const std::string& path, const std::string& name, const std::string& value);
@@ -60,12 +72,15 @@ private:
     Key* find(const std::string& path) const;
     Key* findOrCreate(const std::string& path);
     bool saveLocked(std::string* error) const;
+    bool changed();  // saves unless a batch is open
     bool load(const std::string& text, std::string* error);
     void serialize(const Key& key, const std::string& path, std::string* out) const;
 
     std::string file_;
     mutable std::mutex mutex_;
     std::unique_ptr<Key> root_;
+    int batches_ = 0;
+    bool dirty_ = false;
 };
 
 }  // namespace nt

@@ -123,6 +123,7 @@ TEST_F(IoRequests, StartIoRunsPacketsInArrivalOrderAndCleanupCancelsTheQueued) {
     uint64_t holder = open("\\\\.\\NtTest0");
     uint64_t sender = open("\\\\.\\NtTest0");
     std::thread hold([&] { EXPECT_EQ(ioctl(*process_, holder, kIoctlHold, nullptr, 0, nullptr, 0), STATUS_SUCCESS); });
+    ASSERT_TRUE(eventually([&] { return counts(holder).holding == 1; }));
     // While the first packet is held, the others queue up behind it in order.
     std::vector<std::thread> senders;
     std::vector<uint32_t> positions(4, 99);
@@ -152,7 +153,7 @@ TEST_F(IoRequests, StartIoRunsPacketsInArrivalOrderAndCleanupCancelsTheQueued) {
 
     // Queued packets of any file are cancelled when one file is cleaned up; the started one is not.
     std::thread hold2([&] { EXPECT_EQ(ioctl(*process_, holder, kIoctlHold, nullptr, 0, nullptr, 0), STATUS_SUCCESS); });
-    ASSERT_TRUE(eventually([&] { return counts(holder).queued == 0; }));
+    ASSERT_TRUE(eventually([&] { return counts(holder).holding == 1; }));
     std::atomic<nt::NTSTATUS> queuedStatus{STATUS_PENDING};
     std::thread queued([&] {
         uint32_t tag = 77, position = 0;

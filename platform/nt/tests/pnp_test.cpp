@@ -2,6 +2,7 @@
 // surprise removal.
 #include <ntddk.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -86,8 +87,12 @@ TEST_F(Pnp, SafeRemovalIsRefusedWhileAHandleIsOpen) {
     EXPECT_FALSE(deviceListed());
     EXPECT_TRUE(kernel_->interfacePaths(kTestInterfaceGuid).empty());
     EXPECT_EQ(kernel_->createFile(*process_, "\\\\.\\NtTest0", &handle), STATUS_OBJECT_NAME_NOT_FOUND);
-    // The driver served no device any more and was unloaded.
+    // The driver served no device any more and was unloaded; its DbgPrint reached the machine's log.
     EXPECT_EQ(kernel_->statusJson().find("{\"name\":\"NtTest\""), std::string::npos);
+    {
+        std::lock_guard lock(logMutex_);
+        EXPECT_NE(std::find(log_.begin(), log_.end(), "NtTest: unloaded after 1 devices"), log_.end());
+    }
     EXPECT_FALSE(kernel_->unplugFunction(1, device_, 0, false));
 
     // Plugged again, the driver is loaded afresh: its instance counter starts over.
@@ -96,6 +101,37 @@ TEST_F(Pnp, SafeRemovalIsRefusedWhileAHandleIsOpen) {
     EXPECT_EQ(device, 4u);
     handle = open("\\\\.\\NtTest0");
     kernel_->closeFile(*process_, handle);
+}
+
+TEST_F(Pnp, AStopReleasesTheHardwareAndARefusalIsCancelled) {
+    uint64_t handle = open("\\\\.\\NtTest0");
+    uint64_t observer = open("\\\\.\\NtTest0");
+    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
+    std::thread waiter([&] {
+        uint32_t count = 0;
+        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
+    });
+    ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
+    EXPECT_FALSE(kernel_->stopFunction(1, device_, 0));  // refused: cancel-stop keeps it running
+    const uint32_t raise[2] = {kRegIrqRaise, 1};
+    ASSERT_EQ(ioctl(*process_, observer, kIoctlRegWrite, raise, 8, nullptr, 0), STATUS_SUCCESS);
+    waiter.join();
+    EXPECT_EQ(result.load(), STATUS_SUCCESS);
+
+    ASSERT_TRUE(kernel_->stopFunction(1, device_, 0));
+    EXPECT_NE(kernel_->statusJson().find("\"state\":\"stopped\""), std::string::npos);
+    uint32_t offset = kRegId, value = 0;
+    EXPECT_EQ(ioctl(*process_, handle, kIoctlRegRead, &offset, 4, &value, 4), STATUS_INVALID_PARAMETER);
+    uint64_t refused = 0;
+    EXPECT_EQ(kernel_->createFile(*process_, "\\\\.\\NtTest0", &refused), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_FALSE(kernel_->stopFunction(1, device_, 0));
+
+    ASSERT_TRUE(kernel_->startFunction(1, device_, 0));
+    ASSERT_EQ(ioctl(*process_, handle, kIoctlRegRead, &offset, 4, &value, 4), STATUS_SUCCESS);
+    EXPECT_EQ(value, kIdValue);
+    EXPECT_FALSE(kernel_->startFunction(1, device_, 0));  // already started
+    kernel_->closeFile(*process_, handle);
+    kernel_->closeFile(*process_, observer);
 }
 
 TEST_F(Pnp, SurpriseRemovalCompletesOutstandingRequests) {

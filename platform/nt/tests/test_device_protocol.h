@@ -49,8 +49,9 @@ struct Counts {
     uint32_t lastStatus;  // interrupt status the ISR saw last
     uint32_t waiting;     // wait requests pending
     uint32_t queued;      // requests in the start-I/O queue behind the current one
+    uint32_t holding;     // 1 while start-I/O holds a kIoctlHold request
 };
-static_assert(sizeof(Counts) == 24);
+static_assert(sizeof(Counts) == 28);
 
 struct SlotRecord {
     uint16_t device;

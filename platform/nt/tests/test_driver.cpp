@@ -151,7 +151,7 @@ VOID startIo(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     if (code == kIoctlHold) {
-        e->held = irp;  // completed by kIoctlRelease
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&e->held), irp);  // completed by kIoctlRelease
         return;
     }
     const ULONG tag = *static_cast<ULONG*>(irp->AssociatedIrp.SystemBuffer);
@@ -338,6 +338,7 @@ NTSTATUS dispatchControl(PDEVICE_OBJECT device, PIRP irp) {
         counts->opens = static_cast<uint32_t>(e->openCount);
         counts->lastStatus = static_cast<uint32_t>(e->lastStatus);
         counts->waiting = counts->queued = 0;
+        counts->holding = e->held ? 1 : 0;
         KIRQL irql;
         KeAcquireSpinLock(&e->waitLock, &irql);
         for (PLIST_ENTRY p = e->waitList.Flink; p != &e->waitList; p = p->Flink) ++counts->waiting;
@@ -465,6 +466,20 @@ NTSTATUS dispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
         if (e->openCount > 0) return complete(irp, STATUS_UNSUCCESSFUL, 0);
         irp->IoStatus.Status = STATUS_SUCCESS;
         return passDown(e, irp);
+    case IRP_MN_QUERY_STOP_DEVICE: {
+        // Refused while a wait request depends on the interrupt.
+        KIRQL irql;
+        KeAcquireSpinLock(&e->waitLock, &irql);
+        const bool busy = !IsListEmpty(&e->waitList);
+        KeReleaseSpinLock(&e->waitLock, irql);
+        if (busy) return complete(irp, STATUS_DEVICE_BUSY, 0);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        return passDown(e, irp);
+    }
+    case IRP_MN_STOP_DEVICE:
+        stopHardware(e);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        return passDown(e, irp);
     case IRP_MN_SURPRISE_REMOVAL:
         e->removed = TRUE;
         flushWaiters(e, STATUS_DELETE_PENDING);
@@ -531,7 +546,7 @@ NTSTATUS addDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
     return STATUS_SUCCESS;
 }
 
-VOID unload(PDRIVER_OBJECT) {}
+VOID unload(PDRIVER_OBJECT) { DbgPrint("NtTest: unloaded after %d devices\n", g_instances); }
 
 // ---- the non-PnP flavour ------------------------------------------------------------------------
 NTSTATUS legacyCreateClose(PDEVICE_OBJECT, PIRP irp) { return complete(irp, STATUS_SUCCESS, 0); }

@@ -150,6 +150,10 @@ public:
     virtual bool plugFunction(std::shared_ptr<lxhw::PciFunction> function, uint32_t bus, uint32_t firstDevice,
                               uint32_t* device) = 0;
     virtual bool unplugFunction(uint32_t bus, uint32_t device, uint32_t function, bool surprise) = 0;
+    // A resource rebalance: query-stop (a refusing driver gets cancel-stop and
+    // false), then stop; startFunction starts the stopped device again.
+    virtual bool stopFunction(uint32_t bus, uint32_t device, uint32_t function) = 0;
+    virtual bool startFunction(uint32_t bus, uint32_t device, uint32_t function) = 0;
 };
 
 }  // namespace nt
