@@ -143,4 +143,30 @@ inline void programWindow(CardHarness& h, uint32_t width, uint32_t lines, uint32
     h.write(kControlA, kControlContrastBit8 | kControlSatUBit8);
 }
 
+// The whole PAL picture scaled to `width` x `lines` per field with the driver's
+// constants for ratios 1, 2 and 4 (as the video parameter routines write them).
+inline void programScaledWindow(CardHarness& h, uint32_t width, uint32_t lines) {
+    const uint32_t rx = 768 / width, ry = 288 / lines;
+    const uint32_t hscale = rx == 1 ? 828 : rx == 2 ? 5753 : 15602;
+    const uint32_t vscale = ry == 1 ? 0 : ry == 2 ? 0x1E00 : 0x1A00;
+    const uint32_t hdelay = rx == 1 ? 154 : (width * 186 * 768 / (768 * 922)) / 2 * 2;
+    const uint32_t vactive = 576, vdelay = 32;
+    const uint32_t high = ((width >> 8) & 3) | ((hdelay >> 8) & 3) << 2 | ((vactive >> 8) & 3) << 4;
+    for (uint32_t set : {0u, uint32_t{kSetB}}) {
+        h.write(kHighBitsA + set, high);
+        h.write(kVDelayA + set, vdelay);
+        h.write(kVActiveA + set, vactive & 0xFF);
+        h.write(kHDelayA + set, hdelay & 0xFF);
+        h.write(kHActiveA + set, width & 0xFF);
+        h.write(kHScaleHiA + set, hscale >> 8);
+        h.write(kHScaleLoA + set, hscale & 0xFF);
+        h.write(kVScaleHiA + set, 0x20 | vscale >> 8);
+        h.write(kVScaleLoA + set, vscale & 0xFF);
+    }
+    h.write(kContrast, 0);
+    h.write(kSatU, 0);
+    h.write(kSatV, 182);
+    h.write(kControlA, kControlContrastBit8 | kControlSatUBit8);
+}
+
 }  // namespace lxhw::tern::testing
