@@ -113,6 +113,20 @@ TEST_F(TernCardDma, TwoFieldProgramWritesLinesWhereItSays) {
     EXPECT_EQ(h().read(kIntStatus) & kIntDmaErrors, 0u);
 }
 
+TEST_F(TernCardDma, LinesReachVideoMemory) {
+    // Live capture writes into the display adapter's memory at its BAR address.
+    constexpr uint32_t kVram = 0xE0000000 + 4096;
+    std::memset(h().ram(kVram), kUntouched, 1024);
+    ProgramWriter p(h(), kProgram);
+    p.field(dma::kSyncFirst, kVram, 4, 64, 256).field(dma::kSyncSecond, kVram + 128, 4, 64, 256).jumpToStart();
+    h().startDma();
+    ASSERT_TRUE(waitFor([&] { return filledWith(kVram + 3 * 256 + 128, 64, kBlack32); }));
+    ASSERT_TRUE(waitFor([&] { return filledWith(kVram + 3 * 256, 64, kWhite32); }));
+    h().stopDma();
+    EXPECT_TRUE(untouched(kVram + 64, 64));
+    EXPECT_EQ(h().read(kIntStatus) & kIntDmaErrors, 0u);
+}
+
 TEST_F(TernCardDma, NothingIsWrittenWhileTheEngineIsDisabled) {
     ProgramWriter p(h(), kProgram);
     p.field(dma::kSyncFirst, kTarget, 4, 64, 128).jumpToStart();

@@ -266,6 +266,8 @@ void TernCard::fieldLoop() {
     uint32_t slice = 0;
     while (!stopping_) {
         const double fieldNs = 1e9 / timingOf(renderer_.geometry().standard).fieldsPerSecond;
+        // An idle engine needs no pacing: wake only for the next field.
+        if (!engine_.running()) slice = kSlicesPerField - 1;
         const auto due = fieldStart + static_cast<uint64_t>(fieldNs * (slice + 1) / kSlicesPerField);
         wake_.wait_until(lock, clock_.hostTimeOf(due), [this] { return stopping_; });
         if (stopping_) break;
