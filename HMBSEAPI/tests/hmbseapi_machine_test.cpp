@@ -1,0 +1,190 @@
+// The library's exports against HMBServ in a private machine: the size
+// setting and the next start, lock results, dynamic blocks, the display
+// description in every mode, and a library that could not open the driver.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "service_library.h"
+#include "stack_machine.h"
+
+namespace {
+
+using hmbtest::StackMachine;
+
+constexpr uint32_t kFrameBuffer = 0xE0000000u;  // the display adapter's VRAM
+
+bool allZero(const void* p, size_t n) {
+  const auto* b = static_cast<const uint8_t*>(p);
+  for (size_t i = 0; i < n; ++i)
+    if (b[i] != 0) return false;
+  return true;
+}
+
+class HmbseapiMachine : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    machine_ = new StackMachine();
+    ASSERT_TRUE(machine_->booted());
+  }
+  static void TearDownTestSuite() {
+    delete machine_;
+    machine_ = nullptr;
+  }
+  static StackMachine* machine_;
+};
+StackMachine* HmbseapiMachine::machine_ = nullptr;
+
+TEST_F(HmbseapiMachine, LockResultsTellMappedValidAndOutside) {
+  ServiceLibrary library;
+  ASSERT_TRUE(library.loaded());
+  uint32_t pages = 0, base = 0;
+  ASSERT_EQ(library.getStaticMem(&pages, &base), 1);
+  const uint32_t size = pages * 4096;
+
+  StaticMemBlock empty{};
+  empty.Offset = 4096;
+  EXPECT_EQ(library.lock(&empty), 0);  // valid, but nothing to map
+  EXPECT_EQ(empty.PhysicalAddress, base + 4096);
+  EXPECT_NE(empty.KernelAddress, 0u);
+  EXPECT_EQ(empty.UserAddress, 0u);
+  EXPECT_EQ(empty.MappingHandle, 0u);
+  EXPECT_EQ(library.unlock(&empty), 1);
+
+  StaticMemBlock whole{};
+  whole.Offset = whole.Length = LX_STATIC_MEM_WHOLE;
+  ASSERT_EQ(library.lock(&whole), 1);
+  EXPECT_EQ(whole.Offset, 0u);
+  EXPECT_EQ(whole.Length, size);
+  EXPECT_EQ(whole.PhysicalAddress, base);
+
+  StaticMemBlock outside{};
+  outside.Offset = size - 1;
+  outside.Length = 2;
+  EXPECT_EQ(library.lock(&outside), 0);
+  EXPECT_TRUE(allZero(&outside, sizeof outside));
+
+  EXPECT_EQ(library.fill(size - 1, 1, 0xAB), 1);
+  EXPECT_EQ(reinterpret_cast<volatile uint8_t*>(whole.UserAddress)[size - 1], 0xAB);
+  EXPECT_EQ(library.fill(size - 1, 2, 0xAB), 0);
+  EXPECT_EQ(library.unlock(&whole), 1);
+  EXPECT_EQ(library.unlock(&whole), 0);  // the driver no longer knows it
+}
+
+TEST_F(HmbseapiMachine, DynamicBlocksComeMappedAndGoBack) {
+  ServiceLibrary library;
+  DynamicMemBlock block{};
+  block.Size = 0xd800;
+  ASSERT_EQ(library.allocate(&block), 1);
+  ASSERT_NE(block.UserAddress, 0u);
+  EXPECT_EQ(block.Size, 0xd800u);
+  EXPECT_NE(block.PhysicalAddress, 0u);
+  std::memset(reinterpret_cast<void*>(block.UserAddress), 0xFF, block.Size);
+  EXPECT_EQ(library.release(&block), 1);
+
+  DynamicMemBlock tooLarge{};
+  tooLarge.Size = 0x7FFFFFFF;  // more than the machine has: success, all zero
+  EXPECT_EQ(library.allocate(&tooLarge), 1);
+  EXPECT_TRUE(allZero(&tooLarge, sizeof tooLarge));
+  EXPECT_EQ(library.release(&tooLarge), 1);
+}
+
+TEST_F(HmbseapiMachine, DisplayInfoFollowsTheMode) {
+  ServiceLibrary library;
+  struct Case {
+    const char* mode;
+    DisplayInfo expected;
+  };
+  const Case cases[] = {
+      {"1024x768x32", {0, 0, 1024, 768, 1024, 32, 4, kFrameBuffer}},
+      {"800x600x16", {0, 0, 800, 600, 800, 16, 2, kFrameBuffer}},
+      {"800x600x15", {0, 0, 800, 600, 800, 15, 2, kFrameBuffer}},
+      {"1023x100x24", {0, 0, 1023, 100, 1024, 24, 3, kFrameBuffer}},  // lines padded to 3072 bytes
+      {"641x480x8", {0, 0, 641, 480, 644, 8, 1, kFrameBuffer}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ASSERT_TRUE(machine_->setDisplay(c.mode));
+    DisplayInfo info;
+    std::memset(&info, 0xCC, sizeof info);
+    ASSERT_EQ(library.displayInfo(&info), 1);
+    EXPECT_EQ(std::memcmp(&info, &c.expected, sizeof info), 0)
+        << info.Width << "x" << info.Height << " pitch " << info.PitchPixels << " bits " << info.BitsPerPixel
+        << " bytes " << info.BytesPerPixel << " fb " << std::hex << info.FrameBufferAddress;
+  }
+  ASSERT_TRUE(machine_->setDisplay("1024x768x32"));
+}
+
+TEST_F(HmbseapiMachine, TransformNeedsNoDriver) {
+  ServiceLibrary library;
+  const uint8_t src[4] = {0x00, 0xF8, 0x1F, 0x00};
+  uint8_t dst[6] = {};
+  ASSERT_EQ(library.transform(dst, src, 2, 1, 2, 2, 0), 1);
+  const uint8_t expected[6] = {0x00, 0x00, 0xF8, 0xF8, 0x00, 0x00};
+  EXPECT_EQ(std::memcmp(dst, expected, 6), 0);
+}
+
+// Changes the machine's registry and reboots: kept near the end.
+TEST_F(HmbseapiMachine, NewSizeWaitsForTheNextStart) {
+  {
+    ServiceLibrary library;
+    ASSERT_EQ(library.setStaticMem(2048), 1);
+    uint32_t pages = 1, base = 1, returnValue = 1;
+    EXPECT_EQ(library.getStaticMem(&pages, &base), 0);
+    EXPECT_EQ(pages, 2048u);
+    EXPECT_EQ(base, 0u);
+    ASSERT_TRUE(hmbtest::readParameter("ReturnValue", &returnValue));
+    EXPECT_EQ(returnValue, 0u);
+  }
+  ASSERT_TRUE(machine_->reboot());
+  {
+    ServiceLibrary library;  // a handle of the new boot
+    uint32_t pages = 0, base = 0;
+    ASSERT_EQ(library.getStaticMem(&pages, &base), 1);
+    EXPECT_EQ(pages, 2048u);
+    EXPECT_NE(base, 0u);
+    StaticMemBlock whole{};
+    whole.Offset = whole.Length = LX_STATIC_MEM_WHOLE;
+    ASSERT_EQ(library.lock(&whole), 1);
+    EXPECT_EQ(whole.Length, 2048u * 4096u);
+    EXPECT_EQ(library.unlock(&whole), 1);
+    // Size 0 asked: success, no base.
+    ASSERT_EQ(library.setStaticMem(0), 1);
+  }
+  ASSERT_TRUE(machine_->reboot());
+  {
+    ServiceLibrary library;
+    uint32_t pages = 1, base = 1;
+    EXPECT_EQ(library.getStaticMem(&pages, &base), 1);
+    EXPECT_EQ(pages, 0u);
+    EXPECT_EQ(base, 0u);
+    ASSERT_EQ(library.setStaticMem(4096), 1);
+  }
+  ASSERT_TRUE(machine_->reboot());
+}
+
+TEST_F(HmbseapiMachine, WithoutTheDriverEveryRequestFails) {
+  ASSERT_TRUE(machine_->shutdown());
+  {
+    ServiceLibrary library;  // attaches; the open fails
+    ASSERT_TRUE(library.loaded());
+    StaticMemBlock block{};
+    block.Offset = 1;
+    block.Length = 2;
+    EXPECT_EQ(library.lock(&block), 0);
+    EXPECT_EQ(block.Offset, 1u);  // never reached a driver
+    uint32_t pages = 9, base = 9;
+    EXPECT_EQ(library.getStaticMem(&pages, &base), 0);
+    EXPECT_EQ(pages, 0u);
+    EXPECT_EQ(base, 0u);
+    EXPECT_EQ(library.setStaticMem(1), 0);
+    EXPECT_EQ(library.fill(0, 1, 0), 0);
+    DisplayInfo info;
+    std::memset(&info, 0xCC, sizeof info);
+    EXPECT_EQ(library.displayInfo(&info), 0);
+    EXPECT_TRUE(allZero(&info, sizeof info));
+  }
+  ASSERT_TRUE(machine_->boot());
+}
+
+}  // namespace
