@@ -70,6 +70,14 @@ int probe() {
     return 0;
 }
 
+int version() {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExA(&info)) return fail("version");
+    std::printf("%u.%u\n", static_cast<unsigned>(info.dwMajorVersion), static_cast<unsigned>(info.dwMinorVersion));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,6 +86,7 @@ int main(int argc, char** argv) {
     if (mode == "read" && argc == 3) return readMapping(argv[2]);
     if (mode == "hold") return hold();
     if (mode == "probe") return probe();
-    std::fprintf(stderr, "usage: client_peer write NAME TEXT | read NAME | hold | probe\n");
+    if (mode == "version") return version();
+    std::fprintf(stderr, "usage: client_peer write NAME TEXT | read NAME | hold | probe | version\n");
     return 2;
 }

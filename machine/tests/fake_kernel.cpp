@@ -194,8 +194,8 @@ public:
     lxm::DisplayConfig displayMode() const override { return display_; }
 
     // Arbitrary PCI functions are not modelled by this kernel.
-    virtual bool plugFunction(std::shared_ptr<lxhw::PciFunction>, uint32_t, uint32_t, uint32_t*) { return false; }
-    virtual bool unplugFunction(uint32_t, uint32_t, uint32_t, bool) { return false; }
+    bool plugFunction(std::shared_ptr<lxhw::PciFunction>, uint32_t, uint32_t, uint32_t*) override { return false; }
+    bool unplugFunction(uint32_t, uint32_t, uint32_t, bool) override { return false; }
 
     std::string statusJson() const override {
         std::lock_guard lock(lock_);
