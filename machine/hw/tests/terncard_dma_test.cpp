@@ -57,7 +57,7 @@ protected:
         picture_ = stripedPicture();
         TernCardSetup setup;
         setup.sources = {"image:" + picture_, "none", "none", "bars"};
-        h_ = std::make_unique<CardHarness>(setup);
+        h_ = std::make_unique<CardHarness>(setup, 5.0);  // 4 ms fields: room for a loaded machine
         programWindow(*h_, 16, 4, 100, 200);
         h_->write(kPixelFormat, 0x00);  // RGB8888
         h_->write(kProgramStart, kProgram);
