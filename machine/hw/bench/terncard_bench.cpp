@@ -1,6 +1,10 @@
 // Rendering speed of the card's decoder: one 768 x 576 RGB32 frame (two
 // fields of 288 lines) from the bars, as the DMA engine asks for it.
 #include <benchmark/benchmark.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <cstring>
 #include <vector>
@@ -46,6 +50,32 @@ void renderFrame(benchmark::State& state, std::shared_ptr<VideoSource> source) {
 
 void BM_RenderBarsFrameRgb32(benchmark::State& state) { renderFrame(state, makeBarsSource()); }
 BENCHMARK(BM_RenderBarsFrameRgb32)->Unit(benchmark::kMicrosecond);
+
+// The worst case: a picture whose every line differs, so every line is converted.
+void BM_RenderPictureFrameRgb32(benchmark::State& state) {
+    const auto path = std::filesystem::temp_directory_path() / ("terncard_bench_" + std::to_string(getpid()) + ".png");
+    std::vector<uint8_t> rgb(768 * 576 * 3);
+    uint32_t seed = 12345;
+    for (uint8_t& b : rgb) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 768;
+    image.height = 576;
+    image.format = PNG_FORMAT_RGB;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr)) {
+        state.SkipWithError("cannot write the picture");
+        return;
+    }
+    std::string error;
+    std::shared_ptr<VideoSource> source = makeVideoSource("image:" + path.string(), &error);
+    std::filesystem::remove(path);
+    if (!source) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    renderFrame(state, source);
+}
+BENCHMARK(BM_RenderPictureFrameRgb32)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace lxhw::tern

@@ -93,7 +93,31 @@ uint32_t ColourPipeline::convertOne(YuvSample in) const {
 }
 
 void ColourPipeline::convert(const YuvSample* in, size_t count, uint32_t* out) const {
-    for (size_t i = 0; i < count; ++i) out[i] = convertOne(in[i]);
+    // The format is chosen once per line, not per pixel.
+    auto rgbLoop = [&](auto pack) {
+        for (size_t i = 0; i < count; ++i) {
+            const int y = yTerm_[luma_[in[i].y]];
+            const uint16_t uv = chroma_[in[i].u << 8 | in[i].v];
+            const uint8_t u = static_cast<uint8_t>(uv), v = static_cast<uint8_t>(uv >> 8);
+            out[i] = pack(uint32_t{clip((y + rv_[v]) >> 16)}, uint32_t{clip((y + gu_[u] + gv_[v]) >> 16)},
+                          uint32_t{clip((y + bu_[u]) >> 16)});
+        }
+    };
+    switch (settings_.format) {
+    case PixelFormat::Rgb32:
+    case PixelFormat::Rgb24:
+        rgbLoop([](uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; });
+        return;
+    case PixelFormat::Rgb565:
+        rgbLoop([](uint32_t r, uint32_t g, uint32_t b) { return (r >> 3) << 11 | (g >> 2) << 5 | b >> 3; });
+        return;
+    case PixelFormat::Rgb555:
+        rgbLoop([](uint32_t r, uint32_t g, uint32_t b) { return (r >> 3) << 10 | (g >> 3) << 5 | b >> 3; });
+        return;
+    default:
+        for (size_t i = 0; i < count; ++i) out[i] = convertOne(in[i]);
+        return;
+    }
 }
 
 size_t storePixels(PixelFormat format, const uint32_t* packed, const uint32_t* index, size_t count, uint8_t* out) {
