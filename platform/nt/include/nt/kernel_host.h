@@ -152,8 +152,8 @@ public:
     virtual bool unplugFunction(uint32_t bus, uint32_t device, uint32_t function, bool surprise) = 0;
     // A resource rebalance: query-stop (a refusing driver gets cancel-stop and
     // false), then stop; startFunction starts the stopped device again.
-    virtual bool stopFunction(uint32_t bus, uint32_t device, uint32_t function) = 0;
-    virtual bool startFunction(uint32_t bus, uint32_t device, uint32_t function) = 0;
+    virtual bool stopFunction(uint32_t /*bus*/, uint32_t /*device*/, uint32_t /*function*/) { return false; }
+    virtual bool startFunction(uint32_t /*bus*/, uint32_t /*device*/, uint32_t /*function*/) { return false; }
 };
 
 }  // namespace nt
