@@ -35,6 +35,8 @@ bool BoardController::start(bool read) {
         return true;
     }
     // A read continues at the pointer; after an address phase at 82 it reads memory.
+    // Bytes written to a command sub-address are judged before the read begins.
+    if (phase_ == Phase::Writing && pointer_ != kSubRead) finishWrite();
     readFromMemory_ = false;
     if (pointer_ == kSubRead && written_.size() >= 2) {
         const size_t header = written_.size() > 2 ? written_[2] : 0;
