@@ -8,6 +8,8 @@
 //   alloc SIZE            HmbDynamicMemAlloc, then write 0xA5 over the block
 //   lx-get                LxGetStaticMem
 //   devmm-lock-empty      LxDevStaticMemLock with Length 0
+//   devmm-get             LxDevGetStaticMem
+//   set-parameter NAME V  write a REG_DWORD under the service's Parameters key
 //   hold                  print "holding" and wait (at most a minute) to be killed
 #include <unistd.h>
 #include <windows.h>
@@ -100,6 +102,22 @@ int main(int argc, char** argv) {
       std::printf("devmm-lock-empty status=%d loaded=%d user=%llu handle=%llu\n", status,
                   GetModuleHandleA("Hmbseapi.dll") != nullptr, static_cast<unsigned long long>(block.UserAddress),
                   static_cast<unsigned long long>(block.MappingHandle));
+    } else if (command == "devmm-get") {
+      uint32_t pages = 0, physical = 0;
+      const LxStatus status = LxDevGetStaticMem(&pages, &physical);
+      std::printf("devmm-get status=%d pages=%u physical=%u\n", status, pages, physical);
+    } else if (command == "set-parameter") {
+      const std::string name = argument(1);
+      const uint32_t value = number(argument(2));
+      i += 2;
+      HKEY key = nullptr;
+      bool ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, HMB_PARAMETERS_KEY, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+      if (ok) {
+        ok = RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) ==
+             ERROR_SUCCESS;
+        RegCloseKey(key);
+      }
+      std::printf("set-parameter %s\n", ok ? "ok" : "failed");
     } else if (command == "hold") {
       std::printf("holding\n");
       std::fflush(stdout);
