@@ -1,0 +1,12 @@
+// Requests between the library and the card's driver, in the library's terms.
+#pragma once
+
+#include <windows.h>
+
+#include "lx/terncard_ioctl.h"
+
+namespace terncard {
+
+inline constexpr GUID kCardInterfaceClass = TERNCARD_INTERFACE_GUID_INIT;
+
+}  // namespace terncard

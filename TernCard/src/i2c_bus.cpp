@@ -1,0 +1,124 @@
+#include "i2c_bus.h"
+
+#include "register_access.h"
+#include "register_map.h"
+
+namespace terncard {
+
+namespace {
+
+// Control codes of REG_I2C bits 7..0.
+constexpr uint32_t kStartWithSubAddress = 0xAB;
+constexpr uint32_t kNextByte = 0xBF;
+constexpr uint32_t kLastByteStop = 0x9F;
+constexpr uint32_t kReadOneByteStop = 0x8B;
+constexpr uint32_t kReadFirstOfSeveral = 0xAF;
+constexpr uint32_t kReadLastByteStop = 0x9B;
+constexpr uint32_t kReadAddressBit = 0x01000000;
+
+constexpr uint8_t kSignature[2] = {'K', 'Z'};
+
+enum class Clearing { Immediate, AfterPolling };
+
+struct StepOutcome {
+  bool done;
+  uint32_t polls;       // polls made, including the one that saw the bit
+  uint32_t lastStatus;  // last REG_INT_STATUS word read
+};
+
+// Issues one command word and polls for the step-done bit. With Immediate
+// clearing the bit is cleared as soon as it is seen; with AfterPolling the
+// clearing word is written once polling has ended, whatever its outcome.
+StepOutcome runStep(TernCardContext* context, uint32_t command, uint32_t pollLimit, Clearing clearing) {
+  writeRegister(context, REG_I2C, command);
+  StepOutcome outcome{false, 0, 0};
+  while (outcome.polls < pollLimit) {
+    outcome.lastStatus = readRegister(context, REG_INT_STATUS);
+    ++outcome.polls;
+    if ((outcome.lastStatus & kI2cStepDone) != 0) {
+      outcome.done = true;
+      break;
+    }
+  }
+  if (outcome.done || clearing == Clearing::AfterPolling) {
+    writeRegister(context, REG_INT_STATUS, kI2cStepDone);
+  }
+  return outcome;
+}
+
+uint32_t failureValue(const StepOutcome& outcome) {
+  return outcome.lastStatus != 0 ? outcome.lastStatus : kI2cFailed;
+}
+
+uint8_t receivedByte(TernCardContext* context) { return static_cast<uint8_t>(readRegister(context, REG_I2C) >> 8); }
+
+uint32_t startCommand(uint8_t device, uint8_t sub) {
+  return (uint32_t{device} << 24) | (uint32_t{sub} << 16) | kStartWithSubAddress;
+}
+
+}  // namespace
+
+uint32_t I2cWrite(TernCardContext* context, uint8_t device, uint8_t sub, const uint8_t* data, uint8_t count) {
+  if (count == 0 || data == nullptr) {
+    return kI2cFailed;
+  }
+  StepOutcome step = runStep(context, startCommand(device, sub), kStepPollLimit, Clearing::Immediate);
+  if (!step.done) {
+    return failureValue(step);
+  }
+  // A byte whose step timed out may not have reached the device: stop there
+  // rather than report the transfer as done.
+  for (uint8_t k = 0; k + 1 < count; ++k) {
+    step = runStep(context, (uint32_t{data[k]} << 24) | kNextByte, kStepPollLimit, Clearing::Immediate);
+    if (!step.done) {
+      return failureValue(step);
+    }
+  }
+  step = runStep(context, (uint32_t{data[count - 1]} << 24) | kLastByteStop, kStepPollLimit, Clearing::Immediate);
+  return step.done ? 0 : failureValue(step);
+}
+
+uint32_t I2cRead(TernCardContext* context, uint8_t device, uint8_t sub, uint8_t* buffer, uint8_t count) {
+  if (count == 0 || buffer == nullptr) {
+    return kI2cFailed;
+  }
+  StepOutcome step = runStep(context, startCommand(device, sub), kStepPollLimit, Clearing::AfterPolling);
+  if (!step.done) {
+    return failureValue(step);
+  }
+  const uint32_t readAddress = (uint32_t{device} << 24) | kReadAddressBit;
+  if (count == 1) {
+    step = runStep(context, readAddress | kReadOneByteStop, kReadAddressPollLimit, Clearing::AfterPolling);
+    if (!step.done) {
+      return failureValue(step);
+    }
+    buffer[0] = receivedByte(context);
+    return 0;
+  }
+  step = runStep(context, readAddress | kReadFirstOfSeveral, kReadAddressPollLimit, Clearing::AfterPolling);
+  if (!step.done) {
+    return failureValue(step);
+  }
+  buffer[0] = receivedByte(context);
+  for (uint8_t k = 1; k + 1 < count; ++k) {
+    step = runStep(context, kNextByte, kMiddleBytePollLimit, Clearing::Immediate);
+    if (!step.done) {
+      return failureValue(step);
+    }
+    buffer[k] = receivedByte(context);
+  }
+  step = runStep(context, kReadLastByteStop, kStepPollLimit, Clearing::AfterPolling);
+  if (!step.done) {
+    return failureValue(step);
+  }
+  buffer[count - 1] = receivedByte(context);
+  return 0;
+}
+
+bool boardHasSignature(TernCardContext* context) {
+  uint8_t letters[2] = {0, 0};
+  return I2cRead(context, kControllerAddress, kSubSignature, letters, 2) == 0 && letters[0] == kSignature[0] &&
+         letters[1] == kSignature[1];
+}
+
+}  // namespace terncard

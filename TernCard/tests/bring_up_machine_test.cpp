@@ -1,0 +1,155 @@
+// Bring-up of real (simulated) cards in a private machine: card count,
+// the register traffic of one bring-up, the fresh context, and the failure
+// results with everything released.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "driver_channel.h"
+#include "lx/tern_card_context.h"
+#include "lx/terncard.h"
+#include "lx/terncard_ioctl.h"
+#include "register_map.h"
+#include "machine_first.h"
+#include "stack_machine.h"
+
+namespace terncard {
+
+namespace {
+constexpr char kTwoCards[] =
+    "[clock]\nfactor = 20\n\n"
+    "[[terncard]]\nsignature = true\nsources = [\"none\", \"none\", \"none\", \"bars\"]\n\n"
+    "[[terncard]]\nsignature = false\nsources = [\"bars\", \"none\", \"none\", \"none\"]\n";
+}  // namespace
+
+const char* testing::machineConfig() { return kTwoCards; }
+
+namespace {
+
+std::atomic<int> registerRequests{0};
+std::atomic<bool> silentCard{false};
+
+// Counts register requests on their way to the driver; a silent card reads
+// back 0 from REG_PIXEL_FORMAT.
+BOOL countingDeviceControl(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
+                           LPDWORD returned, LPOVERLAPPED overlapped) {
+  const BOOL ok = DeviceIoControl(device, code, in, inBytes, out, outBytes, returned, overlapped);
+  if (code == IOCTL_TERN_REG_ACCESS && inBytes == sizeof(RegisterRequest)) {
+    registerRequests.fetch_add(1);
+    RegisterRequest request;
+    std::memcpy(&request, in, sizeof request);
+    if (silentCard.load() && request.operation == TERN_REG_READ_WORD && request.offset == REG_PIXEL_FORMAT) {
+      std::memset(out, 0, outBytes);
+    }
+  }
+  return ok;
+}
+
+class BringUpMachine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registerRequests = 0;
+    silentCard = false;
+    setDeviceControlForTesting(&countingDeviceControl);
+  }
+  void TearDown() override { setDeviceControlForTesting(nullptr); }
+
+  testing::MachineControl machine_;
+};
+
+// The context of a handle, copied out under a lock.
+TernCardContext contextOf(uint64_t handle) {
+  HGLOBAL block = reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(handle));
+  TernCardContext copy{};
+  if (const void* context = GlobalLock(block)) {
+    std::memcpy(&copy, context, sizeof copy);
+    GlobalUnlock(block);
+  }
+  return copy;
+}
+
+TEST_F(BringUpMachine, CountsTheCardsPresent) { EXPECT_EQ(TernCardGetCardNumber(), 2); }
+
+TEST_F(BringUpMachine, FreshCardCarriesTheDefaults) {
+  const uint64_t handle = BeginTernCard(1);
+  ASSERT_GT(handle, 4u);
+  ASSERT_LT(handle, 0xFFFFFFFFu);
+  const int requests = registerRequests.load();
+  std::printf("register requests of one BeginTernCard: %d\n", requests);
+  RecordProperty("BeginTernCardRegisterRequests", requests);
+  // Reset, 71 table writes, the presence read and the audio pulse at least.
+  EXPECT_GE(requests, 1 + 71 + 1 + 2);
+
+  const TernCardContext c = contextOf(handle);
+  EXPECT_NE(c.device, 0u);
+  EXPECT_EQ(c.cardNumber, 1);
+  EXPECT_EQ(c.reserved1, 0u);
+  EXPECT_EQ(c.reserved2, 976);
+  EXPECT_NE(c.displayAddress, 0u);
+  EXPECT_EQ(c.pixelFormat, 4) << "32-bit display";
+  EXPECT_EQ(c.bitsPerPixel, 32);
+  EXPECT_EQ(c.pllParam, 245);
+  EXPECT_EQ(c.brightness, 128);
+  EXPECT_EQ(c.contrast, 128);
+  EXPECT_EQ(c.hue, 128);
+  EXPECT_EQ(c.saturation, 128);
+  EXPECT_EQ(c.saturationU, 128);
+  EXPECT_EQ(c.saturationV, 91);
+  EXPECT_EQ(c.inputWidth, 768);
+  EXPECT_EQ(c.inputHeight, 288);
+  EXPECT_EQ(c.outputWidth, 640);
+  EXPECT_EQ(c.outputHeight, 240);
+  EXPECT_EQ(c.boardRevisionFlag, 1) << "revision 0x21";
+  EXPECT_EQ(c.programAllocated, 1);
+  EXPECT_EQ(c.programBuffer.Size, 0x8000u);
+  EXPECT_NE(c.programBuffer.UserAddress, 0u);
+  EXPECT_EQ(c.registerShadow[kGpioDataShadowCell], 0u) << "audio range 0";
+  EXPECT_EQ(c.registerShadow[shadowCellOf(REG_PIXEL_FORMAT)], 0x00u);
+  EXPECT_EQ(c.registerShadow[shadowCellOf(REG_CLOCK_2)], 220u);
+  EXPECT_EQ(c.registerShadow[shadowCellOf(REG_CLOCK_3)], 142u);
+  EXPECT_EQ(c.registerShadow[shadowCellOf(REG_GPIO_ENABLE)], 0x0Cu);
+
+  // The positions the public API reads.
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&c);
+  int32_t scanMode;
+  uint16_t window[4];
+  int32_t overlay;
+  std::memcpy(&scanMode, bytes + 336, 4);
+  std::memcpy(window, bytes + 352, 8);
+  std::memcpy(&overlay, bytes + 364, 4);
+  EXPECT_EQ(scanMode, 0);
+  EXPECT_EQ(window[0], 0);
+  EXPECT_EQ(window[1], 0);
+  EXPECT_EQ(window[2], 640);
+  EXPECT_EQ(window[3], 240);
+  EXPECT_EQ(overlay, 0);
+
+  EXPECT_EQ(EndTernCard(handle), 1);
+  EXPECT_EQ(EndTernCard(handle), 0) << "the context is gone";
+  EXPECT_EQ(EndTernCard(3), 0);
+}
+
+TEST_F(BringUpMachine, FailuresReleaseEverything) {
+  EXPECT_EQ(BeginTernCard(3), 1u);
+  EXPECT_EQ(BeginTernCard(0), 1u);
+  EXPECT_EQ(BeginTernCard(-7), 1u);
+  EXPECT_EQ(registerRequests.load(), 0);
+
+  const std::string before = machine_.statusJson();
+  silentCard = true;
+  EXPECT_EQ(BeginTernCard(2), 2u);
+  silentCard = false;
+  // The device was closed again: the card opens normally.
+  const uint64_t handle = BeginTernCard(2);
+  ASSERT_GT(handle, 4u);
+  EXPECT_EQ(contextOf(handle).boardRevisionFlag, 1);
+  EXPECT_EQ(EndTernCard(handle), 1);
+  EXPECT_EQ(hmbtest::processBlockCount(machine_.statusJson()), hmbtest::processBlockCount(before))
+      << "no program buffer is left behind";
+}
+
+}  // namespace
+}  // namespace terncard

@@ -1,0 +1,173 @@
+#include "fake_card.h"
+
+#include <cstring>
+
+#include "driver_channel.h"
+#include "lx/terncard_ioctl.h"
+#include "register_map.h"
+
+namespace terncard::testing {
+
+namespace {
+
+FakeCard* current = nullptr;
+
+BOOL fakeDeviceControl(HANDLE, DWORD code, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes, LPDWORD returned,
+                       LPOVERLAPPED) {
+  return current->handle(code, in, inBytes, out, outBytes, returned);
+}
+
+}  // namespace
+
+FakeCard::FakeCard() {
+  current = this;
+  setDeviceControlForTesting(&fakeDeviceControl);
+  controller[21] = 0x21;
+  setSignature(true);
+}
+
+FakeCard::~FakeCard() {
+  setDeviceControlForTesting(nullptr);
+  current = nullptr;
+}
+
+void FakeCard::setSignature(bool present) {
+  controller[12] = present ? 'K' : 0xFF;
+  controller[13] = present ? 'Z' : 0xFF;
+}
+
+void FakeCard::clearLog() {
+  log.clear();
+  i2cCommands.clear();
+  statusPolls = 0;
+}
+
+std::vector<uint32_t> FakeCard::writesTo(uint32_t offset) const {
+  std::vector<uint32_t> values;
+  for (const LoggedRequest& r : log) {
+    if (r.code == IOCTL_TERN_REG_ACCESS && r.operation == TERN_REG_WRITE_WORD && r.offset == offset) {
+      values.push_back(r.value);
+    }
+  }
+  return values;
+}
+
+BOOL FakeCard::handle(DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes, DWORD* returned) {
+  *returned = 0;
+  if (code == IOCTL_TERN_SLOT_INFO) {
+    log.push_back({code, 0, 0, 0});
+    if (failRequests || outBytes != sizeof(SlotInfo)) {
+      return FALSE;
+    }
+    SlotInfo slot{5, 1, 2, 7};
+    std::memcpy(out, &slot, sizeof slot);
+    *returned = sizeof slot;
+    return TRUE;
+  }
+  if (code != IOCTL_TERN_REG_ACCESS || inBytes != sizeof(RegisterRequest)) {
+    return FALSE;
+  }
+  RegisterRequest request;
+  std::memcpy(&request, in, sizeof request);
+  log.push_back({code, request.operation, request.offset, request.value});
+  if (failRequests || request.offset >= 0x1000) {
+    return FALSE;
+  }
+  if (request.operation == TERN_REG_WRITE_WORD) {
+    if (request.offset == REG_INT_STATUS) {
+      registers_[REG_INT_STATUS / 4] &= ~request.value;
+    } else if (request.offset == REG_I2C) {
+      i2cCommands.push_back(request.value);
+      runI2cCommand(request.value);
+    } else {
+      registers_[request.offset / 4] = request.value;
+    }
+    return TRUE;
+  }
+  if (request.operation == TERN_REG_READ_WORD && outBytes >= 4) {
+    uint32_t value = registers_[request.offset / 4];
+    if (request.offset == REG_INT_STATUS) {
+      ++statusPolls;
+      if (stepPending_ && pollsLeft_ != 0 && --pollsLeft_ == 0) {
+        stepPending_ = false;
+        registers_[REG_INT_STATUS / 4] |= kI2cStepDone | kI2cAcknowledged;
+      }
+      value = registers_[REG_INT_STATUS / 4];
+    }
+    std::memcpy(out, &value, 4);
+    *returned = 4;
+    return TRUE;
+  }
+  return TRUE;
+}
+
+// A minimal engine: the start step sets the controller's pointer, later
+// steps move bytes at the pointer; received bytes appear in bits 15..8.
+void FakeCard::runI2cCommand(uint32_t word) {
+  const uint8_t code = static_cast<uint8_t>(word);
+  const uint8_t first = static_cast<uint8_t>(word >> 24);
+  uint32_t received = registers_[REG_I2C / 4] & 0xFF00;
+  switch (code) {
+    case 0xAB:
+      pointer_ = static_cast<uint8_t>(word >> 16);
+      reading_ = false;
+      break;
+    case 0xBF:
+      // After a read-address step the engine receives, otherwise it sends.
+      if (reading_) {
+        received = uint32_t{controller[pointer_++]} << 8;
+      } else {
+        controller[pointer_++] = first;
+      }
+      break;
+    case 0x9F:
+      controller[pointer_++] = first;
+      break;
+    case 0xAF:
+      reading_ = true;
+      received = uint32_t{controller[pointer_++]} << 8;
+      break;
+    case 0x8B:
+    case 0x9B:
+      received = uint32_t{controller[pointer_++]} << 8;
+      reading_ = false;
+      break;
+    default:
+      break;
+  }
+  registers_[REG_I2C / 4] = received | code;
+  const uint32_t polls = slowStepCode != 0 && code == slowStepCode ? slowStepPolls : pollsUntilDone;
+  stepPending_ = polls != 0;
+  pollsLeft_ = polls;
+}
+
+TestContext::TestContext() : block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(TernCardContext))) {
+  auto* context = static_cast<TernCardContext*>(GlobalLock(block));
+  context->device = 0x40;  // any open-looking handle; the fake ignores it
+  for (int k = 0; k < kTableRegisterCount; ++k) {
+    context->registerShadow[k] = initialRegisterTable[k];
+  }
+  context->pllParam = 245;
+  context->brightness = context->contrast = context->hue = context->saturation = context->saturationU = 128;
+  context->saturationV = 91;
+  context->inputWidth = 768;
+  context->inputHeight = 288;
+  context->outputWidth = 640;
+  context->outputHeight = 240;
+  context->pixelFormat = 4;
+  context->bitsPerPixel = 32;
+  context->boardRevisionFlag = 1;
+  GlobalUnlock(block);
+}
+
+TestContext::~TestContext() { GlobalFree(block); }
+
+uint64_t TestContext::handle() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block)); }
+
+TernCardContext* TestContext::lock() { return static_cast<TernCardContext*>(GlobalLock(block)); }
+
+void TestContext::unlock() { GlobalUnlock(block); }
+
+UINT TestContext::lockCount() const { return GlobalFlags(block) & GMEM_LOCKCOUNT; }
+
+}  // namespace terncard::testing

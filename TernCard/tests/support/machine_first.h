@@ -1,0 +1,28 @@
+// Tests whose libraries attach to the machine when they load: main() boots a
+// private machine, then runs the tests in a child process of the same
+// program, which loads its libraries with the machine already up.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "private_machine.h"
+
+namespace terncard::testing {
+
+// Defined by each test program: the machine it runs against.
+const char* machineConfig();
+
+// The running machine as the child reaches it: through the lxmachine tool
+// on the parent's machine directory ($LX_MACHINE).
+class MachineControl {
+ public:
+  lxm::testing::ToolResult run(std::vector<std::string> arguments) const;
+  bool shutdown() const { return run({"shutdown"}).exitStatus == 0; }
+  bool boot() const { return run({"boot"}).exitStatus == 0; }
+  bool setDisplay(const std::string& mode) const { return run({"display", mode}).exitStatus == 0; }
+  std::string statusJson() const;
+  void writeConfig(const std::string& text) const;
+};
+
+}  // namespace terncard::testing
