@@ -3,6 +3,8 @@
 // description in every mode, and a library that could not open the driver.
 #include <gtest/gtest.h>
 
+#include <ddraw.h>
+
 #include <cstring>
 
 #include "service_library.h"
@@ -113,6 +115,73 @@ TEST_F(HmbseapiMachine, DisplayInfoFollowsTheMode) {
         << " bytes " << info.BytesPerPixel << " fb " << std::hex << info.FrameBufferAddress;
   }
   ASSERT_TRUE(machine_->setDisplay("1024x768x32"));
+}
+
+// The DirectDraw primary surface behind the display description: its rules,
+// and a lock whose address is the adapter's VRAM, as the driver sees it.
+TEST_F(HmbseapiMachine, PrimarySurfaceLockMapsTheFrameBuffer) {
+  IDirectDraw* directDraw = nullptr;
+  ASSERT_EQ(DirectDrawCreate(nullptr, &directDraw, nullptr), DD_OK);
+  DDSURFACEDESC request;
+  std::memset(&request, 0, sizeof request);
+  request.dwSize = sizeof request;
+  request.dwFlags = DDSD_CAPS;
+  request.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+  IDirectDrawSurface* surface = reinterpret_cast<IDirectDrawSurface*>(1);
+  EXPECT_EQ(directDraw->CreateSurface(&request, &surface, nullptr), DDERR_NOCOOPERATIVELEVELSET);
+  EXPECT_EQ(surface, nullptr);
+  EXPECT_EQ(directDraw->SetCooperativeLevel(nullptr, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DDERR_UNSUPPORTED);
+  ASSERT_EQ(directDraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
+  request.ddsCaps.dwCaps = DDSCAPS_VIDEOMEMORY;
+  EXPECT_EQ(directDraw->CreateSurface(&request, &surface, nullptr), DDERR_INVALIDPARAMS);
+  request.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+  ASSERT_EQ(directDraw->CreateSurface(&request, &surface, nullptr), DD_OK);
+
+  DDSURFACEDESC desc;
+  std::memset(&desc, 0, sizeof desc);
+  desc.dwSize = sizeof desc;
+  ASSERT_EQ(surface->GetSurfaceDesc(&desc), DD_OK);
+  EXPECT_EQ(desc.dwWidth, 1024u);
+  EXPECT_EQ(desc.dwHeight, 768u);
+  EXPECT_EQ(desc.lPitch, 4096);
+  EXPECT_EQ(desc.ddpfPixelFormat.dwFlags, DDPF_RGB);
+  EXPECT_EQ(desc.ddpfPixelFormat.dwRGBBitCount, 32u);
+  EXPECT_EQ(desc.ddpfPixelFormat.dwRBitMask, 0xFF0000u);
+  EXPECT_EQ(desc.ddpfPixelFormat.dwGBitMask, 0xFF00u);
+  EXPECT_EQ(desc.ddpfPixelFormat.dwBBitMask, 0xFFu);
+
+  RECT part{0, 0, 10, 10};
+  EXPECT_EQ(surface->Lock(&part, &desc, 0, nullptr), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(surface->Unlock(nullptr), DDERR_NOTLOCKED);
+  ASSERT_EQ(surface->Lock(nullptr, &desc, 0, nullptr), DD_OK);
+  ASSERT_NE(desc.lpSurface, nullptr);
+  DDSURFACEDESC again = desc;
+  EXPECT_EQ(surface->Lock(nullptr, &again, 0, nullptr), DDERR_SURFACEBUSY);
+  auto* pixels = static_cast<uint32_t*>(desc.lpSurface);
+  pixels[1024 * 767 + 1023] = 0x00C0FFEE;  // the last pixel of the screen
+
+  const uint64_t lastPixel = reinterpret_cast<uint64_t>(&pixels[1024 * 767 + 1023]);
+  uint32_t physical = 0;
+  DWORD returned = 0;
+  HANDLE service =
+      CreateFileA("\\\\.\\HMBSERV", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(service, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(DeviceIoControl(service, IOCTL_HMB_PHYSICAL_ADDRESS, const_cast<uint64_t*>(&lastPixel), 8, &physical,
+                              4, &returned, nullptr));
+  EXPECT_EQ(physical, kFrameBuffer + 4096u * 767 + 4 * 1023);
+  ASSERT_EQ(surface->Unlock(desc.lpSurface), DD_OK);
+  // After the unlock the view is gone: the address no longer translates.
+  ASSERT_TRUE(DeviceIoControl(service, IOCTL_HMB_PHYSICAL_ADDRESS, const_cast<uint64_t*>(&lastPixel), 8, &physical,
+                              4, &returned, nullptr));
+  EXPECT_EQ(physical, 0u);
+  CloseHandle(service);
+
+  // The frame buffer keeps what was written: a new lock shows it.
+  ASSERT_EQ(surface->Lock(nullptr, &desc, 0, nullptr), DD_OK);
+  EXPECT_EQ(static_cast<uint32_t*>(desc.lpSurface)[1024 * 767 + 1023], 0x00C0FFEEu);
+  EXPECT_EQ(surface->Unlock(desc.lpSurface), DD_OK);
+  EXPECT_EQ(surface->Release(), 0u);
+  EXPECT_EQ(directDraw->Release(), 0u);
 }
 
 TEST_F(HmbseapiMachine, TransformNeedsNoDriver) {
