@@ -73,9 +73,13 @@ LxStatus readCardContext(LxCardRecord* record) {
   const ContextLayout& layout = layoutOf(record->cardTypeIndex);
   if (!setUpMask(record, layout)) {
     // The card opens without a mask; the mask operations then report it.
+    // The block is no longer held; ending the card must not free it again.
     if (record->dynamicMemory.UserAddress != 0) {
       LxDevFreeDynamicMem(&record->dynamicMemory);
     }
+    const uint32_t size = record->dynamicMemory.Size;
+    record->dynamicMemory = DynamicMemBlock{};
+    record->dynamicMemory.Size = size;
     record->maskBuffer = nullptr;
   }
   record->bytesPerPixel = (screenBitsPerPixel() + 7) / 8;
