@@ -1,3 +1,5 @@
+#include "lxmachine/hw/device_factory.h"
+#include "lxmachine/hw/display_adapter.h"
 #include "terncard_harness.h"
 
 namespace lxhw::tern::testing {
@@ -70,6 +72,29 @@ TEST(TernCardRegisters, StatusBitsClearOnlyWhereOnesAreWritten) {
     ASSERT_TRUE(waitFor([&] { return h.card->interruptAsserted(); }));
     h.write(kIntEnable, 0);
     EXPECT_FALSE(h.card->interruptAsserted());
+}
+
+TEST(TernCardRegisters, MadeByTheFactoryFromTheMachineConfiguration) {
+    lxm::MachineConfig machine;
+    machine.clockFactor = 4.0;
+    machine.terncards.resize(2);
+    machine.terncards[1].signature = false;
+    machine.terncards[1].boardSwitch = 3;
+    machine.terncards[1].sources = {"bars", "none", "image:/missing.png", "none"};
+    auto function = makeDevice("terncard", DeviceRequest{&machine, &machine.terncards[1], nullptr, nullptr});
+    TernCard* card = asTernCard(function.get());
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->clockFactor(), 4.0);
+    EXPECT_EQ(card->boardSwitch(), 3);
+    EXPECT_EQ(card->sourceSpec(0), "bars");
+    EXPECT_EQ(card->sourceSpec(2), "none");  // the picture could not be read
+    EXPECT_NE(card->setupErrors().find("/missing.png"), std::string::npos);
+    EXPECT_EQ(card->barRead(0, kPixelFormat, 4), 0x44u);
+    DisplayMode mode;
+    ASSERT_TRUE(DisplayAdapter::modeFor(640, 480, 32, DisplayAdapter::kDefaultVramSize, &mode));
+    DisplayAdapter display(DisplayAdapter::kDefaultVramBase, DisplayAdapter::kDefaultVramSize, mode);
+    EXPECT_EQ(asTernCard(&display), nullptr);
+    function->powerOff();
 }
 
 TEST(TernCardRegisters, GeneralPurposeLinesAndBoardSwitch) {

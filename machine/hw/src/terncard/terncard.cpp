@@ -99,6 +99,8 @@ std::shared_ptr<VideoSource> TernCard::selectedSource(const RegisterSnapshot& re
     return sources_[mux];
 }
 
+TernCard* asTernCard(PciFunction* function) { return dynamic_cast<TernCard*>(function); }
+
 // ---- register window ----
 
 uint32_t TernCard::barRead(int barIndex, uint64_t offset, unsigned size) {

@@ -139,4 +139,8 @@ private:
     std::thread fieldThread_;
 };
 
+// The card model behind a PCI function, or null when it is something else.
+// (Resolved inside the hardware library, so callers in other modules need no RTTI of their own.)
+TernCard* asTernCard(PciFunction* function);
+
 }  // namespace lxhw::tern
