@@ -1,6 +1,6 @@
-// Tests whose libraries attach to the machine when they load: main() boots a
-// private machine, then runs the tests in a child process of the same
-// program, which loads its libraries with the machine already up.
+// Programs whose libraries attach to the machine when they load: the program
+// boots a private machine first, then runs its real work in a child process
+// of itself, which loads its libraries with the machine already up.
 #pragma once
 
 #include <string>
@@ -12,6 +12,11 @@ namespace terncard::testing {
 
 // Defined by each test program: the machine it runs against.
 const char* machineConfig();
+
+// In the parent: boots a private machine with `config`, runs this program
+// again as a child (where `inChild` is called) and powers the machine off.
+// Returns the child's exit status.
+int runAfterBooting(const char* config, int argc, char** argv, int (*inChild)(int, char**));
 
 // The running machine as the child reaches it: through the lxmachine tool
 // on the parent's machine directory ($LX_MACHINE).

@@ -1,64 +1,17 @@
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-
+// main() of the GoogleTest programs that need the machine before they load.
 #include <gtest/gtest.h>
 
 #include "machine_first.h"
-#include "stack_machine.h"
-
-extern char** environ;
-
-namespace terncard::testing {
 
 namespace {
-constexpr char kChildMark[] = "LX_MACHINE_FIRST_CHILD";
 
-std::string machineDirectory() {
-  const char* directory = std::getenv("LX_MACHINE");
-  return directory != nullptr ? directory : "";
+int runTests(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }
+
 }  // namespace
 
-lxm::testing::ToolResult MachineControl::run(std::vector<std::string> arguments) const {
-  arguments.insert(arguments.begin(), LX_MACHINE_TOOL);
-  arguments.push_back("--dir");
-  arguments.push_back(machineDirectory());
-  return lxm::testing::runProgram(arguments);
-}
-
-std::string MachineControl::statusJson() const {
-  lxm::testing::ToolResult result = run({"status", "--json"});
-  return result.exitStatus == 0 ? result.output : std::string();
-}
-
-void MachineControl::writeConfig(const std::string& text) const {
-  std::ofstream out(machineDirectory() + "/machine.toml", std::ios::trunc);
-  out << text;
-}
-
-}  // namespace terncard::testing
-
 int main(int argc, char** argv) {
-  if (std::getenv(terncard::testing::kChildMark) != nullptr) {
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-  }
-  // Powered off when this scope ends, after the child.
-  hmbtest::StackMachine booted(terncard::testing::machineConfig());
-  if (!booted.booted()) {
-    std::fprintf(stderr, "the private machine did not boot\n");
-    return 1;
-  }
-  ::setenv(terncard::testing::kChildMark, "1", 1);
-  pid_t child = -1;
-  if (::posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, environ) != 0) {
-    return 1;
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  return terncard::testing::runAfterBooting(terncard::testing::machineConfig(), argc, argv, runTests);
 }
