@@ -63,15 +63,25 @@ NTSTATUS FileTable::create(UserProcess& process, const std::string& path, uint64
     DeviceRuntime* rt = deviceRuntime(device);
     if (rt->deleted) return STATUS_DELETE_PENDING;
     if (device->Flags & DO_DEVICE_INITIALIZING) return STATUS_DEVICE_NOT_READY;
-    if (rt->exclusive && __atomic_load_n(&device->ReferenceCount, __ATOMIC_SEQ_CST) > 0) return STATUS_ACCESS_DENIED;
+    // An exclusive device takes one file at a time: the reference is taken
+    // before the create is sent, so two opens cannot both pass.
+    if (rt->exclusive) {
+        LONG none = 0;
+        if (!__atomic_compare_exchange_n(&device->ReferenceCount, &none, 1, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+            return STATUS_ACCESS_DENIED;
+    } else {
+        InterlockedIncrement(&device->ReferenceCount);
+    }
     auto* fileObject = static_cast<PFILE_OBJECT>(ExAllocatePoolWithTag(NonPagedPool, sizeof(FILE_OBJECT), 'eliF'));
-    if (!fileObject) return STATUS_INSUFFICIENT_RESOURCES;
+    if (!fileObject) {
+        InterlockedDecrement(&device->ReferenceCount);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     std::memset(fileObject, 0, sizeof *fileObject);
     fileObject->Type = 5;
     fileObject->Size = sizeof(FILE_OBJECT);
     fileObject->DeviceObject = device;
     fileObject->ReadAccess = fileObject->WriteAccess = TRUE;
-    InterlockedIncrement(&device->ReferenceCount);
     auto file = std::make_shared<OpenFile>();
     file->processId = process.processId();
     file->path = path;
@@ -235,6 +245,11 @@ void FileTable::processExited(UserProcess& process) {
         }
     }
     for (const FilePtr& file : mine) closeFile(file, &process);
+}
+
+void FileTable::cancelAll() {
+    std::lock_guard lock(inFlightMutex_);
+    for (auto& [pid, irp] : inFlight_) IoCancelIrp(irp);
 }
 
 void FileTable::closeAll() {

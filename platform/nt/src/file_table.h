@@ -29,6 +29,8 @@ public:
     NTSTATUS read(UserProcess& process, uint64_t handle, void* buffer, uint32_t length, uint32_t* information);
     NTSTATUS write(UserProcess& process, uint64_t handle, const void* buffer, uint32_t length, uint32_t* information);
     void processExited(UserProcess& process);
+    // Power off: every request in flight is cancelled.
+    void cancelAll();
     // Power off: every file still open is cleaned up and closed.
     void closeAll();
 

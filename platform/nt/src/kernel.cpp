@@ -20,6 +20,7 @@
 #include "object_namespace.h"
 #include "pnp_manager.h"
 #include "registry.h"
+#include "request_gate.h"
 #include "runtime.h"
 #include "unicode_text.h"
 
@@ -55,31 +56,37 @@ public:
     std::vector<MemoryRegion> memoryRegions() const override;
 
     NTSTATUS createFile(UserProcess& process, const std::string& path, uint64_t* fileHandle) override {
-        if (!running()) return STATUS_DEVICE_NOT_READY;
+        auto pass = gate_.enter();
+        if (!pass) return STATUS_DEVICE_NOT_READY;
         return files_->create(process, path, fileHandle);
     }
     NTSTATUS closeFile(UserProcess& process, uint64_t fileHandle) override {
-        if (!running()) return STATUS_INVALID_HANDLE;
+        auto pass = gate_.enter();
+        if (!pass) return STATUS_INVALID_HANDLE;
         return files_->close(process, fileHandle);
     }
     NTSTATUS deviceIoControl(UserProcess& process, uint64_t fileHandle, uint32_t code, const void* input,
                              uint32_t inputLength, void* output, uint32_t outputLength,
                              uint32_t* information) override {
-        if (!running()) return STATUS_INVALID_HANDLE;
+        auto pass = gate_.enter();
+        if (!pass) return STATUS_INVALID_HANDLE;
         return files_->deviceControl(process, fileHandle, code, input, inputLength, output, outputLength, information);
     }
     NTSTATUS readFile(UserProcess& process, uint64_t fileHandle, void* buffer, uint32_t length,
                       uint32_t* information) override {
-        if (!running()) return STATUS_INVALID_HANDLE;
+        auto pass = gate_.enter();
+        if (!pass) return STATUS_INVALID_HANDLE;
         return files_->read(process, fileHandle, buffer, length, information);
     }
     NTSTATUS writeFile(UserProcess& process, uint64_t fileHandle, const void* buffer, uint32_t length,
                        uint32_t* information) override {
-        if (!running()) return STATUS_INVALID_HANDLE;
+        auto pass = gate_.enter();
+        if (!pass) return STATUS_INVALID_HANDLE;
         return files_->write(process, fileHandle, buffer, length, information);
     }
     void processExited(UserProcess& process) override {
-        if (!running()) return;
+        auto pass = gate_.enter();
+        if (!pass) return;
         files_->processExited(process);
         memory_->forgetProcess(process.processId());
     }
@@ -105,14 +112,18 @@ public:
                       uint32_t* device) override;
     bool unplugFunction(uint32_t bus, uint32_t device, uint32_t function, bool surprise) override;
     bool stopFunction(uint32_t bus, uint32_t device, uint32_t function) override {
-        return running() && pnp_->stop({bus, device, function});
+        auto pass = gate_.enter();
+        return pass && pnp_->stop({bus, device, function});
     }
     bool startFunction(uint32_t bus, uint32_t device, uint32_t function) override {
-        return running() && pnp_->restart({bus, device, function});
+        auto pass = gate_.enter();
+        return pass && pnp_->restart({bus, device, function});
     }
 
 private:
     bool running() const { return running_.load(); }
+    // Calls that change or read the machine hold a pass for their duration.
+    mutable RequestGate gate_;
     void installDefaultServices();
     void startBootServices();
     void stop();
@@ -176,6 +187,7 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
                        physical_.get(), bus_.get()};
     setRuntime(&runtime_);
     running_ = true;
+    gate_.open();
     if (!pnp_->init(error)) {
         stop();
         return false;
@@ -246,6 +258,11 @@ void KernelImpl::startBootServices() {
 
 void KernelImpl::stop() {
     running_ = false;
+    // Requests still running are cancelled and given time to leave; a
+    // driver that never completes a cancelled request is reported.
+    gate_.close();
+    if (files_) files_->cancelAll();
+    if (!gate_.waitEmpty(std::chrono::seconds(10))) klog("power off: requests are still running in drivers");
     if (files_) files_->closeAll();
     if (pnp_) pnp_->shutdown();
     if (drivers_) drivers_->unloadAll();
@@ -285,7 +302,8 @@ void KernelImpl::shutdown() {
 
 std::vector<MemoryRegion> KernelImpl::memoryRegions() const {
     std::vector<MemoryRegion> regions;
-    if (!physical_) return regions;
+    auto pass = gate_.enter();
+    if (!pass || !physical_) return regions;
     for (const lxhw::MemoryRange& range : physical_->ranges())
         regions.push_back(MemoryRegion{range.fd, range.physicalBase, range.size});
     return regions;
@@ -293,7 +311,8 @@ std::vector<MemoryRegion> KernelImpl::memoryRegions() const {
 
 std::vector<std::string> KernelImpl::interfacePaths(const Guid& interfaceClass) const {
     std::vector<std::string> paths;
-    if (!running()) return paths;
+    auto pass = gate_.enter();
+    if (!pass) return paths;
     for (const auto& entry : objects_->interfaces()) {
         const GUID& g = entry.guid;
         const bool same = g.Data1 == interfaceClass.data1 && g.Data2 == interfaceClass.data2 &&
@@ -308,7 +327,8 @@ bool KernelImpl::registryQuery(const std::string& keyPath, const std::string& va
                                std::vector<uint8_t>* data) const {
     std::string path;
     Registry::Value value;
-    if (!registry_ || !Registry::relativePath(keyPath, &path) || !registry_->query(path, valueName, &value)) return false;
+    auto pass = gate_.enter();
+    if (!pass || !Registry::relativePath(keyPath, &path) || !registry_->query(path, valueName, &value)) return false;
     if (type) *type = value.type;
     if (data) *data = value.data;
     return true;
@@ -317,28 +337,33 @@ bool KernelImpl::registryQuery(const std::string& keyPath, const std::string& va
 bool KernelImpl::registrySet(const std::string& keyPath, const std::string& valueName, uint32_t type,
                              const std::vector<uint8_t>& data) {
     std::string path;
-    if (!registry_ || !Registry::relativePath(keyPath, &path) || path.empty()) return false;
+    auto pass = gate_.enter();
+    if (!pass || !Registry::relativePath(keyPath, &path) || path.empty()) return false;
     return registry_->set(path, valueName, Registry::Value{type, data});
 }
 
 bool KernelImpl::registryDelete(const std::string& keyPath, const std::string& valueName) {
     std::string path;
-    return registry_ && Registry::relativePath(keyPath, &path) && registry_->remove(path, valueName);
+    auto pass = gate_.enter();
+    return pass && Registry::relativePath(keyPath, &path) && registry_->remove(path, valueName);
 }
 
 bool KernelImpl::registryKeyExists(const std::string& keyPath) const {
     std::string path;
-    return registry_ && Registry::relativePath(keyPath, &path) && registry_->keyExists(path);
+    auto pass = gate_.enter();
+    return pass && Registry::relativePath(keyPath, &path) && registry_->keyExists(path);
 }
 
 bool KernelImpl::registryCreateKey(const std::string& keyPath) {
     std::string path;
-    return registry_ && Registry::relativePath(keyPath, &path) && !path.empty() && registry_->createKey(path);
+    auto pass = gate_.enter();
+    return pass && Registry::relativePath(keyPath, &path) && !path.empty() && registry_->createKey(path);
 }
 
 bool KernelImpl::plugFunction(std::shared_ptr<lxhw::PciFunction> function, uint32_t bus, uint32_t firstDevice,
                               uint32_t* device) {
-    if (!running() || !function) return false;
+    auto pass = gate_.enter();
+    if (!pass || !function) return false;
     for (;;) {
         auto free = bus_->freeDevice(bus, firstDevice);
         if (!free) return false;
@@ -352,12 +377,13 @@ bool KernelImpl::plugFunction(std::shared_ptr<lxhw::PciFunction> function, uint3
 }
 
 bool KernelImpl::unplugFunction(uint32_t bus, uint32_t device, uint32_t function, bool surprise) {
-    if (!running()) return false;
-    return pnp_->unplug({bus, device, function}, surprise);
+    auto pass = gate_.enter();
+    return pass && pnp_->unplug({bus, device, function}, surprise);
 }
 
 int KernelImpl::plugTernCard(const lxm::TernCardConfig& card) {
-    if (!running()) return 0;
+    auto pass = gate_.enter();
+    if (!pass) return 0;
     auto function = lxhw::makeDevice("terncard", lxhw::DeviceRequest{&config_, &card, nullptr, physical_.get()});
     uint32_t device = 0;
     if (!function || !plugFunction(function, 0, kTernCardFirstDevice, &device)) return 0;
@@ -365,13 +391,15 @@ int KernelImpl::plugTernCard(const lxm::TernCardConfig& card) {
 }
 
 bool KernelImpl::unplugTernCard(int number, bool surprise) {
-    if (!running()) return false;
+    auto pass = gate_.enter();
+    if (!pass) return false;
     auto address = pnp_->nthOfKind("terncard", number);
     return address && pnp_->unplug(*address, surprise);
 }
 
 bool KernelImpl::setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) {
-    if (!running() || !display_->setMode(width, height, bits)) return false;
+    auto pass = gate_.enter();
+    if (!pass || !display_->setMode(width, height, bits)) return false;
     config_.display.width = width;
     config_.display.height = height;
     config_.display.bits = bits;
@@ -380,7 +408,8 @@ bool KernelImpl::setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) 
 
 Kernel::DisplaySurface KernelImpl::displaySurface() const {
     DisplaySurface surface;
-    if (!running() || !display_) return surface;
+    auto pass = gate_.enter();
+    if (!pass || !display_) return surface;
     const lxhw::DisplayMode mode = display_->mode();
     surface.width = mode.width;
     surface.height = mode.height;
@@ -396,7 +425,8 @@ Kernel::DisplaySurface KernelImpl::displaySurface() const {
 
 lxm::DisplayConfig KernelImpl::displayMode() const {
     lxm::DisplayConfig result = config_.display;
-    if (display_) {
+    auto pass = gate_.enter();
+    if (pass && display_) {
         const lxhw::DisplayMode mode = display_->mode();
         result.width = mode.width;
         result.height = mode.height;
@@ -408,7 +438,8 @@ lxm::DisplayConfig KernelImpl::displayMode() const {
 std::string KernelImpl::statusJson() const {
     JsonWriter json;
     json.beginObject();
-    if (!running()) {
+    auto pass = gate_.enter();
+    if (!pass) {
         json.key("running").value(false).endObject();
         return json.str();
     }

@@ -187,5 +187,25 @@ TEST_F(IoRequests, AnExitedProcessLosesItsRequestsAndFiles) {
     kernel_->closeFile(*process_, observer);
 }
 
+TEST_F(IoRequests, PowerOffCancelsRequestsStillRunning) {
+    uint64_t handle = open("\\\\.\\NtTest0");
+    uint64_t observer = open("\\\\.\\NtTest0");
+    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
+    std::thread waiter([&] {
+        uint32_t count = 0;
+        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
+    });
+    ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
+    kernel_->shutdown();
+    waiter.join();
+    EXPECT_EQ(result.load(), STATUS_CANCELLED);
+    // A machine that is off answers nothing and keeps no files.
+    uint64_t late = 0;
+    EXPECT_EQ(kernel_->createFile(*process_, "\\\\.\\NtTest0", &late), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(kernel_->closeFile(*process_, handle), STATUS_INVALID_HANDLE);
+    EXPECT_EQ(kernel_->statusJson(), "{\"running\":false}");
+    EXPECT_TRUE(kernel_->memoryRegions().empty());
+}
+
 }  // namespace
 }  // namespace nttest

@@ -55,7 +55,12 @@ TEST_F(RegistryTest, ValuesAndBootServicesSurviveAPowerCycle) {
     uint8_t in = 0x0F, out = 0;
     ASSERT_EQ(ioctl(*process_, handle, kIoctlEcho, &in, 1, &out, 1), STATUS_SUCCESS);
     EXPECT_EQ(out, 0x55);
+    // Its device is exclusive: one file at a time.
+    uint64_t second = 0;
+    EXPECT_EQ(kernel_->createFile(*process_, "\\\\.\\NtLegacy", &second), STATUS_ACCESS_DENIED);
     kernel_->closeFile(*process_, handle);
+    ASSERT_EQ(kernel_->createFile(*process_, "\\\\.\\NtLegacy", &second), STATUS_SUCCESS);
+    kernel_->closeFile(*process_, second);
 
     // The stack's own services are installed; their missing files are reported, not fatal.
     ASSERT_TRUE(kernel_->registryQuery("SYSTEM\\CurrentControlSet\\Services\\HMBServ", "Start", &type, &data));

@@ -603,7 +603,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING Reg
         RtlInitUnicodeString(&name, L"\\Device\\NtLegacy");
         RtlInitUnicodeString(&link, L"\\DosDevices\\NtLegacy");
         PDEVICE_OBJECT device = nullptr;
-        NTSTATUS status = IoCreateDevice(DriverObject, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+        NTSTATUS status = IoCreateDevice(DriverObject, 0, &name, FILE_DEVICE_UNKNOWN, 0, TRUE, &device);
         if (!NT_SUCCESS(status)) return status;
         status = IoCreateSymbolicLink(&link, &name);
         if (!NT_SUCCESS(status)) {
