@@ -86,8 +86,8 @@ TEST(TernCardRegisters, MadeByTheFactoryFromTheMachineConfiguration) {
     ASSERT_TRUE(card);
     EXPECT_EQ(card->clockFactor(), 4.0);
     EXPECT_EQ(card->boardSwitch(), 3);
-    EXPECT_EQ(card->sourceSpec(0), "bars");
-    EXPECT_EQ(card->sourceSpec(2), "none");  // the picture could not be read
+    EXPECT_EQ(card->sourceName(0), "bars");
+    EXPECT_EQ(card->sourceName(2), "none");  // the picture could not be read
     EXPECT_NE(card->setupErrors().find("/missing.png"), std::string::npos);
     EXPECT_EQ(card->barRead(0, kPixelFormat, 4), 0x44u);
     DisplayMode mode;
@@ -128,7 +128,7 @@ TEST(TernCardRegisters, SignalPresenceFollowsTheSelectedInput) {
     std::string error;
     EXPECT_FALSE(h.card->setSource(1, "image:/no/such/picture.png", &error));
     EXPECT_NE(error.find("/no/such/picture.png"), std::string::npos);
-    EXPECT_EQ(h.card->sourceSpec(1), "bars");  // a bad spec loses nothing
+    EXPECT_EQ(h.card->sourceName(1), "bars");  // a bad name loses nothing
     EXPECT_FALSE(h.card->setSource(1, "colourful", &error));
     EXPECT_FALSE(h.card->setSource(4, "bars", &error));
     ASSERT_TRUE(h.card->setSource(1, "none", &error));

@@ -79,7 +79,7 @@ TEST(TernCardSources, StillPictureIsScaledToTheStandard) {
     EXPECT_EQ(bottom.samples[767].y, 235);
 }
 
-TEST(TernCardSources, BadSpecsAreRefusedWithAReason) {
+TEST(TernCardSources, BadNamesAreRefusedWithAReason) {
     TempDir dir;
     std::string error;
     EXPECT_FALSE(makeVideoSource("image:" + dir.path().string(), &error));  // empty directory

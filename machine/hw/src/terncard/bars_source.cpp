@@ -22,7 +22,7 @@ constexpr YuvSample kBlack{16, 128, 128, 0};
 
 class BarsSource final : public VideoSource {
 public:
-    std::string spec() const override { return "bars"; }
+    std::string name() const override { return "bars"; }
     bool hasSignal() const override { return true; }
 
     SourceLine line(VideoStandard standard, uint64_t fieldNumber, uint32_t frameLine) override {

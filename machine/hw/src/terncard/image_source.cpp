@@ -73,7 +73,7 @@ class ImageSource final : public VideoSource {
 public:
     ImageSource(std::string path, std::vector<Picture> pictures) : path_(std::move(path)), pictures_(std::move(pictures)) {}
 
-    std::string spec() const override { return "image:" + path_; }
+    std::string name() const override { return "image:" + path_; }
     bool hasSignal() const override { return true; }
 
     SourceLine line(VideoStandard standard, uint64_t fieldNumber, uint32_t frameLine) override {

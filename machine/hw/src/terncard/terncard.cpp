@@ -59,12 +59,12 @@ void TernCard::powerOff() {
     if (fieldThread_.joinable()) fieldThread_.join();
 }
 
-bool TernCard::setSource(int input, const std::string& spec, std::string* error) {
+bool TernCard::setSource(int input, const std::string& name, std::string* error) {
     if (input < 0 || input >= kInputs) {
         *error = "input must be 0 to 3";
         return false;
     }
-    std::shared_ptr<VideoSource> source = makeVideoSource(spec, error);
+    std::shared_ptr<VideoSource> source = makeVideoSource(name, error);
     if (!source) return false;
     std::lock_guard lock(sourcesMutex_);
     inputSignal_[input].store(source->hasSignal());
@@ -72,10 +72,10 @@ bool TernCard::setSource(int input, const std::string& spec, std::string* error)
     return true;
 }
 
-std::string TernCard::sourceSpec(int input) const {
+std::string TernCard::sourceName(int input) const {
     if (input < 0 || input >= kInputs) return {};
     std::lock_guard lock(sourcesMutex_);
-    return sources_[input] ? sources_[input]->spec() : "none";
+    return sources_[input] ? sources_[input]->name() : "none";
 }
 
 bool TernCard::setBoardSwitch(uint32_t bits, std::string* error) {

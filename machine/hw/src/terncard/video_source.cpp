@@ -11,7 +11,7 @@ namespace {
 class NoSignal final : public VideoSource {
 public:
     NoSignal() : black_(kPalTiming.width, YuvSample{16, 128, 128, 0}) {}
-    std::string spec() const override { return "none"; }
+    std::string name() const override { return "none"; }
     bool hasSignal() const override { return false; }
     SourceLine line(VideoStandard, uint64_t, uint32_t) override { return SourceLine{black_.data(), 0}; }
 
@@ -21,17 +21,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<VideoSource> makeVideoSource(const std::string& spec, std::string* error) {
-    if (spec == "none") return std::make_unique<NoSignal>();
-    if (spec == "bars") return makeBarsSource();
-    if (spec.rfind("image:", 0) == 0) {
-        if (spec.size() == 6) {
+std::unique_ptr<VideoSource> makeVideoSource(const std::string& name, std::string* error) {
+    if (name == "none") return std::make_unique<NoSignal>();
+    if (name == "bars") return makeBarsSource();
+    if (name.rfind("image:", 0) == 0) {
+        if (name.size() == 6) {
             *error = "image source needs a path: image:PATH";
             return nullptr;
         }
-        return makeImageSource(spec.substr(6), error);
+        return makeImageSource(name.substr(6), error);
     }
-    *error = "unknown video source '" + spec + "' (expected none, bars or image:PATH)";
+    *error = "unknown video source '" + name + "' (expected none, bars or image:PATH)";
     return nullptr;
 }
 

@@ -72,7 +72,7 @@ public:
     static constexpr uint32_t kSlicesPerField = 4;
 
     // `memory` is where the DMA engine reads programs and writes lines; null
-    // makes every fetch fail. A source spec that cannot be used leaves that
+    // makes every fetch fail. A source name that cannot be used leaves that
     // input with nothing connected; setupErrors() tells why.
     TernCard(const TernCardSetup& setup, PhysicalMemory* memory);
     ~TernCard() override;
@@ -83,8 +83,8 @@ public:
     void powerOff() override;
 
     // What a person does to the card.
-    bool setSource(int input, const std::string& spec, std::string* error);
-    std::string sourceSpec(int input) const;
+    bool setSource(int input, const std::string& name, std::string* error);
+    std::string sourceName(int input) const;
     bool setBoardSwitch(uint32_t bits, std::string* error);
     uint8_t boardSwitch() const { return gpio_.boardSwitch(); }
     const std::string& setupErrors() const { return setupErrors_; }
