@@ -19,7 +19,6 @@ IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
                                 const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare) {
     const uint32_t pid = process.processId();
     PIRP sent = nullptr;
-    PIRP* current = &sent;
     return sendAndWait(
         file->device,
         [&](PIRP irp, PIO_STACK_LOCATION stack) {
@@ -32,12 +31,12 @@ IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
             std::lock_guard lock(inFlightMutex_);
             if (irp) {
                 inFlight_.emplace(pid, irp);
-                *current = irp;
+                sent = irp;
                 return;
             }
             auto [begin, end] = inFlight_.equal_range(pid);
             for (auto it = begin; it != end; ++it) {
-                if (it->second == *current) {
+                if (it->second == sent) {
                     inFlight_.erase(it);
                     break;
                 }
@@ -156,6 +155,11 @@ NTSTATUS FileTable::transfer(UserProcess& process, uint64_t handle, UCHAR major,
     if ((inputLength && !input) || (outputLength && !output)) return STATUS_INVALID_PARAMETER;
     FilePtr file = lookup(process.processId(), handle);
     if (!file) return STATUS_INVALID_HANDLE;
+    if (deviceRuntime(file->device)->deleted) {
+        // Its driver removed the device (and may be gone): nothing answers any more.
+        release(file, &process);
+        return STATUS_DELETE_PENDING;
+    }
     ProcessContext context(&process);
     // One system buffer carries the input in and the output back, as METHOD_BUFFERED does.
     const uint32_t size = std::max(inputLength, outputLength);
