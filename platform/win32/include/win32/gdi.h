@@ -31,3 +31,16 @@ WIN32_API int WINAPI ReleaseDC(HWND window, HDC dc);
 // A 15-bit (5-5-5) mode reports 16 bits per pixel, as GDI does.
 WIN32_API int WINAPI GetDeviceCaps(HDC dc, int index);
 WIN32_API int WINAPI GetSystemMetrics(int index);
+
+// Colours as GDI passes them: 0x00BBGGRR.
+typedef DWORD COLORREF;
+#define CLR_INVALID 0xFFFFFFFFu
+#define GetRValue(rgb) ((BYTE)(rgb))
+#define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
+#define GetBValue(rgb) ((BYTE)((rgb) >> 16))
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+
+// A pixel of the screen's video memory in the mode the device context was
+// obtained in (the latest GetDC); CLR_INVALID outside the screen. An 8-bit
+// mode has no palette here: its value reads as that grey.
+WIN32_API COLORREF WINAPI GetPixel(HDC dc, int x, int y);

@@ -1,0 +1,48 @@
+// Running the DMA engine: the program buffer, start and stop, and the field
+// waits. Every wait on the card is bounded in host time, so a card without
+// a picture (no field syncs) or a stopped engine never hangs a caller.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "lx/tern_card_context.h"
+
+namespace terncard {
+
+// Bound of one field wait, one hand-over poll or one program-counter query:
+// ten PAL field times of a real-time card. A card that shows no field of a
+// picture within it has no signal.
+inline constexpr std::chrono::milliseconds kFieldWaitBound{200};
+
+// A deadline kFieldWaitBound from now.
+class FieldDeadline {
+ public:
+  FieldDeadline() : end_(std::chrono::steady_clock::now() + kFieldWaitBound) {}
+  bool passed() const { return std::chrono::steady_clock::now() >= end_; }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+};
+
+// True when a program buffer of at least `bytes` is held; a smaller one is
+// replaced (the DMA engine is stopped first: its program goes away).
+bool EnsureProgramBuffer(TernCardContext* context, uint32_t bytes);
+
+// Clears the DMA error bits and enables capture and DMA; false when the
+// error bits do not clear (nothing is enabled then).
+bool StartDma(TernCardContext* context);
+void StopDma(TernCardContext* context);
+
+// Field waits on REG_VIDEO_STATUS: Odd returns when a first field begins
+// (bit 5 falls), Even when a second field begins (bit 5 rises). Only fields
+// of a picture count (bit 7 set). False when the bound passed first.
+bool waitOddField(TernCardContext* context);
+bool waitEvenField(TernCardContext* context);
+
+// The waits the capture operations make, by scan mode.
+bool waitTwoFields(TernCardContext* context);   // two Even in mode 2, else two Odd
+bool waitFrameEnd(TernCardContext* context);    // Even in mode 1, else Odd
+bool waitExtraFields(TernCardContext* context, uint32_t count);  // Even in mode 2, else Odd
+
+}  // namespace terncard
