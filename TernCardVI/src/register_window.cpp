@@ -12,7 +12,8 @@ constexpr LONGLONG kDrainTimeout100ns = -30LL * 10 * 1000 * 1000;
 void recordRegisterResource(TernCardVIExtension* extension, const CM_PARTIAL_RESOURCE_DESCRIPTOR& resource,
                             bool portSpace) {
     extension->hasRegisters.store(true);
-    extension->registerStart = resource.u.Generic.Start;
+    // The descriptors are packed to 4 bytes: the 64-bit start is read by field.
+    extension->registerStart.QuadPart = resource.u.Generic.Start.QuadPart;
     extension->registerLength.store(resource.u.Generic.Length);
     extension->portSpace.store(portSpace);
     extension->needsMapping = !portSpace;
