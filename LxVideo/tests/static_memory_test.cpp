@@ -79,6 +79,7 @@ TEST_F(LxStaticMemory, WithoutAnOpenCardOnlyTheEmptyLockWorks) {
   EXPECT_NE(lock, nullptr);
   EXPECT_FALSE(serviceLoaded());
   EXPECT_EQ(video_->unlock(lock), LX_OPEN_DRIVER_FAILED);  // unlocking asks the service
+  EXPECT_EQ(GlobalFree(static_cast<HGLOBAL>(lock)), nullptr);  // a refused unlock keeps the handle
   EXPECT_EQ(video_->lock(0, 4096, &lock, &address), LX_OPEN_DRIVER_FAILED);
   EXPECT_EQ(lock, nullptr);
   EXPECT_EQ(video_->fill(0, 1, 0), LX_OPEN_DRIVER_FAILED);
