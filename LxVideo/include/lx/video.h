@@ -5,6 +5,7 @@
 
 #include "lx/export.h"
 #include "lx/status.h"
+#include "lx/video_card.h"
 
 // Text of a status (its constant's name); never fails, never to be freed.
 LX_EXPORT const char* LxGetErrorString(int code);
