@@ -445,6 +445,7 @@ std::string KernelImpl::statusJson() const {
     }
     json.key("running").value(true);
     json.key("devices").beginArray();
+    std::map<std::string, uint64_t> numbers;  // cards are counted per kind in bus order
     for (const auto& node : pnp_->nodes()) {
         json.beginObject();
         json.key("bus").value(uint64_t{node.address.bus});
@@ -455,6 +456,7 @@ std::string KernelImpl::statusJson() const {
         json.key("class").value(hex(unsigned{node.identity.baseClass} << 8 | node.identity.subclass, 4));
         json.key("revision").value(hex(node.identity.revision, 2));
         json.key("kind").value(node.kind);
+        if (node.state != "surprise-removed") json.key("number").value(++numbers[node.kind]);
         json.key("instance").value(node.instanceId);
         json.key("driver");
         if (node.service.empty())

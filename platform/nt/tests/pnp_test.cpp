@@ -165,6 +165,9 @@ TEST_F(Pnp, TernCardsArePluggedAndNumberedInBusOrder) {
     EXPECT_NE(status.find("\"bus\":0,\"device\":8,\"function\":0,\"vendor\":\"0x4C58\",\"deviceId\":\"0x7E2C\""),
               std::string::npos);
     EXPECT_NE(status.find("\"bus\":0,\"device\":9,"), std::string::npos);
+    EXPECT_NE(status.find("\"deviceId\":\"0x7E2C\",\"class\":\"0x0400\",\"revision\":\"0x21\",\"kind\":\"terncard\",\"number\":2"),
+              std::string::npos)
+        << status;
     EXPECT_TRUE(kernel_->unplugTernCard(1, false));
     EXPECT_FALSE(kernel_->unplugTernCard(2, false));  // only one is left: it is card 1 now
     EXPECT_EQ(kernel_->plugTernCard(lxm::TernCardConfig{}), 1);  // slot 8 is free again

@@ -130,7 +130,7 @@ public:
 
     // Devices, loaded drivers, per process: open handles, contiguous blocks.
     // {"devices":[{"bus":0,"device":1,"function":0,"vendor":"0x4C58",
-    //   "deviceId":"0x0D15","class":"0x0300","revision":"0x01","kind":"display",
+    //   "deviceId":"0x0D15","class":"0x0300","revision":"0x01","kind":"display","number":1,
     //   "instance":"PCI\\VEN_...","driver":"TernCardVI"|null,"state":"started",
     //   "problem":""}],
     //  "drivers":[{"name":"HMBServ","image":"/path/HMBServ.so","pnp":false}],
@@ -140,6 +140,8 @@ public:
     //   "mappings":[{"userAddress":...,"physical":...,"size":...}]}],
     //  "system":{"contiguous":[...],"ramBytes":N,"contiguousFreeBytes":N,
     //   "interruptsDelivered":N}}
+    // "number" counts functions of a kind in bus order from 1 (the card number
+    // plugTernCard returns); a surprise-removed device has none.
     // Processes appear when they hold a handle, a block or a mapping; blocks
     // allocated outside any process request are under "system".
     virtual std::string statusJson() const = 0;
