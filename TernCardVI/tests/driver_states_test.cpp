@@ -67,6 +67,39 @@ TEST_F(DriverStates, CleanupCancelsEveryQueuedRequestAndLeavesNoneCounted) {
     EXPECT_TRUE(eventually([&] { return machine_.extension()->openCount.load() == 0; }));
 }
 
+// The machine lets only one handle open the exclusive card, so a request of
+// another file object is sent to the driver directly: the closing handle's
+// cleanup cancels it as well.
+TEST_F(DriverStates, CleanupCancelsQueuedRequestsOfOtherFilesToo) {
+    uint64_t handle = 0;
+    ASSERT_EQ(machine_.open(process_, &handle), STATUS_SUCCESS);
+    NTSTATUS heldStatus = -1;
+    uint32_t heldValue = 0;
+    std::thread held = holdStartIo(handle, &heldStatus, &heldValue);
+
+    FILE_OBJECT otherFile{};
+    otherFile.DeviceObject = machine_.fdo();
+    NTSTATUS otherStatus = -1;
+    uint32_t otherValue = 5;
+    std::thread other([&] { otherStatus = machine_.sendRegisterRead(&otherFile, 0x10, &otherValue); });
+    NTSTATUS ownStatus = -1;
+    uint32_t ownValue = 6;
+    std::thread own([&] { ownStatus = read(handle, 0x10, &ownValue); });
+    ASSERT_TRUE(eventually([&] { return machine_.queuedRequests() == 2; }));
+
+    EXPECT_EQ(machine_.kernel().closeFile(process_, handle), STATUS_SUCCESS);
+    other.join();
+    own.join();
+    EXPECT_EQ(otherStatus, STATUS_CANCELLED);
+    EXPECT_EQ(otherValue, 5u);
+    EXPECT_EQ(ownStatus, STATUS_CANCELLED);
+    EXPECT_EQ(ownValue, 6u);
+    machine_.card().openGate();
+    held.join();
+    EXPECT_EQ(heldStatus, STATUS_SUCCESS);
+    EXPECT_EQ(machine_.extension()->outstandingRequests.load(), 1);
+}
+
 TEST_F(DriverStates, ProcessExitCancelsTheQueuedAndTheRunningRequest) {
     uint64_t handle = 0;
     ASSERT_EQ(machine_.open(process_, &handle), STATUS_SUCCESS);

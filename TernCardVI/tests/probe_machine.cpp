@@ -209,6 +209,32 @@ NTSTATUS ProbeMachine::sendIrp(UCHAR major, UCHAR minor) {
     return result.Status;
 }
 
+NTSTATUS ProbeMachine::sendRegisterRead(PFILE_OBJECT file, uint32_t offset, uint32_t* value) {
+    PIRP irp = IoAllocateIrp(fdo_->StackSize, FALSE);
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK result{};
+    RegisterRequest request{TERN_REG_READ_WORD, offset, 0};
+    irp->UserEvent = &done;
+    irp->UserIosb = &result;
+    irp->AssociatedIrp.SystemBuffer = &request;
+    irp->Flags |= IRP_BUFFERED_IO;
+    irp->Tail.Overlay.OriginalFileObject = file;
+    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+    stack->MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    stack->FileObject = file;
+    stack->Parameters.DeviceIoControl.IoControlCode = IOCTL_TERN_REG_ACCESS;
+    stack->Parameters.DeviceIoControl.InputBufferLength = sizeof request;
+    stack->Parameters.DeviceIoControl.OutputBufferLength = sizeof(uint32_t);
+    IofCallDriver(fdo_, irp);
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = -20LL * 10 * 1000 * 1000;
+    if (KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, &timeout) != STATUS_SUCCESS) return STATUS_TIMEOUT;
+    if (NT_SUCCESS(result.Status)) std::memcpy(value, &request, sizeof *value);
+    IoFreeIrp(irp);
+    return result.Status;
+}
+
 int ProbeMachine::queuedRequests() const {
     KIRQL irql;
     KeAcquireSpinLock(&fdo_->DeviceQueue.Lock, &irql);

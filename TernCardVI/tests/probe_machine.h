@@ -63,6 +63,9 @@ public:
                         uint32_t* output, uint32_t* information = nullptr);
     NTSTATUS sendPnp(UCHAR minor, PCM_RESOURCE_LIST translated = nullptr);
     NTSTATUS sendIrp(UCHAR major, UCHAR minor);
+    // A register read sent straight to the driver on behalf of `file`, as a
+    // second handle's request would arrive; waits for its completion.
+    NTSTATUS sendRegisterRead(PFILE_OBJECT file, uint32_t offset, uint32_t* value);
     // Requests in the device queue behind the one in start-I/O.
     int queuedRequests() const;
 
