@@ -13,7 +13,7 @@ const nt::Guid kTestInterfaceGuid{0x5B3C1E40, 0x8F2A, 0x4C61, {0x9D, 0x7E, 0x1A,
 std::string driverPath() { return LX_NT_TEST_DRIVER; }
 
 bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
         if (condition()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -83,7 +83,7 @@ protected:
     std::mutex logMutex_;
 };
 
-// Polls `condition` for up to two seconds.
+// Polls `condition` for up to ten seconds (the machine may be busy with other tests).
 bool eventually(const std::function<bool()>& condition);
 
 std::string driverPath();
