@@ -12,7 +12,7 @@ namespace {
 constexpr int32_t kNoDisplayInformation = -1;
 constexpr int32_t kNoDisplayAddress = -2;
 
-constexpr ProgramTarget kDisplayFrame{false, 0, false, false, false};
+constexpr ProgramTarget kDisplayFrame{false, 0, false, false, false, false};
 
 // One display frame in the program buffer, started.
 bool startDisplayFrame(TernCardContext* context) {

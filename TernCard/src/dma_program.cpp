@@ -42,17 +42,44 @@ uint32_t blockWords(const TernCardContext* context, const uint8_t* mask) {
 // each word is written whole.
 class ProgramWriter {
  public:
-  ProgramWriter(uint32_t* words, uint32_t index) : words_(words), index_(index) {}
-  void put(uint32_t word) { __atomic_store_n(&words_[index_++], word, __ATOMIC_RELAXED); }
+  ProgramWriter(uint32_t* words, uint32_t index) : words_(words), index_(index), first_(index) {}
+  void put(uint32_t word) {
+    if (index_ - first_ < 2 && !firstStored_) {
+      held_[index_ - first_] = word;  // the first instruction waits for the rest
+      ++index_;
+      return;
+    }
+    store(index_++, word);
+  }
   void put(uint32_t word, uint32_t operand) {
     put(word);
     put(operand);
   }
+  // The held first instruction, after everything else: its opcode first (a
+  // sync ignores its second word, so the pair is valid at every moment).
+  void storeFirst() {
+    if (!firstStored_ && index_ - first_ >= 2) {
+      __atomic_store_n(&words_[first_], held_[0], __ATOMIC_RELEASE);
+      __atomic_store_n(&words_[first_ + 1], held_[1], __ATOMIC_RELEASE);
+      firstStored_ = true;
+    }
+  }
+  // A JUMP that a running card may already fetch: operand, then opcode.
+  void putJump(uint32_t target) {
+    store(index_ + 1, target);
+    __atomic_store_n(&words_[index_], kJump, __ATOMIC_RELEASE);
+    index_ += 2;
+  }
   uint32_t index() const { return index_; }
 
  private:
+  void store(uint32_t index, uint32_t word) { __atomic_store_n(&words_[index], word, __ATOMIC_RELAXED); }
+
   uint32_t* words_;
   uint32_t index_;
+  const uint32_t first_;
+  uint32_t held_[2] = {0, 0};
+  bool firstStored_ = false;
 };
 
 // One line: a whole-line write, or with masks one piece per run at
@@ -156,7 +183,8 @@ void BuildDmaProgram(TernCardContext* context, const ProgramTarget& target, uint
     frameBase += frameBytesOf(context);
   }
   context->programEnd = static_cast<int32_t>(writer.index());
-  writer.put(kJump, context->programBuffer.PhysicalAddress);
+  writer.storeFirst();
+  writer.putJump(context->programBuffer.PhysicalAddress + (target.loopsOnItself ? start * 4 : 0));
   RegSetField(context, REG_PROGRAM_START, 0xFFFFFFFF, context->programBuffer.PhysicalAddress, 0);
 }
 

@@ -40,6 +40,7 @@ struct ProgramTarget {
   bool separateFields;   // frame mode: the second field after the first, not interleaved
   bool flip;             // lines bottom-up
   bool writesNothing;    // every line skipped, with the word count of a writing build
+  bool loopsOnItself;    // the final JUMP goes to this build's first word, not the program start
 };
 
 // Geometry of one frame in memory.
@@ -53,7 +54,9 @@ uint32_t ProgramWords(const TernCardContext* context, bool toMemory, uint32_t ta
 // Writes `frames` frames from word `start` of the program buffer, then the
 // JUMP to the program start; updates programEnd (the word after the last
 // frame) and REG_PROGRAM_START. The buffer must hold the words (see
-// EnsureProgramBuffer).
+// EnsureProgramBuffer). A running card may reach the words being written:
+// the build's first instruction is stored last, and each JUMP operand
+// before its opcode, so the card only ever meets a complete build.
 void BuildDmaProgram(TernCardContext* context, const ProgramTarget& target, uint32_t frames, uint32_t start,
                      const DisplayGeometry& display);
 // The same with the process's display.

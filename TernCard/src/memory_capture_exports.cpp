@@ -15,15 +15,15 @@ using namespace terncard;
 namespace {
 
 ProgramTarget memoryTarget(uint32_t address, uint32_t mode) {
-  return {true, address, (mode & TERN_MODE_SEPARATE_FIELDS) != 0, (mode >> TERN_MODE_FLIP_SHIFT) != 0, false};
+  return {true, address, (mode & TERN_MODE_SEPARATE_FIELDS) != 0, (mode >> TERN_MODE_FLIP_SHIFT) != 0, false, false};
 }
 
 // Builds `frames` memory frames from word 0 and starts them; then the two
 // field waits. False (DMA stopped) when the buffer, the start or a wait fails.
-bool startMemoryRing(TernCardContext* context, const ProgramTarget& target, uint32_t frames, uint32_t bufferFrames) {
+bool startMemoryRing(TernCardContext* context, const ProgramTarget& target, uint32_t frames) {
   StopDma(context);
   context->capturing = 0;
-  if (!EnsureProgramBuffer(context, ProgramWords(context, true, target.address, target.separateFields, bufferFrames) * 4)) {
+  if (!EnsureProgramBuffer(context, ProgramWords(context, true, target.address, target.separateFields, 2) * 4)) {
     return false;
   }
   BuildDmaProgram(context, target, frames, 0);
@@ -37,47 +37,81 @@ bool startMemoryRing(TernCardContext* context, const ProgramTarget& target, uint
   return true;
 }
 
-// Waits until the low two bits of the field counter read `value`: 3 while
-// the card fills the second slot of a two-frame ring, 1 while it fills the
-// first. False when the bound passed.
-bool waitFieldCount(TernCardContext* context, uint32_t value) {
+// Which slot of the two-slot ring the card executes (or waits in), from
+// its program counter. False when the counter lies before the program.
+bool readSlot(TernCardContext* context, uint32_t slotOneBytes, uint32_t* slot) {
+  const uint32_t counter = readRegister(context, REG_PROGRAM_COUNTER);
+  const uint32_t start = context->programBuffer.PhysicalAddress;
+  if (counter < start) {
+    return false;
+  }
+  *slot = counter - start >= slotOneBytes ? 1 : 0;
+  return true;
+}
+
+bool waitForSlot(TernCardContext* context, uint32_t slotOneBytes, uint32_t wanted) {
   const FieldDeadline deadline;
-  while ((readRegister(context, REG_FIELD_COUNT) & 3) != value) {
+  for (;;) {
+    uint32_t slot = 0;
+    if (readSlot(context, slotOneBytes, &slot) && slot == wanted) {
+      return true;
+    }
     if (deadline.passed()) {
       return false;
     }
   }
-  return true;
 }
 
-// A series of `fit` frames (3 or more) through the two-slot ring. Returns
-// the frames handed over.
+// The two slots of a series: slot 0 from word 0, slot 1 right after it.
+// Slot 0 ends with the jump to the start written over slot 1's first
+// instruction, and slot 1 ends with a jump to its own first instruction:
+// once the card is in one slot it stays there, frame after frame, until
+// the library rebuilds the slot it left. A late rebuild costs a frame,
+// never a frame already handed over.
+void buildSlot(TernCardContext* context, ProgramTarget slot, uint32_t index, uint32_t slotOneStart) {
+  slot.loopsOnItself = index == 1;
+  BuildDmaProgram(context, slot, 1, index == 0 ? 0 : slotOneStart);
+}
+
+// A series of `fit` frames (3 or more) through the two-slot ring. The card
+// has handed over frame n when it has left the slot holding it; that slot
+// then takes frame n + 2, or nothing once no frame needs it. Which slot the
+// card is in comes from its program counter: with slots that hold the card
+// the field counter no longer tells them apart. Returns the frames handed over.
 uint32_t captureThroughRing(TernCardContext* context, const ProgramTarget& target, uint32_t fit, uint32_t extraWaits) {
-  if (!startMemoryRing(context, target, 2, 2)) {
+  StopDma(context);
+  context->capturing = 0;
+  const uint32_t slotWords = ProgramWords(context, true, target.address, target.separateFields, 1) - 2;
+  if (!EnsureProgramBuffer(context, ProgramWords(context, true, target.address, target.separateFields, 2) * 4)) {
+    return 0;
+  }
+  const uint64_t frameBytes = frameBytesOf(context);
+  ProgramTarget second = target;
+  second.address = static_cast<uint32_t>(target.address + frameBytes);
+  buildSlot(context, target, 0, slotWords);
+  buildSlot(context, second, 1, slotWords);
+  if (!StartDma(context)) {
+    return 0;
+  }
+  if (!waitTwoFields(context)) {
+    StopDma(context);
     return 0;
   }
   writeRegister(context, REG_FIELD_COUNT, 0);
-  const uint64_t frameBytes = frameBytesOf(context);
-  uint32_t slotOneStart = 0;
   uint32_t handedOver = 0;
   while (handedOver < fit) {
-    const bool slotZeroLeft = handedOver % 2 == 0;
-    if (!waitFieldCount(context, slotZeroLeft ? 3 : 1)) {
+    const uint32_t left = handedOver % 2;  // the slot that holds frame n
+    if (!waitForSlot(context, slotWords * 4, 1 - left)) {
       break;
     }
-    // The slot just left takes frame n + 2; once no frame needs it, it
-    // writes nothing, so the ring cannot overwrite a frame handed over.
     ProgramTarget slot = target;
     const uint32_t next = handedOver + 2;
     if (next < fit) {
       slot.address = static_cast<uint32_t>(target.address + next * frameBytes);
     } else {
-      slot.writesNothing = true;
+      slot.writesNothing = true;  // the ring cannot overwrite a frame handed over
     }
-    BuildDmaProgram(context, slot, 1, slotZeroLeft ? 0 : slotOneStart);
-    if (slotZeroLeft) {
-      slotOneStart = static_cast<uint32_t>(context->programEnd);
-    }
+    buildSlot(context, slot, left, slotWords);
     ++handedOver;
     if (!waitExtraFields(context, extraWaits)) {
       break;
@@ -104,7 +138,7 @@ LX_EXPORT int32_t TernCardCaptureToMem(uint64_t handle, uint32_t target, uint32_
   const ProgramTarget ring = memoryTarget(target, mode);
   uint32_t handedOver = 0;
   if (frames <= 2) {
-    if (startMemoryRing(context.get(), ring, frames, 2)) {
+    if (startMemoryRing(context.get(), ring, frames)) {
       for (; handedOver < frames; ++handedOver) {
         if (!waitFrameEnd(context.get()) || !waitExtraFields(context.get(), extraWaits)) {
           break;

@@ -17,7 +17,7 @@ bool startRing(TernCardContext* context, uint32_t target, uint32_t mode, uint32_
   StopDma(context);
   context->capturing = 0;
   const ProgramTarget ring{true, target, (mode & TERN_MODE_SEPARATE_FIELDS) != 0, (mode >> TERN_MODE_FLIP_SHIFT) != 0,
-                           false};
+                           false, false};
   if (!EnsureProgramBuffer(context, ProgramWords(context, true, target, ring.separateFields, frames) * 4)) {
     return false;
   }

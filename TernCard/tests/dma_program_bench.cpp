@@ -41,7 +41,7 @@ struct Bench {
 
 void build(benchmark::State& state, bool masked) {
   Bench bench(masked);
-  const terncard::ProgramTarget target{true, 0x1000000, false, false, false};
+  const terncard::ProgramTarget target{true, 0x1000000, false, false, false, false};
   const terncard::DisplayGeometry display{1024, 0, 0};
   for (auto _ : state) {
     terncard::BuildDmaProgram(bench.context, target, 1, 0, display);

@@ -23,8 +23,8 @@ constexpr uint32_t kDisplayAddress = 0xE0000000;
 constexpr uint32_t kTarget = 0x01000000;
 constexpr DisplayGeometry kScreen{1056, 0, 0};  // 1024 pixels wide, pitch surplus 32
 
-constexpr ProgramTarget kDisplay{false, 0, false, false, false};
-constexpr ProgramTarget kMemory{true, kTarget, false, false, false};
+constexpr ProgramTarget kDisplay{false, 0, false, false, false, false};
+constexpr ProgramTarget kMemory{true, kTarget, false, false, false, false};
 
 class DmaProgram : public ::testing::Test {
  protected:
