@@ -78,6 +78,8 @@ public:
     // Returns null and sets *error on a failure; nothing is left running then.
     static std::unique_ptr<Kernel> boot(const BootOptions& options, std::string* error);
     // Power off: remove every device, unload drivers, save the registry.
+    // Requests still running are cancelled and waited for (up to 10 s); every
+    // call made afterwards fails as on a machine that is off.
     virtual void shutdown() = 0;
 
     virtual std::vector<MemoryRegion> memoryRegions() const = 0;
