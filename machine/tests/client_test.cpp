@@ -318,6 +318,30 @@ TEST_F(MachineClient, RegistrySizeProtocolAccessAndPersistence) {
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
+TEST_F(MachineClient, ForkedChildAttachesAsAProcessOfItsOwn) {
+    HANDLE h = openEcho();  // the parent is attached and has a thread connection
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE mine = openEcho();
+        uint8_t byte = 0x42, back = 0;
+        DWORD returned = 0;
+        bool ok = mine != INVALID_HANDLE_VALUE &&
+                  DeviceIoControl(mine, kIoctlEcho, &byte, 1, &back, 1, &returned, nullptr) && back == 0x42;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // The parent's connection was not disturbed by the child.
+    uint8_t byte = 7, back = 0;
+    DWORD returned = 0;
+    EXPECT_TRUE(DeviceIoControl(h, kIoctlEcho, &byte, 1, &back, 1, &returned, nullptr));
+    EXPECT_EQ(back, 7);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
 TEST_F(MachineClient, HandlesOfAnEarlierBootAreVoid) {
     HANDLE h = openEcho();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);

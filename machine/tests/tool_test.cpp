@@ -148,6 +148,33 @@ TEST(LxmachineTool, RefusesAPeerOfAnotherUid) {
     ASSERT_EQ(::chmod(m.directory().c_str(), 0700), 0);
 }
 
+TEST(LxmachineTool, MalformedFramesDropOnlyTheirConnection) {
+    PrivateMachine m(kTool);
+    ASSERT_TRUE(m.boot());
+    auto helloThenSend = [&](const std::vector<uint8_t>& bytes) {
+        std::string error;
+        lxm::UniqueFd fd = lxm::connectToMachine(m.directory(), &error);
+        EXPECT_TRUE(fd.valid()) << error;
+        lxm::wire::PayloadWriter w;
+        w.record(lxm::wire::HelloRecord{lxm::wire::kProtocolVersion, 3, 0, 0, 0});
+        lxm::Frame frame;
+        EXPECT_EQ(lxm::sendFrame(fd.get(), lxm::wire::Op::Hello, 1, w.data()), lxm::IoResult::Ok);
+        EXPECT_EQ(lxm::receiveFrame(fd.get(), &frame, 10000), lxm::IoResult::Ok);
+        EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        return lxm::receiveFrame(fd.get(), &frame, 10000);
+    };
+    // A header with a bad magic, and a status request whose record is cut short.
+    std::vector<uint8_t> garbage(16, 0xFF);
+    EXPECT_EQ(helloThenSend(garbage), lxm::IoResult::Closed);
+    lxm::wire::FrameHeader shortStatus{lxm::wire::kMagic, static_cast<uint16_t>(lxm::wire::Op::Status), 0, 2, 3};
+    std::vector<uint8_t> bytes(reinterpret_cast<uint8_t*>(&shortStatus),
+                               reinterpret_cast<uint8_t*>(&shortStatus) + sizeof shortStatus);
+    bytes.insert(bytes.end(), {1, 0, 0});
+    EXPECT_EQ(helloThenSend(bytes), lxm::IoResult::Closed);
+    EXPECT_EQ(m.lxmachine({"status"}).exitStatus, 0);
+    EXPECT_TRUE(m.shutdown());
+}
+
 TEST(LxmachineTool, PlugUnplugAndDisplay) {
     PrivateMachine m(kTool);
     ASSERT_TRUE(m.boot());

@@ -2,6 +2,17 @@
 // A frame is a FrameHeader followed by `length` payload bytes. A payload is a
 // fixed record (one per opcode) followed by the variable parts its length
 // fields announce. Everything is little-endian, as the host is.
+//
+// Every connection starts with a Hello naming its role:
+// - Process: one per client process, held for its life; the reply carries
+//   the process token and, as SCM_RIGHTS, one memfd per memory region. Nothing
+//   else travels on it: its end is the process's end.
+// - Thread: one per client thread, joining a process by its token; carries
+//   that thread's requests, one at a time, each answered by one Reply. While
+//   a request runs the daemon may send MapPhysical (answered by MapReply) or
+//   UnmapPhysical (answered by Reply) with the same request id.
+// - Control: the lxmachine tool (status, shutdown, reboot, plug ...).
+// A frame that does not decode ends its connection and nothing else.
 #pragma once
 
 #include <cstddef>
