@@ -202,5 +202,60 @@ TEST_F(IrpCore, DpcsRunOnceAtDispatchLevel) {
     EXPECT_EQ(record.runs.load(), 2);
 }
 
+struct IsrRecord {
+    TestFunction* function = nullptr;
+    std::atomic<int> calls{0};
+    std::atomic<int> irql{0};
+    bool claim = true;
+};
+
+BOOLEAN recordIsr(PKINTERRUPT, PVOID context) {
+    auto* record = static_cast<IsrRecord*>(context);
+    record->irql = KeGetCurrentIrql();
+    ++record->calls;
+    if (!record->claim) return FALSE;
+    record->function->barWrite(0, kRegIrqStatus, 4, 0xFFFFFFFF);  // acknowledge: the line drops
+    return TRUE;
+}
+
+BOOLEAN readIrql(PVOID context) {
+    *static_cast<KIRQL*>(context) = KeGetCurrentIrql();
+    return TRUE;
+}
+
+TEST_F(IrpCore, ServiceRoutinesRunAtTheirLevelAndUnclaimedLinesDoNotStorm) {
+    auto function = std::make_shared<TestFunction>();
+    uint32_t device = 0;
+    ASSERT_TRUE(kernel_->plugFunction(function, 1, 0, &device));  // no driver serves it
+    IsrRecord record;
+    record.function = function.get();
+    PKINTERRUPT interrupt = nullptr;
+    const ULONG vector = 0x30 + function->interruptLine();
+    EXPECT_EQ(IoConnectInterrupt(&interrupt, recordIsr, &record, nullptr, 0x20, 9, 9, LevelSensitive, TRUE, 1, FALSE),
+              STATUS_INVALID_PARAMETER);  // not a vector of this machine
+    ASSERT_EQ(IoConnectInterrupt(&interrupt, recordIsr, &record, nullptr, vector, 9, 11, LevelSensitive, TRUE, 1, FALSE),
+              STATUS_SUCCESS);
+    function->barWrite(0, kRegIrqRaise, 4, 1);
+    ASSERT_TRUE(eventually([&] { return record.calls.load() == 1; }));
+    EXPECT_EQ(record.irql.load(), 11);  // the synchronisation level
+    EXPECT_FALSE(function->interruptAsserted());
+    KIRQL seen = 0;
+    EXPECT_TRUE(KeSynchronizeExecution(interrupt, readIrql, &seen));
+    EXPECT_EQ(seen, 11);
+    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+
+    // A line nobody acknowledges is delivered once per raise, not in a loop.
+    record.claim = false;
+    function->barWrite(0, kRegIrqRaise, 4, 2);
+    ASSERT_TRUE(eventually([&] { return record.calls.load() == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(record.calls.load(), 2);
+    EXPECT_TRUE(function->interruptAsserted());
+    IoDisconnectInterrupt(interrupt);
+    function->barWrite(0, kRegIrqRaise, 4, 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(record.calls.load(), 2);  // disconnected
+}
+
 }  // namespace
 }  // namespace nttest
