@@ -4,6 +4,7 @@
 #include "lx/terncard.h"
 #include "register_access.h"
 #include "register_map.h"
+#include "running_capture.h"
 #include "video_programming.h"
 
 using namespace terncard;
@@ -110,6 +111,11 @@ LX_EXPORT int32_t TernCardSetDispWindow(uint64_t handle, int32_t x, int32_t y, i
   context->outputWidth = static_cast<uint16_t>(width);
   context->outputHeight = static_cast<uint16_t>(perField(height));
   applyWindows(context.get());
+  // Live capture goes on in the new window; the window is kept even when
+  // its program cannot be built.
+  if (context->capturing != 0 && !rebuildRunningCapture(context.get())) {
+    return 0;
+  }
   return 1;
 }
 

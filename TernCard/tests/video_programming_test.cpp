@@ -2,6 +2,8 @@
 // registers (both geometry sets) and in the shadow.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "fake_card.h"
 #include "lx/terncard.h"
 #include "register_map.h"
@@ -239,6 +241,45 @@ TEST_F(VideoProgramming, PixelFormatsScanModeClockAndDecimation) {
   EXPECT_EQ(TernCardSetVideoDecimation(h, 0x40), 0);
   EXPECT_EQ(snapshot().decimation, 0x3F);
   EXPECT_EQ(TernCardDirectSetADParam(h), 1);
+}
+
+TEST_F(VideoProgramming, RunningCaptureIsRebuiltForTheNewWindow) {
+  const uint64_t h = block.handle();
+  std::vector<uint32_t> program(0x8000 / 4, 0);
+  TernCardContext* c = block.lock();
+  c->capturing = 1;
+  c->displayAddress = 0x40000000;
+  c->programAllocated = 1;
+  c->programBuffer.UserAddress = reinterpret_cast<uintptr_t>(program.data());
+  c->programBuffer.PhysicalAddress = 0x00200000;
+  c->programBuffer.Size = 0x8000;
+  block.unlock();
+  card.setReg(REG_DMA_CONTROL, 3);
+
+  ASSERT_EQ(TernCardSetDispWindow(h, 0, 0, 320, 240), 1);
+  // Stopped, rebuilt for 120 lines per field in both fields, started again.
+  EXPECT_EQ(card.writesTo(REG_DMA_CONTROL).front() & 3, 0u);
+  EXPECT_EQ(card.reg(REG_DMA_CONTROL) & 3, 3u);
+  EXPECT_EQ(card.reg(REG_PROGRAM_START), 0x00200000u);
+  size_t lines = 0;
+  for (uint32_t word : program) lines += (word & 0xFC000000) == 0x1C000000 ? 1 : 0;
+  EXPECT_EQ(lines, 2u * 120);
+
+  // A program that needs a bigger buffer than can be had: 0, but the
+  // window is stored and programmed all the same.
+  c = block.lock();
+  c->programBuffer.Size = 16;
+  block.unlock();
+  EXPECT_EQ(TernCardSetDispWindow(h, 0, 0, 640, 480), 0);
+  const TernCardContext after = snapshot();
+  EXPECT_EQ(after.outputWidth, 640);
+  EXPECT_EQ(after.outputHeight, 240);
+  EXPECT_EQ(geometry(REG_HACTIVE_A), 0x80u);  // 640 = 0x280
+  EXPECT_EQ(card.reg(REG_DMA_CONTROL) & 3, 0u) << "the engine stays stopped";
+  c = block.lock();
+  c->programAllocated = 0;  // the test's buffer is not the service's to free
+  c->capturing = 0;
+  block.unlock();
 }
 
 TEST_F(VideoProgramming, SignalPresenceIsBit7OfTheStatus) {

@@ -1,0 +1,13 @@
+// Live capture that is running when the output window changes.
+#pragma once
+
+#include "lx/tern_card_context.h"
+
+namespace terncard {
+
+// Stops the DMA engine, rebuilds the display program for the stored window
+// and starts it again; false when the program buffer cannot be had (the
+// engine then stays stopped).
+bool rebuildRunningCapture(TernCardContext* context);
+
+}  // namespace terncard
