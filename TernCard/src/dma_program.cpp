@@ -39,78 +39,95 @@ uint32_t blockWords(const TernCardContext* context, const uint8_t* mask) {
 }
 
 // Stores words into the program buffer while the card may be reading it:
-// each word is written whole.
+// each word is written whole. The build's first instruction (the first
+// block's sync pair) is left out until everything else is in place.
 class ProgramWriter {
  public:
   ProgramWriter(uint32_t* words, uint32_t index) : words_(words), index_(index), first_(index) {}
-  void put(uint32_t word) {
-    if (index_ - first_ < 2 && !firstStored_) {
-      held_[index_ - first_] = word;  // the first instruction waits for the rest
-      ++index_;
-      return;
-    }
-    store(index_++, word);
-  }
+  void put(uint32_t word) { __atomic_store_n(&words_[index_++], word, __ATOMIC_RELAXED); }
   void put(uint32_t word, uint32_t operand) {
     put(word);
     put(operand);
   }
-  // The held first instruction, after everything else: its opcode first (a
-  // sync ignores its second word, so the pair is valid at every moment).
+  // The first instruction: held back, its place kept.
+  void holdFirst(uint32_t word, uint32_t operand) {
+    held_[0] = word;
+    held_[1] = operand;
+    holding_ = true;
+    index_ += 2;
+  }
+  // The held instruction, opcode first (a sync ignores its second word, so
+  // the pair is valid at every moment).
   void storeFirst() {
-    if (!firstStored_ && index_ - first_ >= 2) {
+    if (holding_) {
       __atomic_store_n(&words_[first_], held_[0], __ATOMIC_RELEASE);
       __atomic_store_n(&words_[first_ + 1], held_[1], __ATOMIC_RELEASE);
-      firstStored_ = true;
+      holding_ = false;
     }
   }
   // A JUMP that a running card may already fetch: operand, then opcode.
   void putJump(uint32_t target) {
-    store(index_ + 1, target);
+    __atomic_store_n(&words_[index_ + 1], target, __ATOMIC_RELAXED);
     __atomic_store_n(&words_[index_], kJump, __ATOMIC_RELEASE);
     index_ += 2;
   }
   uint32_t index() const { return index_; }
+  // Direct access for the line loop: a local cursor the stores cannot alias.
+  uint32_t* cursor() const { return words_ + index_; }
+  void advanceTo(const uint32_t* cursor) { index_ = static_cast<uint32_t>(cursor - words_); }
 
  private:
-  void store(uint32_t index, uint32_t word) { __atomic_store_n(&words_[index], word, __ATOMIC_RELAXED); }
-
   uint32_t* words_;
   uint32_t index_;
   const uint32_t first_;
   uint32_t held_[2] = {0, 0};
-  bool firstStored_ = false;
+  bool holding_ = false;
+};
+
+// What every line of a build needs, read once from the context.
+struct LineShape {
+  uint32_t width;
+  uint32_t bytesPerPixel;
+  bool masked;
+  bool writesNothing;
 };
 
 // One line: a whole-line write, or with masks one piece per run at
 // consecutive addresses. A line that writes nothing keeps the word count
 // of the writing form (a write piece becomes a skip piece and an empty
 // one), so the blocks after it stay where they are.
-void emitLine(ProgramWriter& writer, const TernCardContext* context, const uint8_t* mask, uint32_t line,
-              uint32_t address, bool writesNothing) {
-  const uint32_t bytesPerPixel = bytesPerPixelOf(context);
-  uint16_t runs[kMaxRunsPerLine];
-  uint32_t count = 1;
-  if (masksOn(context)) {
-    count = maskLineRuns(maskLineOf(mask, line), context->outputWidth, runs);
-  } else {
-    runs[0] = static_cast<uint16_t>(kRunVisible | (context->outputWidth & kRunLengthMask));
+inline void store(uint32_t*& out, uint32_t word) { __atomic_store_n(out++, word, __ATOMIC_RELAXED); }
+
+uint32_t* emitLine(uint32_t* out, const LineShape shape, const uint8_t* maskLine, uint32_t address) {
+  if (!shape.masked) {
+    const uint32_t bytes = shape.width * shape.bytesPerPixel;
+    if (shape.writesNothing) {
+      store(out, kSkipPiece | kFirstPiece | bytes);
+      store(out, kSkipPiece | kLastPiece);
+    } else {
+      store(out, kWriteLine | bytes);
+      store(out, address);
+    }
+    return out;
   }
+  uint16_t runs[kMaxRunsPerLine];
+  const uint32_t count = maskLineRuns(maskLine, shape.width, runs);
   for (uint32_t r = 0; r < count; ++r) {
     const uint32_t first = r == 0 ? kFirstPiece : 0;
     const uint32_t last = r + 1 == count ? kLastPiece : 0;
-    const uint32_t pixels = masksOn(context) ? (runs[r] & kRunLengthMask) : context->outputWidth;
-    const uint32_t bytes = pixels * bytesPerPixel;
+    const uint32_t bytes = (runs[r] & kRunLengthMask) * shape.bytesPerPixel;
     if ((runs[r] & kRunVisible) == 0) {
-      writer.put(kSkipPiece | first | last | bytes);
-    } else if (writesNothing) {
-      writer.put(kSkipPiece | first | bytes);
-      writer.put(kSkipPiece | last);
+      store(out, kSkipPiece | first | last | bytes);
+    } else if (shape.writesNothing) {
+      store(out, kSkipPiece | first | bytes);
+      store(out, kSkipPiece | last);
     } else {
-      writer.put(kWritePiece | first | last | bytes, address);
+      store(out, kWritePiece | first | last | bytes);
+      store(out, address);
     }
     address += bytes;
   }
+  return out;
 }
 
 enum class Field { First, Second };
@@ -129,15 +146,25 @@ uint32_t frameLineOf(const TernCardContext* context, bool separateFields, bool f
   return area + (flip ? lines - 1 - i : i);
 }
 
+// `opensBuild`: the block's sync is the build's first instruction.
 void emitBlock(ProgramWriter& writer, const TernCardContext* context, const ProgramTarget& target, Field field,
-               uint32_t frameBase, uint32_t pitchBytes) {
+               uint32_t frameBase, uint32_t pitchBytes, bool opensBuild) {
   const uint8_t* mask = field == Field::First ? context->maskFirst : context->maskSecond;
-  writer.put(field == Field::First ? kSyncFirst : kSyncSecond, 0);
-  writer.put(kSyncData, 0);
-  for (uint32_t i = 0; i < context->outputHeight; ++i) {
-    const uint32_t frameLine = frameLineOf(context, target.separateFields, target.flip, field, i);
-    emitLine(writer, context, mask, i, frameBase + frameLine * pitchBytes, target.writesNothing);
+  const uint32_t sync = field == Field::First ? kSyncFirst : kSyncSecond;
+  if (opensBuild) {
+    writer.holdFirst(sync, 0);
+  } else {
+    writer.put(sync, 0);
   }
+  writer.put(kSyncData, 0);
+  const LineShape shape{context->outputWidth, bytesPerPixelOf(context), masksOn(context), target.writesNothing};
+  const uint32_t lines = context->outputHeight;
+  uint32_t* out = writer.cursor();
+  for (uint32_t i = 0; i < lines; ++i) {
+    const uint32_t frameLine = frameLineOf(context, target.separateFields, target.flip, field, i);
+    out = emitLine(out, shape, maskLineOf(mask, i), frameBase + frameLine * pitchBytes);
+  }
+  writer.advanceTo(out);
 }
 
 }  // namespace
@@ -175,10 +202,10 @@ void BuildDmaProgram(TernCardContext* context, const ProgramTarget& target, uint
   ProgramWriter writer(words, start);
   for (uint32_t frame = 0; frame < frames; ++frame) {
     if (hasFirstBlock(context)) {
-      emitBlock(writer, context, target, Field::First, frameBase, pitchBytes);
+      emitBlock(writer, context, target, Field::First, frameBase, pitchBytes, frame == 0);
     }
     if (hasSecondBlock(context)) {
-      emitBlock(writer, context, target, Field::Second, frameBase, pitchBytes);
+      emitBlock(writer, context, target, Field::Second, frameBase, pitchBytes, frame == 0 && !hasFirstBlock(context));
     }
     frameBase += frameBytesOf(context);
   }

@@ -21,19 +21,6 @@ uint32_t appendRun(uint16_t* runs, uint32_t count, bool visible, uint32_t length
   return count + 1;
 }
 
-// The first pixel at or after x (below `end`) whose value differs from `visible`.
-uint32_t runEnd(const uint64_t* bits, uint32_t x, uint32_t end, bool visible) {
-  while (x < end) {
-    const uint64_t chunk = visible ? ~bits[x / 64] : bits[x / 64];
-    const uint64_t ahead = chunk >> (x % 64);
-    if (ahead != 0) {
-      return std::min(end, x + static_cast<uint32_t>(std::countr_zero(ahead)));
-    }
-    x = (x / 64 + 1) * 64;
-  }
-  return end;
-}
-
 }  // namespace
 
 uint32_t maskLineRuns(const uint8_t* maskLine, uint32_t width, uint16_t* runs) {
@@ -47,12 +34,29 @@ uint32_t maskLineRuns(const uint8_t* maskLine, uint32_t width, uint16_t* runs) {
     std::memcpy(bits, maskLine, sizeof bits);
   }
   uint32_t count = 0;
-  uint32_t x = 0;
-  while (x < masked) {
-    const bool visible = ((bits[x / 64] >> (x % 64)) & 1) != 0;
-    const uint32_t end = runEnd(bits, x, masked, visible);
-    count = appendRun(runs, count, visible, end - x);
-    x = end;
+  if (masked != 0) {
+    // Bit i of `change` marks pixel i differing from pixel i - 1: each is
+    // the start of a run.
+    bool visible = (bits[0] & 1) != 0;
+    uint32_t runStart = 0;
+    uint64_t carry = bits[0] & 1;
+    for (uint32_t word = 0; word * 64 < masked; ++word) {
+      const uint64_t current = bits[word];
+      uint64_t change = current ^ ((current << 1) | carry);
+      carry = current >> 63;
+      const uint32_t valid = masked - word * 64;
+      if (valid < 64) {
+        change &= (uint64_t{1} << valid) - 1;
+      }
+      while (change != 0) {
+        const uint32_t x = word * 64 + static_cast<uint32_t>(std::countr_zero(change));
+        runs[count++] = static_cast<uint16_t>((visible ? kRunVisible : 0) | (x - runStart));
+        runStart = x;
+        visible = !visible;
+        change &= change - 1;
+      }
+    }
+    runs[count++] = static_cast<uint16_t>((visible ? kRunVisible : 0) | (masked - runStart));
   }
   if (width > masked) {
     count = appendRun(runs, count, true, width - masked);

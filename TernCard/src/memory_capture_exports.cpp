@@ -18,25 +18,6 @@ ProgramTarget memoryTarget(uint32_t address, uint32_t mode) {
   return {true, address, (mode & TERN_MODE_SEPARATE_FIELDS) != 0, (mode >> TERN_MODE_FLIP_SHIFT) != 0, false, false};
 }
 
-// Builds `frames` memory frames from word 0 and starts them; then the two
-// field waits. False (DMA stopped) when the buffer, the start or a wait fails.
-bool startMemoryRing(TernCardContext* context, const ProgramTarget& target, uint32_t frames) {
-  StopDma(context);
-  context->capturing = 0;
-  if (!EnsureProgramBuffer(context, ProgramWords(context, true, target.address, target.separateFields, 2) * 4)) {
-    return false;
-  }
-  BuildDmaProgram(context, target, frames, 0);
-  if (!StartDma(context)) {
-    return false;
-  }
-  if (!waitTwoFields(context)) {
-    StopDma(context);
-    return false;
-  }
-  return true;
-}
-
 // Which slot of the two-slot ring the card executes (or waits in), from
 // its program counter. False when the counter lies before the program.
 bool readSlot(TernCardContext* context, uint32_t slotOneBytes, uint32_t* slot) {
@@ -73,11 +54,13 @@ void buildSlot(TernCardContext* context, ProgramTarget slot, uint32_t index, uin
   BuildDmaProgram(context, slot, 1, index == 0 ? 0 : slotOneStart);
 }
 
-// A series of `fit` frames (3 or more) through the two-slot ring. The card
-// has handed over frame n when it has left the slot holding it; that slot
-// then takes frame n + 2, or nothing once no frame needs it. Which slot the
-// card is in comes from its program counter: with slots that hold the card
-// the field counter no longer tells them apart. Returns the frames handed over.
+// A series of `fit` frames through the two-slot ring. The card has handed
+// over frame n when it has left the slot holding it; that slot then takes
+// frame n + 2, or nothing once no frame needs it. Which slot the card is in
+// comes from its program counter: with slots that hold the card the field
+// counter no longer tells them apart. A series of one or two frames takes
+// the same way, so no late stop can overwrite them. Returns the frames
+// handed over.
 uint32_t captureThroughRing(TernCardContext* context, const ProgramTarget& target, uint32_t fit, uint32_t extraWaits) {
   StopDma(context);
   context->capturing = 0;
@@ -88,6 +71,7 @@ uint32_t captureThroughRing(TernCardContext* context, const ProgramTarget& targe
   const uint64_t frameBytes = frameBytesOf(context);
   ProgramTarget second = target;
   second.address = static_cast<uint32_t>(target.address + frameBytes);
+  second.writesNothing = fit < 2;
   buildSlot(context, target, 0, slotWords);
   buildSlot(context, second, 1, slotWords);
   if (!StartDma(context)) {
@@ -129,26 +113,14 @@ LX_EXPORT int32_t TernCardCaptureToMem(uint64_t handle, uint32_t target, uint32_
     return 0;
   }
   const uint64_t frameBytes = frameBytesOf(context.get());
-  // Refused up front: memory for fewer frames than the program writes
-  // (the ring always writes two).
+  // Refused up front: memory for fewer frames than the two slots write
+  // (frames 0 and 1, or frame 0 alone for a single frame).
   const uint32_t written = std::min<uint32_t>(frames, 2);
   if (frameBytes == 0 || written * frameBytes > size) {
     return 0;
   }
-  const ProgramTarget ring = memoryTarget(target, mode);
-  uint32_t handedOver = 0;
-  if (frames <= 2) {
-    if (startMemoryRing(context.get(), ring, frames)) {
-      for (; handedOver < frames; ++handedOver) {
-        if (!waitFrameEnd(context.get()) || !waitExtraFields(context.get(), extraWaits)) {
-          break;
-        }
-      }
-    }
-  } else {
-    const uint32_t fit = static_cast<uint32_t>(std::min<uint64_t>(frames, size / frameBytes));
-    handedOver = captureThroughRing(context.get(), ring, fit, extraWaits);
-  }
+  const uint32_t fit = static_cast<uint32_t>(std::min<uint64_t>(frames, size / frameBytes));
+  const uint32_t handedOver = captureThroughRing(context.get(), memoryTarget(target, mode), fit, extraWaits);
   StopDma(context.get());
   context->capturing = 0;
   return static_cast<int32_t>(handedOver);

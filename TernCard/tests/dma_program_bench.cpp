@@ -54,6 +54,17 @@ void build(benchmark::State& state, bool masked) {
 void BM_BuildFrameWithoutMask(benchmark::State& state) { build(state, false); }
 void BM_BuildFrameWorstMask(benchmark::State& state) { build(state, true); }
 
+// The run conversion alone, for the 576 lines of the worst mask.
+void BM_RunsOfWorstMask(benchmark::State& state) {
+  std::vector<uint8_t> line(terncard::kMaskLineBytes, 0x55);
+  uint16_t runs[terncard::kMaxRunsPerLine];
+  for (auto _ : state) {
+    for (int i = 0; i < 576; ++i) {
+      benchmark::DoNotOptimize(terncard::maskLineRuns(line.data(), 768, runs));
+    }
+  }
+}
+
 void BM_PeerFillSameBytes(benchmark::State& state) {
   Bench bench(true);
   for (auto _ : state) {
@@ -67,5 +78,6 @@ void BM_PeerFillSameBytes(benchmark::State& state) {
 
 BENCHMARK(BM_BuildFrameWithoutMask)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildFrameWorstMask)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RunsOfWorstMask)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PeerFillSameBytes)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();
