@@ -315,6 +315,52 @@ TEST_F(CaptureMachine, LongSeriesKeepsItsFramesWhole) {
   RecordProperty("skippedFrames", std::to_string(skipped));
 }
 
+// The card library's own exports: a frame read back bottom-up, and the
+// two-frame ring left running until live capture is switched off.
+TEST_F(CaptureMachine, CardLibraryReadsFramesBackAndRunsATwoFrameRing) {
+  ASSERT_EQ(LxSetVideoFormat(card_, LX_VIDEO_FORMAT_RGB888), LX_OK);
+  const uint32_t lineBytes = kWidth * 3;
+  const uint32_t frameBytes = 2 * kFieldLines * lineBytes;
+  ASSERT_EQ(LxSnapShot(card_, kStart, 0, 1, 3), LX_OK);
+  HMODULE library = LoadLibraryA("TernCard.dll");
+  ASSERT_NE(library, nullptr);
+  auto symbol = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(library, name)); };
+  auto readFromMem = reinterpret_cast<decltype(&TernCardReadFromMem)>(symbol("TernCardReadFromMem"));
+  auto snapOneToMem = reinterpret_cast<decltype(&TernCardSnapOneToMem)>(symbol("TernCardSnapOneToMem"));
+  auto capture = reinterpret_cast<decltype(&TernCardCapture)>(symbol("TernCardCapture"));
+  ASSERT_TRUE(readFromMem && snapOneToMem && capture);
+  const uint64_t context = recordOf(card_).context;
+  {
+    StaticWindow window(kStart, 3 * frameBytes);
+    ASSERT_NE(window.bytes(), nullptr);
+    std::vector<uint8_t> copy(frameBytes, 0);
+    ASSERT_EQ(readFromMem(context, window.bytes(), 3 * frameBytes, 2, copy.data()), 1);
+    const uint8_t* frame2 = window.bytes() + 2 * frameBytes;
+    EXPECT_EQ(std::memcmp(copy.data(), frame2 + (2 * kFieldLines - 1) * lineBytes, lineBytes), 0) << "bottom-up";
+    EXPECT_EQ(std::memcmp(copy.data() + (2 * kFieldLines - 1) * lineBytes, frame2, lineBytes), 0);
+    EXPECT_EQ(readFromMem(context, window.bytes(), 3 * frameBytes, 3, copy.data()), 0) << "frame 3 lies outside";
+  }
+  uint32_t pages = 0;
+  uint32_t physical = 0;
+  auto getStaticMem = reinterpret_cast<int32_t (*)(uint32_t*, uint32_t*)>(symbol("TernCardGetStaticMem"));
+  ASSERT_NE(getStaticMem, nullptr);
+  ASSERT_NE(getStaticMem(&pages, &physical), 0);
+  ASSERT_EQ(LxFillStaticMem(kStart, 3 * frameBytes, 0x5A), LX_OK);
+  EXPECT_EQ(snapOneToMem(context, physical + kStart, 2 * frameBytes - 1, 0), 0) << "room for two frames needed";
+  ASSERT_EQ(snapOneToMem(context, physical + kStart, 2 * frameBytes, 0), 1);
+  for (int wait = 0; wait < 4; ++wait) {
+    ASSERT_EQ(LxWaitOddVSync(card_), LX_OK);
+  }
+  ASSERT_EQ(capture(context, 0), 1);
+  StaticWindow window(kStart, 3 * frameBytes);
+  ASSERT_NE(window.bytes(), nullptr);
+  // Stopped at any moment: the frame the card was filling may be cut, the other one is whole.
+  const auto pairs = framePairs(window.bytes(), 2, LX_VIDEO_FORMAT_RGB888, true);
+  EXPECT_TRUE(pairs[0].second == pairs[0].first + 1 || pairs[1].second == pairs[1].first + 1);
+  EXPECT_EQ(window.bytes()[2 * frameBytes], 0x5A) << "the ring holds two frames";
+  FreeLibrary(library);
+}
+
 TEST_F(CaptureMachine, RingKeepsTurningUntilStopped) {
   ASSERT_EQ(LxSetVideoFormat(card_, LX_VIDEO_FORMAT_GREY8_FULL), LX_OK);
   const uint32_t frameBytes = 2 * kFieldLines * kWidth;
