@@ -28,16 +28,19 @@ bool waitIndicator(TernCardContext* context, bool secondField, const FieldDeadli
 
 }  // namespace
 
-bool EnsureProgramBuffer(TernCardContext* context, uint32_t bytes) {
+bool EnsureProgramBuffer(TernCardContext* context, uint64_t bytes) {
   if (context->programAllocated != 0 && context->programBuffer.Size >= bytes) {
     return true;
+  }
+  if (bytes > UINT32_MAX) {
+    return false;
   }
   if (context->programAllocated != 0) {
     StopDma(context);
     HmbDynamicMemFree(&context->programBuffer);
   }
   context->programBuffer = DynamicMemBlock{};
-  context->programBuffer.Size = bytes;
+  context->programBuffer.Size = static_cast<uint32_t>(bytes);
   const bool allocated = HmbDynamicMemAlloc(&context->programBuffer) != 0;
   if (allocated && context->programBuffer.UserAddress == 0) {
     // A success without memory holds nothing to free.

@@ -26,8 +26,9 @@ class FieldDeadline {
 };
 
 // True when a program buffer of at least `bytes` is held; a smaller one is
-// replaced (the DMA engine is stopped first: its program goes away).
-bool EnsureProgramBuffer(TernCardContext* context, uint32_t bytes);
+// replaced (the DMA engine is stopped first: its program goes away). More
+// than 32 bits of bytes is refused, nothing changed.
+bool EnsureProgramBuffer(TernCardContext* context, uint64_t bytes);
 
 // Clears the DMA error bits and enables capture and DMA; false when the
 // error bits do not clear (nothing is enabled then).

@@ -175,15 +175,15 @@ uint32_t frameBytesOf(const TernCardContext* context) {
   return lineBytesOf(context) * context->outputHeight * (context->scanMode == 0 ? 2 : 1);
 }
 
-uint32_t ProgramWords(const TernCardContext* context, bool, uint32_t, bool, uint32_t frames) {
-  uint32_t frameWords = 0;
+uint64_t ProgramWords(const TernCardContext* context, bool, uint32_t, bool, uint32_t frames) {
+  uint64_t frameWords = 0;
   if (hasFirstBlock(context)) {
     frameWords += blockWords(context, context->maskFirst);
   }
   if (hasSecondBlock(context)) {
     frameWords += blockWords(context, context->maskSecond);
   }
-  return kJumpWords + frames * frameWords;
+  return kJumpWords + uint64_t{frames} * frameWords;
 }
 
 void BuildDmaProgram(TernCardContext* context, const ProgramTarget& target, uint32_t frames, uint32_t start,

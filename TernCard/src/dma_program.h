@@ -47,8 +47,9 @@ struct ProgramTarget {
 uint32_t lineBytesOf(const TernCardContext* context);
 uint32_t frameBytesOf(const TernCardContext* context);  // both fields in frame mode
 
-// Number of words a program of `frames` frames needs, the final JUMP included.
-uint32_t ProgramWords(const TernCardContext* context, bool toMemory, uint32_t target, bool separateFields,
+// Number of words a program of `frames` frames needs, the final JUMP
+// included (counted in 64 bits: a huge masked ring must not wrap around).
+uint64_t ProgramWords(const TernCardContext* context, bool toMemory, uint32_t target, bool separateFields,
                       uint32_t frames);
 
 // Writes `frames` frames from word `start` of the program buffer, then the

@@ -64,10 +64,11 @@ void buildSlot(TernCardContext* context, ProgramTarget slot, uint32_t index, uin
 uint32_t captureThroughRing(TernCardContext* context, const ProgramTarget& target, uint32_t fit, uint32_t extraWaits) {
   StopDma(context);
   context->capturing = 0;
-  const uint32_t slotWords = ProgramWords(context, true, target.address, target.separateFields, 1) - 2;
   if (!EnsureProgramBuffer(context, ProgramWords(context, true, target.address, target.separateFields, 2) * 4)) {
     return 0;
   }
+  // Both slots have the same length; the buffer check bounds it to 32 bits.
+  const auto slotWords = static_cast<uint32_t>(ProgramWords(context, true, target.address, target.separateFields, 1) - 2);
   const uint64_t frameBytes = frameBytesOf(context);
   ProgramTarget second = target;
   second.address = static_cast<uint32_t>(target.address + frameBytes);

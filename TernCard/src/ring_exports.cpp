@@ -51,14 +51,15 @@ LX_EXPORT int32_t TernCardSnapToMem(uint64_t handle, uint32_t target, uint32_t s
   const uint32_t ringFrames = frames & 0xFFFF;
   const uint32_t fieldsPerFrame = context->scanMode == 0 ? 2 : 1;
   const uint64_t bytes = uint64_t{lineBytesOf(context.get())} * context->outputHeight * ringFrames * fieldsPerFrame;
-  // A ring of no frames would leave the card jumping on the spot.
-  if (ringFrames == 0 || bytes > size) {
+  // A ring of no frames would leave the card jumping on the spot; more
+  // field blocks than the 16-bit bookkeeping counts would be misreported.
+  if (ringFrames == 0 || ringFrames * fieldsPerFrame > 0xFFFF || bytes > size) {
     return 0;
   }
-  const uint32_t words = ProgramWords(context.get(), true, target, (mode & TERN_MODE_SEPARATE_FIELDS) != 0, ringFrames);
+  const uint64_t words = ProgramWords(context.get(), true, target, (mode & TERN_MODE_SEPARATE_FIELDS) != 0, ringFrames);
   context->ringFrames = static_cast<uint16_t>(ringFrames * fieldsPerFrame);
   context->fieldCountMask = static_cast<uint16_t>((ringFrames * 2 - 1) & 0xFF);
-  context->frameProgramBytes = (words - 2) / context->ringFrames * 4;
+  context->frameProgramBytes = static_cast<uint32_t>((words - 2) / context->ringFrames * 4);
   return startRing(context.get(), target, mode, ringFrames) ? 1 : 0;
 }
 

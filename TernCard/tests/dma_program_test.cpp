@@ -3,6 +3,7 @@
 // the ring exports' bookkeeping against a fake card without field syncs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -261,6 +262,26 @@ TEST_F(DmaProgram, RefusalsTouchNothing) {
   EXPECT_EQ(TernCardSnapToMem(handle, kTarget, 3 * frame - 1, 0, 3), 0);
   EXPECT_EQ(TernCardCaptureToMem(2, kTarget, 10 * frame, 0, 0, 5), 0);
   EXPECT_TRUE(card.log.empty()) << "no request reached the card";
+  EXPECT_EQ(words[0], 0xDEADBEEFu);
+
+  // Rings whose bookkeeping or program would not fit 16 or 32 bits.
+  context = block.lock();
+  context->outputWidth = 4;
+  context->outputHeight = 1;
+  block.unlock();
+  EXPECT_EQ(TernCardSnapToMem(handle, kTarget, 0xFFFFFFFF, 0, 40000), 0) << "80000 field blocks";
+  context = block.lock();
+  context->bitsPerPixel = 8;
+  context->outputWidth = 768;
+  context->outputHeight = 288;
+  context->maskEnabled = 1;
+  std::fill(maskFirst.begin(), maskFirst.end(), 0x55);
+  std::fill(maskSecond.begin(), maskSecond.end(), 0x55);
+  block.unlock();
+  EXPECT_EQ(TernCardSnapToMem(handle, kTarget, 0xFFFFFFFF, 0, 9000), 0) << "25 GB of program";
+  context = block.lock();
+  EXPECT_EQ(context->programBuffer.Size, words.size() * 4) << "the buffer was kept";
+  block.unlock();
   EXPECT_EQ(words[0], 0xDEADBEEFu);
 
   uint8_t other = 0;
