@@ -2,9 +2,9 @@
 // the display, single frames, counted series and rings of frames in the
 // static memory, the field waits, the pixel masks and the read-back.
 //
-// Every wait on the card is bounded (kFieldWaitBoundMs of host time per
-// wait or hand-over); a card without a picture makes these exports fail
-// (0, or 0 frames) instead of waiting for ever.
+// Every wait on the card is bounded (200 ms of host time, ten real-time PAL
+// fields, per wait or hand-over); a card without a picture makes these
+// exports fail (0, or 0 frames) instead of waiting for ever.
 #pragma once
 
 #include <stdint.h>
