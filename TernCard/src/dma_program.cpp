@@ -212,7 +212,11 @@ void BuildDmaProgram(TernCardContext* context, const ProgramTarget& target, uint
   context->programEnd = static_cast<int32_t>(writer.index());
   writer.storeFirst();
   writer.putJump(context->programBuffer.PhysicalAddress + (target.loopsOnItself ? start * 4 : 0));
-  RegSetField(context, REG_PROGRAM_START, 0xFFFFFFFF, context->programBuffer.PhysicalAddress, 0);
+  // A slot rebuilt during a series leaves the start as it is: no request
+  // to the card on the way of a hand-over.
+  if (context->registerShadow[shadowCellOf(REG_PROGRAM_START)] != context->programBuffer.PhysicalAddress) {
+    RegSetField(context, REG_PROGRAM_START, 0xFFFFFFFF, context->programBuffer.PhysicalAddress, 0);
+  }
 }
 
 }  // namespace terncard
