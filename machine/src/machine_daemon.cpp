@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ namespace {
 
 constexpr int kHelloTimeoutMs = 10000;
 constexpr int kDrainTimeoutMs = 20000;
+constexpr int kDirectoryCheckMs = 1000;
 
 uint64_t randomToken() {
     uint64_t token = 0;
@@ -71,6 +73,11 @@ bool MachineDaemon::listen(std::string* error) {
         *error = "cannot listen on " + path + ": " + std::strerror(errno);
         return false;
     }
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        socketInode_ = st.st_ino;
+        socketDevice_ = st.st_dev;
+    }
     listen_ = std::move(fd);
     return true;
 }
@@ -101,10 +108,25 @@ void MachineDaemon::wake() {
     [[maybe_unused]] ssize_t n = ::write(wakeWrite_.get(), &byte, 1);
 }
 
+bool MachineDaemon::socketStillOurs() const {
+    struct stat st{};
+    return ::stat(socketPathOf(options_.directory).c_str(), &st) == 0 && st.st_ino == socketInode_ &&
+           st.st_dev == socketDevice_;
+}
+
 void MachineDaemon::serve() {
     while (!stopRequested_.load()) {
         pollfd fds[2] = {{listen_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        int ready = ::poll(fds, 2, kDirectoryCheckMs);
+        if (ready == 0) {
+            // Nobody can reach a machine whose directory was removed or taken over.
+            if (!socketStillOurs()) {
+                log("the machine's socket is gone; powering off");
+                break;
+            }
+            continue;
+        }
+        if (ready < 0) {
             if (errno == EINTR) continue;
             log(std::string("poll: ") + std::strerror(errno));
             break;

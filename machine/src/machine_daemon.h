@@ -35,6 +35,7 @@ public:
     void wake() override;
 
 private:
+    bool socketStillOurs() const;
     // Connections.
     void acceptOne();
     void runConnection(std::shared_ptr<Connection> connection);
@@ -61,6 +62,8 @@ private:
     const DaemonOptions options_;
     UniqueFd listen_;
     UniqueFd wakeRead_, wakeWrite_;
+    uint64_t socketInode_ = 0;
+    uint64_t socketDevice_ = 0;
 
     std::shared_timed_mutex kernelLock_;  // shared by requests, exclusive for power changes
     std::unique_ptr<nt::Kernel> kernel_;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,6 +88,22 @@ TEST(LxmachineTool, MalformedConfigurationNamesKeyAndLineAndStartsNothing) {
     EXPECT_NE(failing.exitStatus, 0);
     EXPECT_TRUE(contains(failing.output, "the machine did not boot: fake kernel: not enough memory")) << failing.output;
     EXPECT_EQ(m.lxmachine({"status"}).exitStatus, 1);
+}
+
+TEST(LxmachineTool, DaemonPowersOffWhenItsDirectoryIsRemoved) {
+    std::string dir = makePrivateDirectory();
+    ASSERT_EQ(runProgram({kTool, "boot", "--dir", dir}).exitStatus, 0);
+    int pid = 0;
+    std::ifstream(dir + "/daemon.lock") >> pid;
+    ASSERT_TRUE(processAlive(pid));
+    removeTree(dir);
+    bool gone = false;
+    for (int i = 0; i < 300 && !gone; ++i) {
+        gone = !processAlive(pid);
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(gone);
+    if (!gone) ::kill(pid, SIGKILL);
 }
 
 TEST(LxmachineTool, RefusesADirectoryOthersCanEnter) {
