@@ -511,6 +511,48 @@ TEST(CardMachine, RefusedArgumentsLeaveCardAndRecordUnchanged) {
   setState(h, LX_CAPTURE_STATE_IDLE);
 }
 
+// A cable connected and pulled while the machine runs, and the board switch
+// flipped: seen through the API without a reboot.
+TEST(CardMachine, SourceAndSwitchChangedAtRunTime) {
+  OpenCard card(1);
+  ASSERT_EQ(card.status, LX_OK);
+  const LxCardHandle h = card.handle;
+  ASSERT_EQ(LxSetVideoSource(h, {0, 0}), LX_OK);  // multiplexer 3
+  auto signalBit = [&] { return (reg(h, 0x000) >> 7) & 1; };
+
+  lxm::testing::ToolResult none = machine.run({"source", "1", "3", "none"});
+  ASSERT_EQ(none.exitStatus, 0) << none.output;
+  EXPECT_EQ(presenceSettled(h, 0), 0);
+  EXPECT_EQ(signalBit(), 0u);
+  lxm::testing::ToolResult bars = machine.run({"source", "1", "3", "bars"});
+  ASSERT_EQ(bars.exitStatus, 0) << bars.output;
+  EXPECT_EQ(presenceSettled(h, 1), 1);
+  EXPECT_EQ(signalBit(), 1u);
+
+  // Refused: the input keeps its picture.
+  lxm::testing::ToolResult missing = machine.run({"source", "1", "3", "image:/nonexistent/picture.ppm"});
+  EXPECT_EQ(missing.exitStatus, 1);
+  EXPECT_NE(missing.output.find("card 1 input 3 keeps its source"), std::string::npos) << missing.output;
+  EXPECT_EQ(machine.run({"source", "3", "3", "none"}).exitStatus, 1) << "the machine has two cards";
+  EXPECT_EQ(machine.run({"source", "1", "4", "none"}).exitStatus, 2);
+  for (int field = 0; field < 4; ++field) {
+    Sleep(5);
+    EXPECT_EQ(signalBit(), 1u) << "after a refused source";
+  }
+
+  // Lines 0 and 1 are inputs reading the switch.
+  constexpr uint16_t kGpioData = 0x200;
+  const uint32_t original = reg(h, kGpioData) & 3;
+  for (uint32_t bits : {2u, 1u, 3u, original}) {
+    lxm::testing::ToolResult flipped = machine.run({"switch", "1", std::to_string(bits)});
+    ASSERT_EQ(flipped.exitStatus, 0) << flipped.output;
+    EXPECT_EQ(reg(h, kGpioData) & 3, bits);
+  }
+  EXPECT_EQ(machine.run({"switch", "1", "4"}).exitStatus, 2);
+  EXPECT_EQ(machine.run({"switch", "3", "1"}).exitStatus, 1);
+  EXPECT_EQ(reg(h, kGpioData) & 3, original);
+}
+
 // Last: reboots the machine with input 3 of card 1 disconnected, then
 // connected again.
 TEST(CardMachine, SourceConnectedAtAnInputIsReported) {

@@ -109,6 +109,14 @@ bool decodeBody(PayloadReader& reader, Request& r, std::string* why) {
         return r.unplug.surprise <= 1 || reject(why, "surprise flag out of range");
     case Op::Display:
         return reader.record(&r.display) || reject(why, "short display record");
+    case Op::CardSource:
+        if (!reader.record(&r.cardSource)) return reject(why, "short card source record");
+        if (r.cardSource.number == 0 || r.cardSource.input > 3) return reject(why, "card or input out of range");
+        return readName(reader, r.cardSource.sourceLength, &r.name, why);
+    case Op::CardSwitch:
+        if (!reader.record(&r.cardSwitch)) return reject(why, "short card switch record");
+        if (r.cardSwitch.number == 0 || r.cardSwitch.bits > 3) return reject(why, "card or switch bits out of range");
+        return true;
     default:
         return reject(why, "not a request opcode");
     }

@@ -101,6 +101,8 @@ bool MachineDaemon::handle(Connection& c, const Request& r) {
     case Op::Plug:
     case Op::Unplug:
     case Op::Display:
+    case Op::CardSource:
+    case Op::CardSwitch:
         if (!control) return false;
         handleControl(c, r);
         return true;
@@ -302,6 +304,24 @@ void MachineDaemon::handleControl(Connection& c, const Request& r) {
         std::shared_lock kernel(kernelLock_);
         bool ok = kernel_ && kernel_->setDisplayMode(r.display.width, r.display.height, r.display.bits);
         reply(c, r.requestId, ok ? ntstatus::kSuccess : ntstatus::kInvalidParameter);
+        return;
+    }
+    case Op::CardSource: {
+        std::shared_lock kernel(kernelLock_);
+        std::string error = "the machine is off";
+        bool ok = kernel_ && kernel_->setCardSource(static_cast<int>(r.cardSource.number),
+                                                    static_cast<int>(r.cardSource.input), std::string(r.name),
+                                                    &error);
+        if (ok)
+            reply(c, r.requestId, ntstatus::kSuccess);
+        else
+            replyText(c, r.requestId, ntstatus::kInvalidParameter, error);
+        return;
+    }
+    case Op::CardSwitch: {
+        std::shared_lock kernel(kernelLock_);
+        bool ok = kernel_ && kernel_->setCardSwitch(static_cast<int>(r.cardSwitch.number), r.cardSwitch.bits);
+        reply(c, r.requestId, ok ? ntstatus::kSuccess : ntstatus::kUnsuccessful);
         return;
     }
     default:

@@ -45,6 +45,8 @@ const char* opName(Op op) {
     case Op::Plug: return "plug";
     case Op::Unplug: return "unplug";
     case Op::Display: return "display";
+    case Op::CardSource: return "card-source";
+    case Op::CardSwitch: return "card-switch";
     case Op::MapPhysical: return "map-physical";
     case Op::UnmapPhysical: return "unmap-physical";
     case Op::Reply: return "reply";

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -192,6 +193,30 @@ public:
         return true;
     }
     lxm::DisplayConfig displayMode() const override { return display_; }
+    // Accepts what the card model accepts, an image only as an existing
+    // absolute path; status lists every input connected and every switch set.
+    bool setCardSource(int number, int input, const std::string& source, std::string* error) override {
+        std::lock_guard lock(lock_);
+        if (number < 1 || number > cards_) {
+            *error = "no capture card " + std::to_string(number);
+            return false;
+        }
+        const bool image = source.rfind("image:", 0) == 0 && source.size() > 7 && source[6] == '/' &&
+                           std::filesystem::is_regular_file(source.substr(6));
+        if (input < 0 || input > 3 || (source != "none" && source != "bars" && !image)) {
+            *error = "cannot use '" + source + "' on input " + std::to_string(input);
+            return false;
+        }
+        sources_ += (sources_.empty() ? "\"" : ",\"") + std::to_string(number) + "/" + std::to_string(input) +
+                    "=" + source + "\"";
+        return true;
+    }
+    bool setCardSwitch(int number, uint32_t bits) override {
+        std::lock_guard lock(lock_);
+        if (number < 1 || number > cards_ || bits > 3) return false;
+        switches_ += (switches_.empty() ? "\"" : ",\"") + std::to_string(number) + "=" + std::to_string(bits) + "\"";
+        return true;
+    }
 
     // Arbitrary PCI functions are not modelled by this kernel.
     bool plugFunction(std::shared_ptr<lxhw::PciFunction>, uint32_t, uint32_t, uint32_t*) override { return false; }
@@ -202,7 +227,8 @@ public:
         std::string exited;
         for (uint32_t id : exited_) exited += (exited.empty() ? "" : ",") + std::to_string(id);
         return "{\"kernel\":\"fake\",\"cards\":" + std::to_string(cards_) +
-               ",\"openFiles\":" + std::to_string(open_.size()) + ",\"exitedProcesses\":[" + exited + "]}";
+               ",\"openFiles\":" + std::to_string(open_.size()) + ",\"exitedProcesses\":[" + exited +
+               "],\"sources\":[" + sources_ + "],\"switches\":[" + switches_ + "]}";
     }
 
 private:
@@ -252,6 +278,8 @@ private:
     std::set<uint32_t> exited_;
     uint64_t nextFile_ = 0x100;
     int cards_ = 0;
+    std::string sources_;   // JSON strings "card/input=source", in order
+    std::string switches_;  // JSON strings "card=bits", in order
     lxm::DisplayConfig display_;
     std::map<std::string, std::map<std::string, std::pair<uint32_t, std::vector<uint8_t>>>> registry_;
 };

@@ -214,6 +214,70 @@ TEST(LxmachineTool, PlugUnplugAndDisplay) {
     EXPECT_TRUE(m.shutdown());
 }
 
+TEST(LxmachineTool, SourceAndSwitchReachTheCard) {
+    PrivateMachine m(kTool);
+    ASSERT_TRUE(m.boot());
+    ToolResult bars = m.lxmachine({"source", "1", "3", "bars"});
+    EXPECT_EQ(bars.exitStatus, 0) << bars.output;
+    EXPECT_EQ(bars.output, "card 1 input 3: bars\n");
+    EXPECT_EQ(m.lxmachine({"source", "1", "0", "none"}).exitStatus, 0);
+    EXPECT_EQ(m.lxmachine({"switch", "1", "2"}).exitStatus, 0);
+    std::string status = m.statusJson();
+    EXPECT_TRUE(contains(status, "\"sources\":[\"1/3=bars\",\"1/0=none\"]")) << status;
+    EXPECT_TRUE(contains(status, "\"switches\":[\"1=2\"]")) << status;
+
+    // A relative image path is resolved against the tool's directory, not the daemon's.
+    const std::string image = m.directory() + "/picture.ppm";
+    std::ofstream(image) << "P6\n1 1\n255\n" << std::string(3, '\x7f');
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(m.directory());
+    ToolResult relative = m.lxmachine({"source", "1", "2", "image:picture.ppm"});
+    std::filesystem::current_path(here);
+    EXPECT_EQ(relative.exitStatus, 0) << relative.output;
+    EXPECT_TRUE(contains(m.statusJson(), "\"1/2=image:" + image + "\"")) << m.statusJson();
+    EXPECT_TRUE(m.shutdown());
+}
+
+TEST(LxmachineTool, SourceAndSwitchRefuseBadArgumentsAndKeepTheOldState) {
+    PrivateMachine m(kTool);
+    ASSERT_TRUE(m.boot());
+    ASSERT_EQ(m.lxmachine({"source", "1", "3", "bars"}).exitStatus, 0);
+    ASSERT_EQ(m.lxmachine({"switch", "1", "1"}).exitStatus, 0);
+
+    // Argument errors never reach the machine: usage and exit 2.
+    ToolResult input = m.lxmachine({"source", "1", "4", "bars"});
+    EXPECT_EQ(input.exitStatus, 2);
+    EXPECT_TRUE(contains(input.output, "INPUT is a number from 0 to 3")) << input.output;
+    ToolResult kind = m.lxmachine({"source", "1", "0", "stripes"});
+    EXPECT_EQ(kind.exitStatus, 2);
+    EXPECT_TRUE(contains(kind.output, "SOURCE is none, bars or image:PATH (got 'stripes')")) << kind.output;
+    EXPECT_EQ(m.lxmachine({"source", "1", "0", "image:"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"source", "0", "0", "bars"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"source", "1", "0"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"source", "1", "0", "bars", "--json"}).exitStatus, 2);
+    ToolResult bits = m.lxmachine({"switch", "1", "4"});
+    EXPECT_EQ(bits.exitStatus, 2);
+    EXPECT_TRUE(contains(bits.output, "BITS is a number from 0 to 3")) << bits.output;
+    EXPECT_EQ(m.lxmachine({"switch", "1"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"switch", "x", "1"}).exitStatus, 2);
+
+    // The machine refuses an unknown card or an unusable source: exit 1 and why.
+    ToolResult card = m.lxmachine({"source", "7", "0", "bars"});
+    EXPECT_EQ(card.exitStatus, 1);
+    EXPECT_TRUE(contains(card.output, "card 7 input 0 keeps its source: no capture card 7")) << card.output;
+    ToolResult missing = m.lxmachine({"source", "1", "0", "image:/nonexistent/picture.ppm"});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_TRUE(contains(missing.output, "cannot use 'image:/nonexistent/picture.ppm' on input 0")) << missing.output;
+    ToolResult noSwitch = m.lxmachine({"switch", "7", "1"});
+    EXPECT_EQ(noSwitch.exitStatus, 1);
+    EXPECT_TRUE(contains(noSwitch.output, "no capture card 7")) << noSwitch.output;
+
+    std::string status = m.statusJson();
+    EXPECT_TRUE(contains(status, "\"sources\":[\"1/3=bars\"]")) << status;
+    EXPECT_TRUE(contains(status, "\"switches\":[\"1=1\"]")) << status;
+    EXPECT_TRUE(m.shutdown());
+}
+
 TEST(LxmachineTool, RebootWithABrokenConfigurationKeepsTheMachineRunning) {
     PrivateMachine m(kTool);
     ASSERT_TRUE(m.boot());

@@ -83,6 +83,46 @@ TEST(RequestDecoding, MalformedRequestsAreRejectedWithAReason) {
     plug.record(wire::PlugRecord{1, 0x100, 0, 0});
     EXPECT_FALSE(decode(Op::Plug, plug.data(), &why));
 
+    wire::PayloadWriter source;
+    source.record(wire::CardSourceRecord{1, 3, 4, 0}).text("bars");
+    auto connected = decode(Op::CardSource, source.data(), &why);
+    ASSERT_TRUE(connected) << why;
+    EXPECT_EQ(connected->cardSource.number, 1u);
+    EXPECT_EQ(connected->cardSource.input, 3u);
+    EXPECT_EQ(connected->name, "bars");
+    wire::PayloadWriter input;
+    input.record(wire::CardSourceRecord{1, 4, 4, 0}).text("bars");
+    EXPECT_FALSE(decode(Op::CardSource, input.data(), &why));
+    EXPECT_EQ(why, "card or input out of range");
+    wire::PayloadWriter noCard;
+    noCard.record(wire::CardSourceRecord{0, 0, 4, 0}).text("bars");
+    EXPECT_FALSE(decode(Op::CardSource, noCard.data(), &why));
+    EXPECT_EQ(why, "card or input out of range");
+    wire::PayloadWriter longer;
+    longer.record(wire::CardSourceRecord{1, 0, 5, 0}).text("bars");
+    EXPECT_FALSE(decode(Op::CardSource, longer.data(), &why));
+    EXPECT_EQ(why, "name runs past the payload");
+    wire::PayloadWriter unnamed;
+    unnamed.record(wire::CardSourceRecord{1, 0, 0, 0});
+    EXPECT_FALSE(decode(Op::CardSource, unnamed.data(), &why));
+    EXPECT_EQ(why, "name length out of range");
+    EXPECT_FALSE(decode(Op::CardSource, {1, 0, 0, 0}, &why));
+    EXPECT_EQ(why, "short card source record");
+
+    wire::PayloadWriter cardSwitch;
+    cardSwitch.record(wire::CardSwitchRecord{2, 3});
+    auto switched = decode(Op::CardSwitch, cardSwitch.data(), &why);
+    ASSERT_TRUE(switched) << why;
+    EXPECT_EQ(switched->cardSwitch.number, 2u);
+    EXPECT_EQ(switched->cardSwitch.bits, 3u);
+    wire::PayloadWriter bits;
+    bits.record(wire::CardSwitchRecord{2, 4});
+    EXPECT_FALSE(decode(Op::CardSwitch, bits.data(), &why));
+    EXPECT_EQ(why, "card or switch bits out of range");
+    cardSwitch.bytes("x", 1);
+    EXPECT_FALSE(decode(Op::CardSwitch, cardSwitch.data(), &why));
+    EXPECT_EQ(why, "trailing bytes after the request");
+
     EXPECT_FALSE(decode(Op::Reply, {}, &why));
     EXPECT_EQ(why, "not a request opcode");
     EXPECT_FALSE(decode(static_cast<Op>(999), {}, &why));

@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "boot_command.h"
 #include "command_line.h"
@@ -25,6 +26,8 @@ const char* kUsage =
     "  unplug terncard N [--surprise]\n"
     "                            remove card N (safe removal fails if a driver refuses)\n"
     "  display WIDTHxHEIGHTxBITS change the display mode\n"
+    "  source CARD INPUT SOURCE  connect SOURCE (none, bars or image:PATH) to input 0-3 of card CARD\n"
+    "  switch CARD BITS          set the board switch of card CARD to BITS (0-3)\n"
     "DIR: --dir, else $LX_MACHINE, else $XDG_RUNTIME_DIR/lxmachine, else /tmp/lxmachine-$UID\n";
 
 int usageError(const std::string& message) {
@@ -118,6 +121,60 @@ int unplug(const std::string& directory, const CommandLine& line) {
     return 0;
 }
 
+// "none", "bars" or "image:PATH"; a relative path is taken from here, since
+// the daemon's working directory is another.
+bool sourceForMachine(const std::string& text, std::string* source) {
+    if (text == "none" || text == "bars") {
+        *source = text;
+        return true;
+    }
+    if (text.rfind("image:", 0) != 0 || text.size() == 6) return false;
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(text.substr(6), error);
+    if (error) return false;
+    *source = "image:" + path.lexically_normal().string();
+    return true;
+}
+
+int connectSource(const std::string& directory, const CommandLine& line) {
+    uint32_t number = 0, input = 0;
+    std::string source;
+    if (line.words.size() != 3) return usageError("source takes CARD INPUT SOURCE");
+    if (!parseNumber(line.words[0], 1, 64, &number)) return usageError("source: CARD is a card number from 1");
+    if (!parseNumber(line.words[1], 0, 3, &input)) return usageError("source: INPUT is a number from 0 to 3");
+    if (!sourceForMachine(line.words[2], &source))
+        return usageError("source: SOURCE is none, bars or image:PATH (got '" + line.words[2] + "')");
+    if (source.size() > wire::kMaxName) return usageError("source: the image path is too long");
+    wire::PayloadWriter w;
+    w.record(wire::CardSourceRecord{number, input, static_cast<uint32_t>(source.size()), 0}).text(source);
+    auto reply = control(directory, wire::Op::CardSource, w.data());
+    if (!reply) return 1;
+    if (reply->status != 0) {
+        std::fprintf(stderr, "lxmachine: card %u input %u keeps its source: %s\n", number, input,
+                     reply->text().c_str());
+        return 1;
+    }
+    std::printf("card %u input %u: %s\n", number, input, source.c_str());
+    return 0;
+}
+
+int setSwitch(const std::string& directory, const CommandLine& line) {
+    uint32_t number = 0, bits = 0;
+    if (line.words.size() != 2) return usageError("switch takes CARD BITS");
+    if (!parseNumber(line.words[0], 1, 64, &number)) return usageError("switch: CARD is a card number from 1");
+    if (!parseNumber(line.words[1], 0, 3, &bits)) return usageError("switch: BITS is a number from 0 to 3");
+    wire::PayloadWriter w;
+    w.record(wire::CardSwitchRecord{number, bits});
+    auto reply = control(directory, wire::Op::CardSwitch, w.data());
+    if (!reply) return 1;
+    if (reply->status != 0) {
+        std::fprintf(stderr, "lxmachine: no capture card %u\n", number);
+        return 1;
+    }
+    std::printf("card %u switch %u\n", number, bits);
+    return 0;
+}
+
 }  // namespace
 
 int runLxmachine(int argc, char** argv, const KernelBoot& bootKernel) {
@@ -182,6 +239,14 @@ int runLxmachine(int argc, char** argv, const KernelBoot& bootKernel) {
         }
         std::printf("display mode %s\n", line.words[0].c_str());
         return 0;
+    }
+    if (line.verb == "source") {
+        if (!onlyOptions(line, {}, &bad)) return usageError("source: unexpected " + bad);
+        return connectSource(directory, line);
+    }
+    if (line.verb == "switch") {
+        if (!onlyOptions(line, {}, &bad)) return usageError("switch: unexpected " + bad);
+        return setSwitch(directory, line);
     }
     return usageError(line.verb.empty() ? "no command given" : "unknown command " + line.verb);
 }

@@ -30,6 +30,8 @@ struct Request {
     wire::PlugRecord plug{};
     wire::UnplugRecord unplug{};
     wire::DisplayRecord display{};
+    wire::CardSourceRecord cardSource{};  // the source name is in `name`
+    wire::CardSwitchRecord cardSwitch{};
     // Variable parts: path / key / object name, registry value name, data.
     std::string_view name;
     std::string_view valueName;

@@ -68,6 +68,8 @@ enum class Op : uint16_t {
     Plug = 53,
     Unplug = 54,
     Display = 55,
+    CardSource = 56,  // CardSourceRecord, then the source name
+    CardSwitch = 57,
     // daemon -> client, in the middle of a request
     MapPhysical = 70,
     UnmapPhysical = 71,
@@ -221,6 +223,26 @@ struct DisplayRecord {
     uint32_t reserved;
 };
 static_assert(sizeof(DisplayRecord) == 16);
+
+// Connects a video source to one multiplexer input of card `number`
+// (from 1, bus order): "none", "bars" or "image:PATH" with an absolute path.
+struct CardSourceRecord {
+    uint32_t number;
+    uint32_t input;  // 0 to 3
+    uint32_t sourceLength;  // source name follows
+    uint32_t reserved;
+};
+static_assert(sizeof(CardSourceRecord) == 16);
+static_assert(offsetof(CardSourceRecord, input) == 4);
+static_assert(offsetof(CardSourceRecord, sourceLength) == 8);
+
+// Sets the board switch (general-purpose lines 0 and 1) of card `number`.
+struct CardSwitchRecord {
+    uint32_t number;
+    uint32_t bits;  // 0 to 3
+};
+static_assert(sizeof(CardSwitchRecord) == 8);
+static_assert(offsetof(CardSwitchRecord, bits) == 4);
 
 struct VersionRecord {
     uint32_t major;

@@ -15,6 +15,7 @@
 #include "lxmachine/hw/device_factory.h"
 #include "lxmachine/hw/display_adapter.h"
 #include "lxmachine/hw/physical_memory.h"
+#include "lxmachine/hw/terncard/terncard.h"
 #include "memory_manager.h"
 #include "nt/kernel_host.h"
 #include "object_namespace.h"
@@ -104,6 +105,8 @@ public:
     int plugTernCard(const lxm::TernCardConfig& card) override;
     bool unplugTernCard(int number, bool surprise) override;
     bool setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) override;
+    bool setCardSource(int number, int input, const std::string& source, std::string* error) override;
+    bool setCardSwitch(int number, uint32_t bits) override;
     lxm::DisplayConfig displayMode() const override;
     DisplaySurface displaySurface() const override;
     std::string statusJson() const override;
@@ -404,6 +407,34 @@ bool KernelImpl::setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) 
     config_.display.height = height;
     config_.display.bits = bits;
     return true;
+}
+
+bool KernelImpl::setCardSource(int number, int input, const std::string& source, std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
+    auto pass = gate_.enter();
+    if (!pass) {
+        *error = "the machine is off";
+        return false;
+    }
+    // The PnP manager's lock is held while the card is looked up; the reference
+    // keeps the model alive should it be unplugged meanwhile.
+    std::shared_ptr<lxhw::PciFunction> function = pnp_->nthFunctionOfKind("terncard", number);
+    lxhw::tern::TernCard* card = function ? lxhw::tern::asTernCard(function.get()) : nullptr;
+    if (!card) {
+        *error = "no capture card " + std::to_string(number);
+        return false;
+    }
+    return card->setSource(input, source, error);
+}
+
+bool KernelImpl::setCardSwitch(int number, uint32_t bits) {
+    auto pass = gate_.enter();
+    if (!pass) return false;
+    std::shared_ptr<lxhw::PciFunction> function = pnp_->nthFunctionOfKind("terncard", number);
+    lxhw::tern::TernCard* card = function ? lxhw::tern::asTernCard(function.get()) : nullptr;
+    std::string error;
+    return card && card->setBoardSwitch(bits, &error);
 }
 
 Kernel::DisplaySurface KernelImpl::displaySurface() const {

@@ -472,6 +472,16 @@ std::optional<lxhw::PciAddress> PnpManager::nthOfKind(const std::string& kind, i
     return std::nullopt;
 }
 
+std::shared_ptr<lxhw::PciFunction> PnpManager::nthFunctionOfKind(const std::string& kind, int number) const {
+    std::lock_guard lock(mutex_);
+    int seen = 0;
+    for (const auto& node : nodes_) {
+        if (node->function->kind() != kind || node->state == NodeState::SurpriseRemoved) continue;
+        if (++seen == number) return node->function;
+    }
+    return nullptr;
+}
+
 int PnpManager::numberOf(const std::string& kind, const lxhw::PciAddress& address) const {
     std::lock_guard lock(mutex_);
     int seen = 0;

@@ -55,6 +55,9 @@ public:
     // Address of the n-th (from 1) present function of a kind, in bus order.
     std::optional<lxhw::PciAddress> nthOfKind(const std::string& kind, int number) const;
     int numberOf(const std::string& kind, const lxhw::PciAddress& address) const;
+    // The n-th (from 1) present function of a kind itself, or null; the
+    // caller's reference keeps the model alive through a concurrent unplug.
+    std::shared_ptr<lxhw::PciFunction> nthFunctionOfKind(const std::string& kind, int number) const;
 
     static NTSTATUS busDispatch(PDEVICE_OBJECT device, PIRP irp);
 
