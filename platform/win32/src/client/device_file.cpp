@@ -78,6 +78,20 @@ std::shared_ptr<DeviceFile> deviceOf(HANDLE handle) {
     return file;
 }
 
+// One read or write on a host file, retried on EINTR; the count goes to *done.
+template <typename Transfer>
+BOOL transferHostFile(Transfer transfer, LPDWORD done) {
+    ssize_t n;
+    do n = transfer();
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        SetLastError(errorFromErrno(errno));
+        return FALSE;
+    }
+    *done = static_cast<DWORD>(n);
+    return TRUE;
+}
+
 }  // namespace
 
 DeviceFile::~DeviceFile() { closeInKernel(); }
@@ -177,15 +191,7 @@ WIN32_API BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWO
     if (!object) return FALSE;
     if (object->kind() == HandleKind::File) {
         auto host = std::static_pointer_cast<HostFile>(object);
-        ssize_t n;
-        do n = ::read(host->fd(), buffer, toRead);
-        while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            SetLastError(errorFromErrno(errno));
-            return FALSE;
-        }
-        *read = static_cast<DWORD>(n);
-        return TRUE;
+        return transferHostFile([&] { return ::read(host->fd(), buffer, toRead); }, read);
     }
     if (toRead > wire::kMaxIoBuffer) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -214,15 +220,7 @@ WIN32_API BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LP
     if (!object) return FALSE;
     if (object->kind() == HandleKind::File) {
         auto host = std::static_pointer_cast<HostFile>(object);
-        ssize_t n;
-        do n = ::write(host->fd(), buffer, toWrite);
-        while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            SetLastError(errorFromErrno(errno));
-            return FALSE;
-        }
-        *written = static_cast<DWORD>(n);
-        return TRUE;
+        return transferHostFile([&] { return ::write(host->fd(), buffer, toWrite); }, written);
     }
     if (toWrite > wire::kMaxIoBuffer) {
         SetLastError(ERROR_INVALID_PARAMETER);
