@@ -206,16 +206,18 @@ struct IsrRecord {
     TestFunction* function = nullptr;
     std::atomic<int> calls{0};
     std::atomic<int> irql{0};
-    bool claim = true;
+    std::atomic<bool> claim{true};
 };
 
+// The call is counted last, so a test that sees the count also sees the
+// acknowledgement that came before it.
 BOOLEAN recordIsr(PKINTERRUPT, PVOID context) {
     auto* record = static_cast<IsrRecord*>(context);
     record->irql = KeGetCurrentIrql();
+    const bool claim = record->claim.load();
+    if (claim) record->function->barWrite(0, kRegIrqStatus, 4, 0xFFFFFFFF);  // acknowledge: the line drops
     ++record->calls;
-    if (!record->claim) return FALSE;
-    record->function->barWrite(0, kRegIrqStatus, 4, 0xFFFFFFFF);  // acknowledge: the line drops
-    return TRUE;
+    return claim ? TRUE : FALSE;
 }
 
 BOOLEAN readIrql(PVOID context) {
