@@ -31,9 +31,10 @@ bool fitsScreen(const LxCardRecord* record, int x, int y, int width, int height)
 
 enum class StateRule { Any, IdleOnly };
 
-// Lock, state rule, bind by "prefix + name", call, unlock.
-template <typename Function, typename... Args>
-LxStatus callCard(LxCardHandle handle, StateRule rule, const char* name, Args... args) {
+// Lock, state rule, bind by "prefix + name", call, update the record on
+// success (while it is still locked), unlock.
+template <typename Function, typename OnSuccess, typename... Args>
+LxStatus callCardThen(LxCardHandle handle, StateRule rule, const char* name, OnSuccess onSuccess, Args... args) {
   LockedCard card(handle);
   if (!card) {
     return LX_CARD_HANDLE_INVALID;
@@ -42,11 +43,20 @@ LxStatus callCard(LxCardHandle handle, StateRule rule, const char* name, Args...
     return LX_IN_WORK;
   }
   Function function = nullptr;
-  const LxStatus status = card.bind(name, NameForm::PrefixThenName, &function);
+  LxStatus status = card.bind(name, NameForm::PrefixThenName, &function);
   if (status != LX_OK) {
     return status;
   }
-  return statusOfResult(function(card->context, args...));
+  status = statusOfResult(function(card->context, args...));
+  if (status == LX_OK) {
+    onSuccess(*card.get());
+  }
+  return status;
+}
+
+template <typename Function, typename... Args>
+LxStatus callCard(LxCardHandle handle, StateRule rule, const char* name, Args... args) {
+  return callCardThen<Function>(handle, rule, name, [](LxCardRecord&) {}, args...);
 }
 
 // The same for the operations where only a result of exactly 1 is success.
@@ -97,46 +107,18 @@ LX_EXPORT LxStatus LxSetVideoFormat(LxCardHandle handle, int format) {
   if (static_cast<unsigned>(format) >= LX_VIDEO_FORMAT_COUNT) {
     return LX_PARAMETER_OUT_OF_BOUND;
   }
-  LockedCard card(handle);
-  if (!card) {
-    return LX_CARD_HANDLE_INVALID;
-  }
-  if (!card.idle()) {
-    return LX_IN_WORK;
-  }
-  card::SetColorSpace setColorSpace = nullptr;
-  LxStatus status = card.bind("SetColorSpace", NameForm::PrefixThenName, &setColorSpace);
-  if (status != LX_OK) {
-    return status;
-  }
-  status = statusOfResult(setColorSpace(card->context, static_cast<uint8_t>(format)));
-  if (status == LX_OK) {
-    card->bytesPerPixel = LxBytesPerPixel(format);
-  }
-  return status;
+  return callCardThen<card::SetColorSpace>(
+      handle, StateRule::IdleOnly, "SetColorSpace",
+      [format](LxCardRecord& record) { record.bytesPerPixel = LxBytesPerPixel(format); }, static_cast<uint8_t>(format));
 }
 
 LX_EXPORT LxStatus LxSetScanMode(LxCardHandle handle, uint32_t mode) {
   if (mode > LX_SCAN_MODE_FIELD1) {
     return LX_PARAMETER_OUT_OF_BOUND;
   }
-  LockedCard card(handle);
-  if (!card) {
-    return LX_CARD_HANDLE_INVALID;
-  }
-  if (!card.idle()) {
-    return LX_IN_WORK;
-  }
-  card::SetDispMode setDispMode = nullptr;
-  LxStatus status = card.bind("SetDispMode", NameForm::PrefixThenName, &setDispMode);
-  if (status != LX_OK) {
-    return status;
-  }
-  status = statusOfResult(setDispMode(card->context, static_cast<int32_t>(mode)));
-  if (status == LX_OK) {
-    card->scanMode = static_cast<int32_t>(mode);
-  }
-  return status;
+  return callCardThen<card::SetDispMode>(
+      handle, StateRule::IdleOnly, "SetDispMode",
+      [mode](LxCardRecord& record) { record.scanMode = static_cast<int32_t>(mode); }, static_cast<int32_t>(mode));
 }
 
 LX_EXPORT LxStatus LxSetInputWindow(LxCardHandle handle, int x, int y, int width, int height) {
