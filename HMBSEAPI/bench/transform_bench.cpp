@@ -1,9 +1,8 @@
 // HmbTransformMem on 768 x 576 frames, each path with and without flip,
 // beside memcpy of the same output bytes and libyuv's nearest conversion
 // (libyuv flips with a negative height). Compare times within one run; on a
-// noisy machine interleave the repetitions:
-//   hmbseapi_transform_bench --benchmark_repetitions=12 \
-//     --benchmark_enable_random_interleaving=true --benchmark_min_time=0.1
+// noisy machine interleave the repetitions: --benchmark_repetitions=12
+// --benchmark_enable_random_interleaving=true --benchmark_min_time=0.1
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
