@@ -23,6 +23,7 @@ bool waitIndicator(TernCardContext* context, bool secondField, const FieldDeadli
     if (deadline.passed()) {
       return false;
     }
+    FieldDeadline::pauseBetweenPolls();
   }
 }
 

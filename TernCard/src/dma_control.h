@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "lx/tern_card_context.h"
 
@@ -20,6 +21,12 @@ class FieldDeadline {
  public:
   FieldDeadline() : end_(std::chrono::steady_clock::now() + kFieldWaitBound) {}
   bool passed() const { return std::chrono::steady_clock::now() >= end_; }
+  // Between two polls of the card: every register read is a request through
+  // the driver, and a poller that never lets go takes the processor from the
+  // threads serving it and from the card. It yields rather than sleeps: a
+  // sleep of a few microseconds often lasts a millisecond, half the time a
+  // hand-over has at a fast clock.
+  static void pauseBetweenPolls() { std::this_thread::yield(); }
 
  private:
   std::chrono::steady_clock::time_point end_;

@@ -40,6 +40,7 @@ bool waitForSlot(TernCardContext* context, uint32_t slotOneBytes, uint32_t wante
     if (deadline.passed()) {
       return false;
     }
+    FieldDeadline::pauseBetweenPolls();
   }
 }
 

@@ -97,6 +97,7 @@ LX_EXPORT int32_t TernCardGetSnapToMemNumber(uint64_t handle, int32_t* number) {
     if (deadline.passed()) {
       return 0;
     }
+    FieldDeadline::pauseBetweenPolls();
   }
 }
 
