@@ -92,12 +92,51 @@ struct LineShape {
   bool writesNothing;
 };
 
+inline void store(uint32_t*& out, uint32_t word) { __atomic_store_n(out++, word, __ATOMIC_RELAXED); }
+
+// One piece of a masked line with its first and last marks; returns the
+// address after it.
+template <bool WritesNothing>
+inline uint32_t emitPiece(uint32_t*& out, uint16_t run, uint32_t marks, uint32_t bytesPerPixel, uint32_t address) {
+  const uint32_t bytes = (run & kRunLengthMask) * bytesPerPixel;
+  const uint32_t first = marks & kFirstPiece;
+  const uint32_t last = marks & kLastPiece;
+  if ((run & kRunVisible) == 0) {
+    store(out, kSkipPiece | first | last | bytes);
+  } else if (WritesNothing) {
+    store(out, kSkipPiece | first | bytes);
+    store(out, kSkipPiece | last);
+  } else {
+    store(out, kWritePiece | first | last | bytes);
+    store(out, address);
+  }
+  return address + bytes;
+}
+
+// The pieces of a masked line, one per run at consecutive addresses. The
+// first and last piece are emitted on their own, so the loop over the runs
+// between them (768 in the worst mask) tests nothing but the run's value.
+template <bool WritesNothing>
+uint32_t* emitPieces(uint32_t* out, const uint16_t* runs, uint32_t count, uint32_t bytesPerPixel, uint32_t address) {
+  if (count == 0) {
+    return out;  // a line of no pixels
+  }
+  if (count == 1) {
+    emitPiece<WritesNothing>(out, runs[0], kFirstPiece | kLastPiece, bytesPerPixel, address);
+    return out;
+  }
+  address = emitPiece<WritesNothing>(out, runs[0], kFirstPiece, bytesPerPixel, address);
+  for (uint32_t r = 1; r + 1 < count; ++r) {
+    address = emitPiece<WritesNothing>(out, runs[r], 0, bytesPerPixel, address);
+  }
+  emitPiece<WritesNothing>(out, runs[count - 1], kLastPiece, bytesPerPixel, address);
+  return out;
+}
+
 // One line: a whole-line write, or with masks one piece per run at
 // consecutive addresses. A line that writes nothing keeps the word count
 // of the writing form (a write piece becomes a skip piece and an empty
 // one), so the blocks after it stay where they are.
-inline void store(uint32_t*& out, uint32_t word) { __atomic_store_n(out++, word, __ATOMIC_RELAXED); }
-
 uint32_t* emitLine(uint32_t* out, const LineShape shape, const uint8_t* maskLine, uint32_t address) {
   if (!shape.masked) {
     const uint32_t bytes = shape.width * shape.bytesPerPixel;
@@ -112,22 +151,8 @@ uint32_t* emitLine(uint32_t* out, const LineShape shape, const uint8_t* maskLine
   }
   uint16_t runs[kMaxRunsPerLine];
   const uint32_t count = maskLineRuns(maskLine, shape.width, runs);
-  for (uint32_t r = 0; r < count; ++r) {
-    const uint32_t first = r == 0 ? kFirstPiece : 0;
-    const uint32_t last = r + 1 == count ? kLastPiece : 0;
-    const uint32_t bytes = (runs[r] & kRunLengthMask) * shape.bytesPerPixel;
-    if ((runs[r] & kRunVisible) == 0) {
-      store(out, kSkipPiece | first | last | bytes);
-    } else if (shape.writesNothing) {
-      store(out, kSkipPiece | first | bytes);
-      store(out, kSkipPiece | last);
-    } else {
-      store(out, kWritePiece | first | last | bytes);
-      store(out, address);
-    }
-    address += bytes;
-  }
-  return out;
+  return shape.writesNothing ? emitPieces<true>(out, runs, count, shape.bytesPerPixel, address)
+                             : emitPieces<false>(out, runs, count, shape.bytesPerPixel, address);
 }
 
 enum class Field { First, Second };

@@ -153,6 +153,23 @@ TEST_F(DmaProgram, MaskLinesBecomePieces) {
   EXPECT_EQ(ProgramWords(context, false, 0, false, 1), 970u);
 }
 
+TEST_F(DmaProgram, AlternatingMaskMarksOnlyTheFirstAndLastPiece) {
+  context->maskEnabled = 1;
+  context->outputWidth = 768;
+  std::fill_n(maskFirst.begin(), kMaskLineBytes, 0x55);  // line 0: pixels 0, 2, 4 ... visible
+  build(kMemory);
+  // 384 write pieces (2 words) and 384 skip pieces (1 word).
+  EXPECT_EQ(words[4], 0x18000000u + 2);
+  EXPECT_EQ(words[5], kTarget);
+  EXPECT_EQ(words[6], 0x20000000u + 2);
+  EXPECT_EQ(words[7], 0x10000000u + 2);
+  EXPECT_EQ(words[8], kTarget + 4);
+  EXPECT_EQ(words[4 + 1149], 0x10000000u + 2);
+  EXPECT_EQ(words[4 + 1150], kTarget + 766 * 2);
+  EXPECT_EQ(words[4 + 1151], 0x24000000u + 2) << "the last piece alone carries the last mark";
+  EXPECT_EQ(words[4 + 1152], 0x1C000000u + 1536) << "line 1 is whole again";
+}
+
 TEST_F(DmaProgram, PixelsBeyondTheMaskAreVisible) {
   context->maskEnabled = 1;
   context->outputWidth = 800;
