@@ -342,6 +342,64 @@ TEST_F(MachineClient, ForkedChildAttachesAsAProcessOfItsOwn) {
     EXPECT_TRUE(CloseHandle(h));
 }
 
+// Libraries detach at exit after the main thread's thread-local objects are
+// gone; their last requests must still reach the machine, and a request that
+// cannot reach it must leave the process's attachment intact.
+int exitReport = -1;
+HANDLE exitMapping = nullptr;
+bool exitMachineReachable = true;
+
+void requestsAfterThreadObjectsEnded() {
+    if (!exitMachineReachable) {
+        // This thread's next connection fails: the machine is looked for elsewhere.
+        ::setenv("LX_MACHINE", "/nonexistent/lxmachine", 1);
+    }
+    uint8_t byte = 0x5C, back = 0;
+    DWORD returned = 0;
+    HANDLE h = CreateFileA("\\\\.\\ECHO", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool echoed = h != INVALID_HANDLE_VALUE &&
+                        DeviceIoControl(h, kIoctlEcho, &byte, 1, &back, 1, &returned, nullptr) && back == 0x5C;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    // Closing a named object asks whether the attachment is still alive.
+    const bool mappingClosed = CloseHandle(exitMapping);
+    const char report = echoed == exitMachineReachable && mappingClosed ? 'y' : 'n';
+    [[maybe_unused]] ssize_t written = ::write(exitReport, &report, 1);
+}
+
+// A child that uses the machine, then exits through its exit handlers.
+char exitingChildReport(bool machineReachable, int* status) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) return 0;
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        exitReport = pipeEnds[1];
+        exitMachineReachable = machineReachable;
+        ::setenv("LX_MACHINE_NO_AUTOBOOT", "1", 1);
+        HANDLE h = CreateFileA("\\\\.\\ECHO", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);  // a thread connection
+        exitMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "ExitMapping");
+        if (h == INVALID_HANDLE_VALUE || exitMapping == nullptr) _exit(2);
+        std::atexit(requestsAfterThreadObjectsEnded);  // runs after the thread-local destructors
+        std::exit(0);
+    }
+    ::close(pipeEnds[1]);
+    char report = 0;
+    if (child < 0 || ::read(pipeEnds[0], &report, 1) != 1) report = 0;
+    ::close(pipeEnds[0]);
+    if (child > 0) ::waitpid(child, status, 0);
+    return report;
+}
+
+TEST_F(MachineClient, RequestsDuringExitStillReachTheMachine) {
+    for (const bool reachable : {true, false}) {
+        int status = -1;
+        EXPECT_EQ(exitingChildReport(reachable, &status), 'y') << "machine reachable: " << reachable;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+}
+
 TEST_F(MachineClient, HandlesOfAnEarlierBootAreVoid) {
     HANDLE h = openEcho();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -74,7 +74,32 @@ struct ThreadChannel {
     UniqueFd socket;
     uint32_t nextRequest = 1;
 };
-thread_local ThreadChannel channel;
+// The thread's channel is on the heap and its owner frees it when the thread
+// ends. A library that detaches after the thread's own objects are gone (the
+// main thread during exit) gets a fresh channel, which is never freed: a
+// thread-local object is not to be touched once destroyed.
+thread_local ThreadChannel* threadChannel = nullptr;
+
+struct ThreadChannelOwner {
+    bool armed = false;
+    ~ThreadChannelOwner() {
+        delete threadChannel;
+        threadChannel = nullptr;
+        ended = true;
+    }
+    static thread_local bool ended;
+};
+thread_local bool ThreadChannelOwner::ended = false;
+thread_local ThreadChannelOwner threadChannelOwner;
+
+ThreadChannel& currentChannel() {
+    if (threadChannel == nullptr) {
+        threadChannel = new ThreadChannel;
+        // The first use constructs the owner for this thread, unless it has already run.
+        if (!ThreadChannelOwner::ended) threadChannelOwner.armed = true;
+    }
+    return *threadChannel;
+}
 
 // The machine never writes on the process connection; readable means closed.
 bool peerClosed(int socket) {
@@ -170,6 +195,7 @@ std::shared_ptr<Attachment> currentOrNewAttachment() {
 }
 
 bool joinThread(const std::shared_ptr<Attachment>& a) {
+    ThreadChannel& channel = currentChannel();
     if (channel.attachment == a && channel.socket.valid()) return true;
     channel.socket.reset();
     channel.attachment.reset();
@@ -241,6 +267,7 @@ bool serveCallback(const Attachment& a, int socket, const Frame& frame) {
 }
 
 void markBroken(const std::shared_ptr<Attachment>& a) {
+    ThreadChannel& channel = currentChannel();
     channel.socket.reset();
     channel.attachment.reset();
     // Only a closed process connection means the machine let go of us.
@@ -254,6 +281,7 @@ void childAfterFork() {
     Session& s = session();
     s.attachment.reset();
     s.lock.unlock();
+    ThreadChannel& channel = currentChannel();
     channel.attachment.reset();
     channel.socket.reset();
 }
@@ -268,6 +296,7 @@ std::optional<MachineReply> callMachine(wire::Op op, std::span<const uint8_t> pa
         markBroken(a);
         return std::nullopt;
     }
+    ThreadChannel& channel = currentChannel();
     const int socket = channel.socket.get();
     const uint32_t id = channel.nextRequest++;
     if (lxm::sendFrame(socket, op, id, payload) != IoResult::Ok) {
