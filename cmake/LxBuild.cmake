@@ -34,6 +34,8 @@ function(lx_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
+  # A test reaches only machines it boots itself, never the user's default
+  # machine (LX_MACHINE points where no machine runs).
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "LX_MACHINE_NO_AUTOBOOT=1;LX_BUILD_DIR=${CMAKE_BINARY_DIR};${ARG_ENV}")
+    ENVIRONMENT "LX_MACHINE_NO_AUTOBOOT=1;LX_MACHINE=${CMAKE_BINARY_DIR}/no-machine;LX_BUILD_DIR=${CMAKE_BINARY_DIR};${ARG_ENV}")
 endfunction()
