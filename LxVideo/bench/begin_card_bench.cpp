@@ -5,7 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include "lx/video_card.h"
-#include "machine_first.h"
+#include "machine_benchmark_main.h"
 
 namespace {
 
@@ -40,15 +40,6 @@ void OneRegisterRead(benchmark::State& state) {
 }
 BENCHMARK(OneRegisterRead)->Repetitions(20)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
 
-int runBenchmarks(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
-
 }  // namespace
 
-int main(int argc, char** argv) {
-  return terncard::testing::runAfterBooting(kOneCard, argc, argv, runBenchmarks);
-}
+int main(int argc, char** argv) { return lxbench::runAgainstMachine(kOneCard, argc, argv); }

@@ -15,7 +15,7 @@
 #include "lx/video_capture.h"
 #include "lx/video_card.h"
 #include "lx/video_types.h"
-#include "machine_first.h"
+#include "machine_benchmark_main.h"
 
 namespace {
 
@@ -82,15 +82,6 @@ void SnapShotOfSeries(benchmark::State& state) {
 }
 BENCHMARK(SnapShotOfSeries)->Arg(30)->Iterations(10)->Repetitions(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int runBenchmarks(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
-
 }  // namespace
 
-int main(int argc, char** argv) {
-  return terncard::testing::runAfterBooting(kFastCard, argc, argv, runBenchmarks);
-}
+int main(int argc, char** argv) { return lxbench::runAgainstMachine(kFastCard, argc, argv); }
