@@ -92,6 +92,24 @@ BOOL transferHostFile(Transfer transfer, LPDWORD done) {
     return TRUE;
 }
 
+// What ReadFile and WriteFile check alike: no overlapped I/O, a buffer for a
+// nonzero count, a count out (0 from here on), a live handle, and for a
+// device a count one request can carry. Null with the error set otherwise.
+std::shared_ptr<KernelObject> transferTarget(HANDLE handle, const void* buffer, DWORD bytes, LPDWORD done,
+                                             LPOVERLAPPED overlapped) {
+    if (overlapped || (!buffer && bytes) || !done) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    *done = 0;
+    auto object = lookupHandle(handle);
+    if (object && object->kind() != HandleKind::File && bytes > wire::kMaxIoBuffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return object;
+}
+
 }  // namespace
 
 DeviceFile::~DeviceFile() { closeInKernel(); }
@@ -182,20 +200,11 @@ WIN32_API BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID inBuffer
 }
 
 WIN32_API BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
-    if (overlapped || (!buffer && toRead) || !read) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *read = 0;
-    auto object = lookupHandle(handle);
+    auto object = transferTarget(handle, buffer, toRead, read, overlapped);
     if (!object) return FALSE;
     if (object->kind() == HandleKind::File) {
         auto host = std::static_pointer_cast<HostFile>(object);
         return transferHostFile([&] { return ::read(host->fd(), buffer, toRead); }, read);
-    }
-    if (toRead > wire::kMaxIoBuffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
     }
     auto file = deviceOf(handle);
     if (!file) return FALSE;
@@ -211,20 +220,11 @@ WIN32_API BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWO
 
 WIN32_API BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                                 LPOVERLAPPED overlapped) {
-    if (overlapped || (!buffer && toWrite) || !written) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *written = 0;
-    auto object = lookupHandle(handle);
+    auto object = transferTarget(handle, buffer, toWrite, written, overlapped);
     if (!object) return FALSE;
     if (object->kind() == HandleKind::File) {
         auto host = std::static_pointer_cast<HostFile>(object);
         return transferHostFile([&] { return ::write(host->fd(), buffer, toWrite); }, written);
-    }
-    if (toWrite > wire::kMaxIoBuffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
     }
     auto file = deviceOf(handle);
     if (!file) return FALSE;
