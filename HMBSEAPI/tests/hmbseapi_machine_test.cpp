@@ -7,35 +7,16 @@
 
 #include <cstring>
 
+#include "machine_suite.h"
 #include "service_library.h"
-#include "stack_machine.h"
 
 namespace {
 
-using hmbtest::StackMachine;
-
 constexpr uint32_t kFrameBuffer = 0xE0000000u;  // the display adapter's VRAM
 
-bool allZero(const void* p, size_t n) {
-  const auto* b = static_cast<const uint8_t*>(p);
-  for (size_t i = 0; i < n; ++i)
-    if (b[i] != 0) return false;
-  return true;
-}
+using hmbtest::allZero;
 
-class HmbseapiMachine : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    machine_ = new StackMachine();
-    ASSERT_TRUE(machine_->booted());
-  }
-  static void TearDownTestSuite() {
-    delete machine_;
-    machine_ = nullptr;
-  }
-  static StackMachine* machine_;
-};
-StackMachine* HmbseapiMachine::machine_ = nullptr;
+class HmbseapiMachine : public hmbtest::MachineSuite {};
 
 TEST_F(HmbseapiMachine, LockResultsTellMappedValidAndOutside) {
   ServiceLibrary library;

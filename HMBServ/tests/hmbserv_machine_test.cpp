@@ -10,7 +10,7 @@
 
 #include "lx/hmb_control_codes.h"
 #include "lx/static_mem_records.h"
-#include "stack_machine.h"
+#include "machine_suite.h"
 
 namespace {
 
@@ -76,26 +76,9 @@ private:
     HANDLE handle_;
 };
 
-bool allZero(const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    for (size_t i = 0; i < n; ++i)
-        if (b[i] != 0) return false;
-    return true;
-}
+using hmbtest::allZero;
 
-class HmbServMachine : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        machine_ = new StackMachine();
-        ASSERT_TRUE(machine_->booted());
-    }
-    static void TearDownTestSuite() {
-        delete machine_;
-        machine_ = nullptr;
-    }
-    static StackMachine* machine_;
-};
-StackMachine* HmbServMachine::machine_ = nullptr;
+class HmbServMachine : public hmbtest::MachineSuite {};
 
 TEST_F(HmbServMachine, EveryLengthMismatchIsRefusedWithNoBytes) {
     ServiceHandle service;
