@@ -281,9 +281,11 @@ void TernCard::fieldLoop() {
             continue;
         }
         endField();
-        // A thread that fell more than a field behind drops the lost time
-        // rather than rushing fields through.
-        fieldStart = now - due > static_cast<uint64_t>(fieldNs) ? now : due;
+        // A thread that fell more than a slice behind drops the lost time
+        // rather than rushing the next field through: a card never makes a
+        // field shorter than its standard's, and a driver that keeps up with
+        // the card in real time must keep up with the model too.
+        fieldStart = now - due > static_cast<uint64_t>(fieldNs / kSlicesPerField) ? now : due;
         slice = 0;
         beginField();
     }
