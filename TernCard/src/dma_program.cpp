@@ -17,12 +17,8 @@ bool hasSecondBlock(const TernCardContext* context) { return context->scanMode =
 bool masksOn(const TernCardContext* context) { return context->maskEnabled != 0; }
 
 uint32_t lineWords(const uint8_t* maskLine, uint32_t width) {
-  uint16_t runs[kMaxRunsPerLine];
-  const uint32_t count = maskLineRuns(maskLine, width, runs);
   uint32_t words = 0;
-  for (uint32_t r = 0; r < count; ++r) {
-    words += (runs[r] & kRunVisible) != 0 ? 2 : 1;
-  }
+  forEachMaskRun(maskLine, width, [&](uint16_t run, bool, bool) { words += (run & kRunVisible) != 0 ? 2 : 1; });
   return words;
 }
 
@@ -113,23 +109,14 @@ inline uint32_t emitPiece(uint32_t*& out, uint16_t run, uint32_t marks, uint32_t
   return address + bytes;
 }
 
-// The pieces of a masked line, one per run at consecutive addresses. The
-// first and last piece are emitted on their own, so the loop over the runs
-// between them (768 in the worst mask) tests nothing but the run's value.
+// The pieces of a masked line, one per run at consecutive addresses,
+// emitted as the mask line is scanned.
 template <bool WritesNothing>
-uint32_t* emitPieces(uint32_t* out, const uint16_t* runs, uint32_t count, uint32_t bytesPerPixel, uint32_t address) {
-  if (count == 0) {
-    return out;  // a line of no pixels
-  }
-  if (count == 1) {
-    emitPiece<WritesNothing>(out, runs[0], kFirstPiece | kLastPiece, bytesPerPixel, address);
-    return out;
-  }
-  address = emitPiece<WritesNothing>(out, runs[0], kFirstPiece, bytesPerPixel, address);
-  for (uint32_t r = 1; r + 1 < count; ++r) {
-    address = emitPiece<WritesNothing>(out, runs[r], 0, bytesPerPixel, address);
-  }
-  emitPiece<WritesNothing>(out, runs[count - 1], kLastPiece, bytesPerPixel, address);
+uint32_t* emitPieces(uint32_t* out, const uint8_t* maskLine, const LineShape& shape, uint32_t address) {
+  forEachMaskRun(maskLine, shape.width, [&](uint16_t run, bool first, bool last) {
+    const uint32_t marks = (first ? kFirstPiece : 0) | (last ? kLastPiece : 0);
+    address = emitPiece<WritesNothing>(out, run, marks, shape.bytesPerPixel, address);
+  });
   return out;
 }
 
@@ -149,10 +136,8 @@ uint32_t* emitLine(uint32_t* out, const LineShape shape, const uint8_t* maskLine
     }
     return out;
   }
-  uint16_t runs[kMaxRunsPerLine];
-  const uint32_t count = maskLineRuns(maskLine, shape.width, runs);
-  return shape.writesNothing ? emitPieces<true>(out, runs, count, shape.bytesPerPixel, address)
-                             : emitPieces<false>(out, runs, count, shape.bytesPerPixel, address);
+  return shape.writesNothing ? emitPieces<true>(out, maskLine, shape, address)
+                             : emitPieces<false>(out, maskLine, shape, address);
 }
 
 enum class Field { First, Second };
