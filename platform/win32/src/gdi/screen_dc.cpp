@@ -2,11 +2,11 @@
 #include <windows.h>
 
 #include "ddraw/primary_surface.h"
+#include "gdi/screen_view.h"
 
 namespace {
 
-// The one device context this layer hands out: the whole screen.
-HDC const kScreenDc = reinterpret_cast<HDC>(static_cast<uintptr_t>(0x5C4EE000));
+using lx::win32::gdi::kScreenDc;
 
 bool currentMode(lxm::wire::DisplayModeRecord* mode) { return lx::win32::ddraw::queryDisplayMode(mode); }
 
@@ -22,6 +22,7 @@ WIN32_API HDC WINAPI GetDC(HWND window) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
     return nullptr;
   }
+  lx::win32::gdi::expireScreenView();
   return kScreenDc;
 }
 

@@ -9,13 +9,15 @@
 
 #include "client/machine_session.h"
 #include "ddraw/primary_surface.h"
+#include "gdi/screen_view.h"
 
 namespace {
 
-HDC const kScreenDc = reinterpret_cast<HDC>(static_cast<uintptr_t>(0x5C4EE000));
+using lx::win32::gdi::kScreenDc;
 
 // How long a mode read from the machine is trusted before it is asked again,
-// so that a mode change reaches the reader.
+// so that a mode change reaches the reader (at once through a new device
+// context, see expireScreenView).
 constexpr std::chrono::milliseconds kModeLifetime{100};
 
 struct ScreenView {
@@ -73,6 +75,12 @@ BYTE channel(uint32_t pixel, uint32_t mask) {
 }
 
 }  // namespace
+
+void lx::win32::gdi::expireScreenView() {
+  ScreenView& view = screenView();
+  std::lock_guard hold(view.mutex);
+  view.taken = {};
+}
 
 WIN32_API COLORREF WINAPI GetPixel(HDC dc, int x, int y) {
   if (dc != kScreenDc) {

@@ -1,0 +1,17 @@
+// What the screen's device context and its pixel reader share.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace lx::win32::gdi {
+
+// The one device context this layer hands out: the whole screen.
+inline HDC const kScreenDc = reinterpret_cast<HDC>(static_cast<uintptr_t>(0x5C4EE000));
+
+// Makes the pixel reader ask the machine for the display mode at its next
+// read: a device context taken after a mode change reads the new mode.
+void expireScreenView();
+
+}  // namespace lx::win32::gdi
