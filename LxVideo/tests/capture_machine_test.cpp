@@ -115,6 +115,7 @@ class VideoMemory {
     }
   }
   uint8_t* at(uint32_t x, uint32_t y) const { return pixels_ + y * pitch_ + 4 * x; }
+  uint8_t* line(uint32_t y) const { return pixels_ + y * pitch_; }
   uint32_t pitch() const { return pitch_; }
   explicit operator bool() const { return pixels_ != nullptr; }
 
@@ -471,6 +472,40 @@ TEST_F(CaptureMachine, LiveCapturePaintsTheOutputWindowOnly) {
       ASSERT_EQ(std::memcmp(stored, pixel, 3), 0) << x << "," << y;
     }
   }
+}
+
+// On an 8-bit screen the window is read back one byte a pixel, bottom line first.
+TEST_F(CaptureMachine, ReadDispWindowOfAnEightBitScreen) {
+  terncard::testing::MachineControl machine;
+  ASSERT_TRUE(machine.setDisplay("1024x768x8"));
+  constexpr uint32_t x0 = 5, y0 = 7, w = 300, h = 20;
+  std::vector<uint8_t> readBack(w * h + 16, 0xEE);
+  {
+    VideoMemory vram;
+    ASSERT_TRUE(vram);
+    for (uint32_t y = 0; y < 40; ++y) {
+      for (uint32_t x = 0; x < 320; ++x) {
+        vram.line(y)[x] = static_cast<uint8_t>(x * 7 + y * 3);
+      }
+    }
+    HMODULE library = LoadLibraryA("TernCard.dll");
+    ASSERT_NE(library, nullptr);
+    auto readDispWindow = reinterpret_cast<decltype(&ReadDispWindow)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "ReadDispWindow")));
+    ASSERT_NE(readDispWindow, nullptr);
+    HDC screenDc = GetDC(nullptr);
+    EXPECT_EQ(readDispWindow(screenDc, x0, y0, w, h, readBack.data()), 1);
+    EXPECT_EQ(readDispWindow(screenDc, 0, 0, 2321, 1, readBack.data()), 0) << "a line longer than the work buffer";
+    ReleaseDC(nullptr, screenDc);
+    FreeLibrary(library);
+  }
+  ASSERT_TRUE(machine.setDisplay("1024x768x32"));
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      ASSERT_EQ(readBack[(h - 1 - y) * w + x], static_cast<uint8_t>((x0 + x) * 7 + (y0 + y) * 3)) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(readBack[w * h], 0xEE) << "nothing past the window";
 }
 
 TEST_F(CaptureMachine, MaskKeepsTheScreenUnderHiddenPixels) {
