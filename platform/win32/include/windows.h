@@ -136,3 +136,4 @@ WIN32_API void WINAPI SetLastError(DWORD error);
 #include "win32/namedobjects.h"
 #include "win32/version.h"
 #include "win32/gdi.h"
+#include "win32/messages.h"
