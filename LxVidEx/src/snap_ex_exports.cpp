@@ -1,0 +1,189 @@
+// The four snap-ex entry points. Each holds its own section for its whole
+// run (the sections do not exclude one another) and reaches the card only
+// through the public API's ExInt operations.
+#include <exception>
+
+#include "lx/card_record.h"
+#include "lx/video_capture.h"
+#include "snap_ex_manager.h"
+
+using namespace lxvidex;
+
+namespace {
+
+// The card record pinned for one call.
+class LockedRecord {
+ public:
+  explicit LockedRecord(LxCardHandle handle)
+      : handle_(handle), record_(static_cast<LxCardRecord*>(GlobalLock(handle))) {}
+  ~LockedRecord() {
+    if (record_ != nullptr) {
+      GlobalUnlock(handle_);
+    }
+  }
+  LockedRecord(const LockedRecord&) = delete;
+  LockedRecord& operator=(const LockedRecord&) = delete;
+  explicit operator bool() const { return record_ != nullptr; }
+  const LxCardRecord* operator->() const { return record_; }
+
+ private:
+  LxCardHandle handle_;
+  LxCardRecord* record_;
+};
+
+// Runs an entry point's body; nothing thrown leaves the library.
+template <typename Body>
+LxStatus guarded(Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return LX_NOT_ENOUGH_SYSTEM_MEMORY;
+  } catch (...) {
+    return LX_INTERNAL_ERROR;
+  }
+}
+
+}  // namespace
+
+LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, void* context) {
+  if (handle == nullptr) {
+    return LX_CARD_HANDLE_INVALID;
+  }
+  return guarded([&] {
+    SnapExManager& snapEx = manager();
+    SectionLock section(snapEx.openSection);
+    LockedRecord card(handle);
+    if (!card) {
+      return LX_CARD_HANDLE_INVALID;
+    }
+    const int32_t cardIndex = card->cardIndex;
+    if (!validCardIndex(cardIndex)) {
+      return LX_INTERNAL_ERROR;
+    }
+    if (snapEx.slot(cardIndex)) {
+      return LX_IN_WORK;
+    }
+    return snapEx.openSlot(handle, cardIndex, callback, context);
+  });
+}
+
+LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t interleave, uint16_t frames) {
+  if (handle == nullptr) {
+    return LX_CARD_HANDLE_INVALID;
+  }
+  return guarded([&] {
+    SnapExManager& snapEx = manager();
+    SectionLock section(snapEx.startSection);
+    LockedRecord card(handle);
+    if (!card) {
+      return LX_CARD_HANDLE_INVALID;
+    }
+    if (!validCardIndex(card->cardIndex)) {
+      return LX_INTERNAL_ERROR;
+    }
+    const auto slot = snapEx.slot(card->cardIndex);
+    if (!slot) {
+      return LX_NOT_OPEN_SNAP_EX;
+    }
+    snapEx.runPollThread();
+    const HANDLE deliveryThread = slot->deliveryThread;
+    if (deliveryThread == nullptr) {
+      return LX_NOT_OPEN_SNAP_EX;
+    }
+    if (slot->stopped == 1) {
+      slot->stopped = 0;
+      if (ResumeThread(deliveryThread) == static_cast<DWORD>(-1)) {
+        // No thread would deliver: start no snap that nothing can report.
+        slot->stopped = 1;
+        return LX_INTERNAL_ERROR;
+      }
+      slot->paused = 1;
+    }
+    if (slot->paused == 0) {
+      return LX_OK;  // already snapping
+    }
+    const int32_t scanMode = card->scanMode;
+    if (const LxStatus status = LxStartSnapExInt(handle, start, interleave, frames); status != LX_OK) {
+      return status;
+    }
+    if (frames == 0) {
+      return LX_OK;  // an empty ring starts nothing; the slot stays paused
+    }
+    // The ring's shape is in place, and the last snap's numbers are gone,
+    // before the threads see the slot snapping.
+    slot->scanMode = scanMode;
+    slot->frames = frames;
+    slot->interleave = interleave;
+    slot->ready = 0;
+    slot->number = -1;
+    ++slot->run;
+    slot->paused = 0;
+    return LX_OK;
+  });
+}
+
+LX_EXPORT LxStatus LxStopSnapEx(LxCardHandle handle) {
+  if (handle == nullptr) {
+    return LX_CARD_HANDLE_INVALID;
+  }
+  return guarded([&] {
+    SnapExManager& snapEx = manager();
+    SectionLock section(snapEx.stopSection);
+    LockedRecord card(handle);
+    if (!card) {
+      return LX_CARD_HANDLE_INVALID;
+    }
+    if (!validCardIndex(card->cardIndex)) {
+      return LX_INTERNAL_ERROR;
+    }
+    const auto slot = snapEx.slot(card->cardIndex);
+    if (!slot || slot->deliveryThread == nullptr) {
+      return LX_NOT_OPEN_SNAP_EX;
+    }
+    if (slot->stopped == 1) {
+      return LX_NOT_START_SNAP_EX;
+    }
+    slot->paused = 1;  // the delivery thread stays, idle
+    return LxStopSnapExInt(handle);
+  });
+}
+
+LX_EXPORT LxStatus LxCloseSnapEx(LxCardHandle handle) {
+  if (handle == nullptr) {
+    return LX_CARD_HANDLE_INVALID;
+  }
+  return guarded([&] {
+    SnapExManager& snapEx = manager();
+    SectionLock section(snapEx.closeSection);
+    LockedRecord card(handle);
+    if (!card) {
+      return LX_CARD_HANDLE_INVALID;
+    }
+    const int32_t cardIndex = card->cardIndex;
+    if (!validCardIndex(cardIndex)) {
+      return LX_INTERNAL_ERROR;
+    }
+    const auto slot = snapEx.slot(cardIndex);
+    if (!slot) {
+      return LX_NOT_OPEN_SNAP_EX;
+    }
+    if (const HANDLE thread = slot->deliveryThread; thread != nullptr) {
+      // From the card's own callback the wait below would never end.
+      if (GetCurrentThreadId() == slot->deliveryThreadId) {
+        return LX_IN_WORK;
+      }
+      // Also a delivery thread that never ran: it is started to end.
+      endThread(thread, slot->stopped);
+      CloseHandle(thread);
+      slot->deliveryThread = nullptr;
+    }
+    slot->paused = 0;
+    // Acts only while the card is still in SnapEx; a close that fails here
+    // keeps the slot, and closing again retries the stop.
+    if (const LxStatus status = LxStopSnapExInt(handle); status != LX_OK) {
+      return status;
+    }
+    snapEx.removeSlot(cardIndex);
+    return LX_OK;
+  });
+}

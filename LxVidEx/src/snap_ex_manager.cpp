@@ -1,0 +1,176 @@
+#include "snap_ex_manager.h"
+
+#include <new>
+
+namespace lxvidex {
+namespace {
+
+SnapExManager* gManager = nullptr;
+
+// A thread still running at unload is asked to end and given this long.
+constexpr DWORD kUnloadWaitMs = 2000;
+
+bool endForUnload(HANDLE thread, std::atomic<uint8_t>& stopFlag) {
+  stopFlag = 1;
+  ResumeThread(thread);
+  return WaitForSingleObject(thread, kUnloadWaitMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+SnapExManager& manager() { return *gManager; }
+
+SnapExManager::SnapExManager() {
+  InitializeCriticalSection(&openSection);
+  InitializeCriticalSection(&closeSection);
+  InitializeCriticalSection(&startSection);
+  InitializeCriticalSection(&stopSection);
+}
+
+// Slots the application left open: their threads are ended before the code
+// they run goes away. A thread that does not end in time (a callback that
+// hangs) keeps its slot, which is then never freed.
+SnapExManager::~SnapExManager() {
+  for (auto& entry : slots_) {
+    if (!entry) {
+      continue;
+    }
+    if (HANDLE thread = entry->deliveryThread.exchange(nullptr)) {
+      if (!endForUnload(thread, entry->stopped)) {
+        new std::shared_ptr<SnapExSlot>(entry);  // still in use: never freed
+      }
+      CloseHandle(thread);
+    }
+    entry.reset();
+  }
+  if (pollThread_ != nullptr) {
+    endForUnload(pollThread_, pollStopped);
+    CloseHandle(pollThread_);
+    pollThread_ = nullptr;
+  }
+  DeleteCriticalSection(&openSection);
+  DeleteCriticalSection(&closeSection);
+  DeleteCriticalSection(&startSection);
+  DeleteCriticalSection(&stopSection);
+}
+
+std::shared_ptr<SnapExSlot> SnapExManager::slot(int32_t cardIndex) {
+  std::lock_guard<std::mutex> lock(tableMutex_);
+  return validCardIndex(cardIndex) ? slots_[cardIndex] : nullptr;
+}
+
+std::vector<std::shared_ptr<SnapExSlot>> SnapExManager::openSlots() {
+  std::vector<std::shared_ptr<SnapExSlot>> open;
+  std::lock_guard<std::mutex> lock(tableMutex_);
+  for (int32_t n = 1; n <= kMaxCardIndex; ++n) {
+    if (slots_[n]) {
+      open.push_back(slots_[n]);
+    }
+  }
+  return open;
+}
+
+bool SnapExManager::anySlot() const {
+  std::lock_guard<std::mutex> lock(tableMutex_);
+  for (const auto& entry : slots_) {
+    if (entry) {
+      return true;
+    }
+  }
+  return false;
+}
+
+LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, SnapExCallback callback, void* context) {
+  std::lock_guard<std::mutex> pollLock(pollMutex_);
+  if (pollThread_ == nullptr) {
+    pollStopped = 1;
+    pollThread_ = CreateThread(nullptr, 0, pollThreadMain, this, CREATE_SUSPENDED, &pollThreadId_);
+    if (pollThread_ == nullptr) {
+      return LX_NOT_ENOUGH_SYSTEM_MEMORY;
+    }
+  }
+  std::shared_ptr<SnapExSlot> slot(new (std::nothrow) SnapExSlot);
+  HANDLE thread = nullptr;
+  if (slot) {
+    slot->handle = handle;
+    slot->cardIndex = cardIndex;
+    slot->callback = callback;
+    slot->context = context;
+    thread = CreateThread(nullptr, 0, deliveryThreadMain, slot.get(), CREATE_SUSPENDED, &slot->deliveryThreadId);
+  }
+  if (thread == nullptr) {
+    // A polling thread made for this open only must not stay behind.
+    if (!anySlot()) {
+      endPollThread();
+    }
+    return LX_NOT_ENOUGH_SYSTEM_MEMORY;
+  }
+  slot->deliveryThread = thread;
+  std::lock_guard<std::mutex> lock(tableMutex_);
+  slots_[cardIndex] = std::move(slot);
+  return LX_OK;
+}
+
+void SnapExManager::runPollThread() {
+  std::lock_guard<std::mutex> pollLock(pollMutex_);
+  if (pollThread_ != nullptr && pollStopped == 1) {
+    pollStopped = 0;
+    if (ResumeThread(pollThread_) == static_cast<DWORD>(-1)) {
+      pollStopped = 1;
+    }
+  }
+}
+
+void SnapExManager::removeSlot(int32_t cardIndex) {
+  std::lock_guard<std::mutex> pollLock(pollMutex_);
+  {
+    std::lock_guard<std::mutex> lock(tableMutex_);
+    slots_[cardIndex].reset();
+  }
+  if (!anySlot()) {
+    endPollThread();
+  }
+}
+
+void SnapExManager::endPollThread() {
+  if (pollThread_ == nullptr) {
+    return;
+  }
+  endThread(pollThread_, pollStopped);
+  CloseHandle(pollThread_);
+  pollThread_ = nullptr;
+  pollThreadId_ = 0;
+}
+
+void endThread(HANDLE thread, std::atomic<uint8_t>& stopFlag) {
+  stopFlag = 1;
+  // Starts a thread that was never resumed; a running one is not affected.
+  ResumeThread(thread);
+  for (;;) {
+    Sleep(1);
+    DWORD code = 0;
+    if (!GetExitCodeThread(thread, &code) || code != STILL_ACTIVE) {
+      return;
+    }
+    MSG msg;
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+}
+
+}  // namespace lxvidex
+
+// Library attach and detach: the manager lives from the first load to the
+// last release of the library.
+namespace {
+
+__attribute__((constructor)) void attachSnapEx() { lxvidex::gManager = new lxvidex::SnapExManager; }
+
+__attribute__((destructor)) void detachSnapEx() {
+  delete lxvidex::gManager;
+  lxvidex::gManager = nullptr;
+}
+
+}  // namespace
