@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "bars_decoder.h"
 #include "lx/card_record.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"
@@ -170,6 +171,66 @@ TEST_F(SnapExMachine, CallsBackOnItsOwnThreadForEachCompletedFrame) {
     entries[delivery.frameIndex & 3] = true;
   }
   EXPECT_TRUE(entries[0] && entries[1] && entries[2] && entries[3]);
+}
+
+// The callback reads the frame it is told of: both fields of one frame, and
+// each frame newer than the one before. (A long ring, so the card comes
+// round to the frame only well after the callback.)
+struct FrameReader {
+  const uint8_t* ring = nullptr;
+  std::mutex mutex;
+  std::vector<std::pair<int64_t, int64_t>> fields;  // first and second field number, -1 unreadable
+};
+
+int64_t fieldNumberAt(const uint8_t* firstLine) {
+  lxtest::CapturedField field;
+  field.pixels = firstLine;
+  field.width = kWidth;
+  field.lines = kFieldLines;
+  field.stride = 2 * kWidth;  // fields interleaved line by line
+  field.format = lxhw::tern::PixelFormat::Grey8;
+  const auto number = lxtest::decodeFieldNumber(field);
+  return number ? int64_t{*number} : -1;
+}
+
+int32_t readFrame(SnapExInfo* info) {
+  auto* reader = static_cast<FrameReader*>(info->context);
+  const uint8_t* frame = reader->ring + size_t{static_cast<uint32_t>(info->frameIndex)} * kFrameBytes;
+  const int64_t first = fieldNumberAt(frame);
+  const int64_t second = fieldNumberAt(frame + kWidth);
+  std::lock_guard<std::mutex> lock(reader->mutex);
+  reader->fields.emplace_back(first, second);
+  return 0;
+}
+
+TEST_F(SnapExMachine, CalledBackFrameIsWhole) {
+  constexpr uint16_t kFrames = 16;
+  LxStaticMemLockHandle lock = nullptr;
+  void* address = nullptr;
+  ASSERT_EQ(LxStaticMemLock(kStart, kFrames * kFrameBytes, &lock, &address), LX_OK);
+  FrameReader reader;
+  reader.ring = static_cast<const uint8_t*>(address);
+  ASSERT_EQ(LxOpenSnapEx(card_, readFrame, &reader), LX_OK);
+  ASSERT_EQ(LxStartSnapEx(card_, kStart, 1, kFrames), LX_OK);
+  bool enough = false;
+  for (int ms = 0; ms < kWaitMs && !enough; ms += 5) {
+    Sleep(5);
+    std::lock_guard<std::mutex> guard(reader.mutex);
+    enough = reader.fields.size() >= 10;
+  }
+  EXPECT_TRUE(enough);
+  ASSERT_EQ(LxCloseSnapEx(card_), LX_OK);
+  for (size_t k = 0; k < reader.fields.size(); ++k) {
+    SCOPED_TRACE(k);
+    const auto [first, second] = reader.fields[k];
+    ASSERT_GE(first, 0) << "first field unreadable";
+    EXPECT_EQ(first % 2, 0) << "a frame starts with a first field";
+    EXPECT_EQ(second, first + 1) << "two consecutive fields";
+    if (k > 0) {
+      EXPECT_GT(first, reader.fields[k - 1].first) << "newer than the frame before";
+    }
+  }
+  EXPECT_EQ(LxStaticMemUnlock(lock), LX_OK);
 }
 
 TEST_F(SnapExMachine, StopEndsCallbacksAndStartResumesThem) {
