@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -283,6 +284,49 @@ TEST_F(SnapExMachine, CallbackCannotCloseItsOwnCard) {
   ASSERT_TRUE(waitForDeliveries(recorder_, 3)) << "callbacks go on after the refused close";
   std::lock_guard<std::mutex> lock(recorder_.mutex);
   EXPECT_EQ(recorder_.closeFromCallback, LX_IN_WORK);
+}
+
+// A callback that posts to the closing thread while the close waits for it:
+// the close takes the message off the queue and dispatches it.
+struct Poster {
+  DWORD closingThread = 0;
+  std::atomic<bool> inCallback{false};
+  std::atomic<bool> closing{false};
+  std::atomic<bool> posted{false};
+};
+
+// The first call holds on until the test starts closing.
+int32_t postWhileClosing(SnapExInfo* info) {
+  auto* poster = static_cast<Poster*>(info->context);
+  if (poster->inCallback.exchange(true)) {
+    return 0;
+  }
+  for (int ms = 0; ms < kWaitMs && !poster->closing; ++ms) {
+    Sleep(1);
+  }
+  Sleep(20);  // the close is waiting by now
+  poster->posted = PostThreadMessageA(poster->closingThread, WM_APP + 7, 0, 0) != FALSE;
+  Sleep(50);  // and keeps waiting, pumping, until this returns
+  return 0;
+}
+
+TEST_F(SnapExMachine, CloseRemovesMessagesWhileItWaits) {
+  Poster poster;
+  poster.closingThread = GetCurrentThreadId();
+  MSG msg;
+  PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // this thread's queue
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  ASSERT_EQ(LxOpenSnapEx(card_, postWhileClosing, &poster), LX_OK);
+  ASSERT_EQ(LxStartSnapEx(card_, kStart, 1, 4), LX_OK);
+  for (int ms = 0; ms < kWaitMs && !poster.inCallback; ++ms) {
+    Sleep(1);
+  }
+  ASSERT_TRUE(poster.inCallback);
+  poster.closing = true;
+  ASSERT_EQ(LxCloseSnapEx(card_), LX_OK);
+  ASSERT_TRUE(poster.posted) << "the callback posted during the close";
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "the message is still queued";
 }
 
 TEST_F(SnapExMachine, Refusals) {
