@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "lx/video_capture.h"
+
 namespace lxvidex {
 namespace {
 
@@ -27,10 +29,18 @@ SnapExManager::SnapExManager() {
   InitializeCriticalSection(&stopSection);
 }
 
-// Slots the application left open: their threads are ended before the code
-// they run goes away. A thread that does not end in time (a callback that
-// hangs) keeps its slot, which is then never freed.
+// Slots the application left open are closed: their threads are ended
+// before the code they run goes away, and a card still snapping is stopped
+// (nothing would be told of its frames, and the card would stay taken). A
+// thread that does not end in time (a callback that hangs) keeps its slot,
+// which is then never freed.
 SnapExManager::~SnapExManager() {
+  // First the polling thread, which asks the cards for their numbers.
+  if (pollThread_ != nullptr) {
+    endForUnload(pollThread_, pollStopped);
+    CloseHandle(pollThread_);
+    pollThread_ = nullptr;
+  }
   for (auto& entry : slots_) {
     if (!entry) {
       continue;
@@ -41,12 +51,8 @@ SnapExManager::~SnapExManager() {
       }
       CloseHandle(thread);
     }
+    LxStopSnapExInt(entry->handle);  // acts only while the card is in SnapEx
     entry.reset();
-  }
-  if (pollThread_ != nullptr) {
-    endForUnload(pollThread_, pollStopped);
-    CloseHandle(pollThread_);
-    pollThread_ = nullptr;
   }
   DeleteCriticalSection(&openSection);
   DeleteCriticalSection(&closeSection);

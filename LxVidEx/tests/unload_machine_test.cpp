@@ -1,0 +1,110 @@
+// LxVidEx loaded by name and released while a card still snaps: the release
+// ends the library's threads and stops the card, and a new load starts from
+// an empty manager.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <dirent.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "lx/card_record.h"
+#include "lx/snap_ex.h"
+#include "lx/video.h"
+#include "lx/video_card.h"
+#include "lx/video_types.h"
+#include "machine_first.h"
+
+namespace {
+
+constexpr char kOneCard[] =
+    "[clock]\nfactor = 20\n\n[display]\nwidth = 1024\nheight = 768\nbits = 32\n\n"
+    "[[terncard]]\nsignature = true\nsources = [\"none\", \"none\", \"none\", \"bars\"]\n";
+
+}  // namespace
+
+const char* terncard::testing::machineConfig() { return kOneCard; }
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+
+std::atomic<int> gCalls{0};
+
+int32_t count(SnapExInfo*) {
+  ++gCalls;
+  return 0;
+}
+
+int threadsOfProcess() {
+  int threads = 0;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (const dirent* entry = readdir(tasks)) {
+      threads += entry->d_name[0] != '.';
+    }
+    closedir(tasks);
+  }
+  return threads;
+}
+
+int32_t stateOf(LxCardHandle handle) {
+  LxCardRecord copy{};
+  if (const void* record = GlobalLock(handle)) {
+    std::memcpy(&copy, record, sizeof copy);
+    GlobalUnlock(handle);
+  }
+  return copy.state;
+}
+
+template <typename Function>
+Function exportOf(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+struct SnapExLibrary {
+  HMODULE module = LoadLibraryA("LxVidEx.dll");
+  decltype(&LxOpenSnapEx) open = exportOf<decltype(&LxOpenSnapEx)>(module, "LxOpenSnapEx");
+  decltype(&LxStartSnapEx) start = exportOf<decltype(&LxStartSnapEx)>(module, "LxStartSnapEx");
+  decltype(&LxCloseSnapEx) close = exportOf<decltype(&LxCloseSnapEx)>(module, "LxCloseSnapEx");
+  explicit operator bool() const { return module != nullptr && open && start && close; }
+};
+
+}  // namespace
+
+TEST(SnapExUnload, ReleaseEndsThreadsAndStopsTheCard) {
+  LxCardHandle card = nullptr;
+  ASSERT_EQ(BeginLxCard(1, &card), LX_OK);
+  ASSERT_EQ(LxSetVideoFormat(card, LX_VIDEO_FORMAT_GREY8_FULL), LX_OK);
+  const int before = threadsOfProcess();
+  {
+    SnapExLibrary snapEx;
+    ASSERT_TRUE(snapEx);
+    ASSERT_EQ(snapEx.open(card, count, nullptr), LX_OK);
+    ASSERT_EQ(snapEx.start(card, 0, 1, 4), LX_OK);
+    for (int ms = 0; ms < kWaitMs && gCalls < 5; ++ms) {
+      Sleep(1);
+    }
+    ASSERT_GE(gCalls.load(), 5);
+    EXPECT_EQ(stateOf(card), LX_CAPTURE_STATE_SNAP_EX);
+    ASSERT_TRUE(FreeLibrary(snapEx.module)) << "released without a close";
+  }
+  EXPECT_EQ(GetModuleHandleA("LxVidEx.dll"), nullptr) << "the last release unloads it";
+  EXPECT_EQ(stateOf(card), LX_CAPTURE_STATE_IDLE) << "the release stopped the card";
+  bool threadsGone = false;
+  for (int ms = 0; ms < kWaitMs && !threadsGone; ms += 5) {
+    threadsGone = threadsOfProcess() == before;
+    Sleep(5);
+  }
+  EXPECT_TRUE(threadsGone);
+
+  // A new load knows nothing of the card: it opens again.
+  {
+    SnapExLibrary snapEx;
+    ASSERT_TRUE(snapEx);
+    EXPECT_EQ(snapEx.open(card, count, nullptr), LX_OK);
+    EXPECT_EQ(snapEx.close(card), LX_OK);
+    EXPECT_TRUE(FreeLibrary(snapEx.module));
+  }
+  EXPECT_EQ(EndLxCard(card), LX_OK);
+}
