@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "lx/video_capture.h"
-
 namespace lxvidex {
 namespace {
 
@@ -29,15 +27,22 @@ SnapExManager::SnapExManager() {
   InitializeCriticalSection(&stopSection);
 }
 
-// Slots the application left open are closed: their threads are ended
-// before the code they run goes away, and a card still snapping is stopped
-// (nothing would be told of its frames, and the card would stay taken). A
-// thread that does not end in time (a callback that hangs) keeps its slot,
-// which is then never freed.
 SnapExManager::~SnapExManager() {
-  // First the polling thread, which asks the cards for their numbers.
-  if (pollThread_ != nullptr) {
-    endForUnload(pollThread_, pollStopped);
+  DeleteCriticalSection(&openSection);
+  DeleteCriticalSection(&closeSection);
+  DeleteCriticalSection(&startSection);
+  DeleteCriticalSection(&stopSection);
+}
+
+// The library stays loaded while a slot is open, so this runs with threads
+// only when the process exits with snap-ex still open. The threads are asked
+// to end and given a bounded time; the cards are left as they are (the
+// libraries that reach them may be gone already). False when a thread is
+// still running: then nothing it uses may be freed.
+bool SnapExManager::endThreadsAtUnload() {
+  bool ended = true;
+  if (pollThread_ != nullptr) {  // first: it asks the cards for their numbers
+    ended = endForUnload(pollThread_, pollStopped);
     CloseHandle(pollThread_);
     pollThread_ = nullptr;
   }
@@ -47,17 +52,14 @@ SnapExManager::~SnapExManager() {
     }
     if (HANDLE thread = entry->deliveryThread.exchange(nullptr)) {
       if (!endForUnload(thread, entry->stopped)) {
+        ended = false;
         new std::shared_ptr<SnapExSlot>(entry);  // still in use: never freed
       }
       CloseHandle(thread);
     }
-    LxStopSnapExInt(entry->handle);  // acts only while the card is in SnapEx
     entry.reset();
   }
-  DeleteCriticalSection(&openSection);
-  DeleteCriticalSection(&closeSection);
-  DeleteCriticalSection(&startSection);
-  DeleteCriticalSection(&stopSection);
+  return ended;
 }
 
 std::shared_ptr<SnapExSlot> SnapExManager::slot(int32_t cardIndex) {
@@ -89,6 +91,11 @@ bool SnapExManager::anySlot() const {
 LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, SnapExCallback callback, void* context) {
   std::lock_guard<std::mutex> pollLock(pollMutex_);
   if (pollThread_ == nullptr) {
+    // Threads run the library's code: it must not unload under them, even
+    // when the application releases it with snap-ex still open.
+    if (pin_ == nullptr) {
+      pin_ = LoadLibraryA("LxVidEx.dll");
+    }
     pollStopped = 1;
     pollThread_ = CreateThread(nullptr, 0, pollThreadMain, this, CREATE_SUSPENDED, &pollThreadId_);
     if (pollThread_ == nullptr) {
@@ -146,6 +153,12 @@ void SnapExManager::endPollThread() {
   CloseHandle(pollThread_);
   pollThread_ = nullptr;
   pollThreadId_ = 0;
+  // Called from an entry point, whose caller holds its own reference: this
+  // is never the last one.
+  if (pin_ != nullptr) {
+    FreeLibrary(pin_);
+    pin_ = nullptr;
+  }
 }
 
 void endThread(HANDLE thread, std::atomic<uint8_t>& stopFlag) {
@@ -175,7 +188,9 @@ namespace {
 __attribute__((constructor)) void attachSnapEx() { lxvidex::gManager = new lxvidex::SnapExManager; }
 
 __attribute__((destructor)) void detachSnapEx() {
-  delete lxvidex::gManager;
+  if (lxvidex::gManager->endThreadsAtUnload()) {
+    delete lxvidex::gManager;
+  }
   lxvidex::gManager = nullptr;
 }
 

@@ -67,6 +67,8 @@ class SnapExManager {
   void runPollThread();
   // Forgets the card's slot; the last one ends the polling thread.
   void removeSlot(int32_t cardIndex);
+  // At unload: ends the threads still running, within a bound each.
+  bool endThreadsAtUnload();
 
   // One per entry point; each held for its entry point's whole run.
   CRITICAL_SECTION openSection;
@@ -90,6 +92,8 @@ class SnapExManager {
   std::mutex pollMutex_;
   HANDLE pollThread_ = nullptr;
   DWORD pollThreadId_ = 0;
+  // A reference to this library, held while the polling thread exists.
+  HMODULE pin_ = nullptr;
 };
 
 // The instance built when the library is loaded.

@@ -1,6 +1,6 @@
-// LxVidEx loaded by name and released while a card still snaps: the release
-// ends the library's threads and stops the card, and a new load starts from
-// an empty manager.
+// LxVidEx loaded by name: released with nothing open it unloads (and a new
+// load starts from an empty manager); released while a card snaps it stays
+// loaded under its threads until the snap-ex is closed.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -72,7 +72,24 @@ struct SnapExLibrary {
 
 }  // namespace
 
-TEST(SnapExUnload, ReleaseEndsThreadsAndStopsTheCard) {
+bool waitForThreads(int expected) {
+  for (int ms = 0; ms < kWaitMs; ms += 5) {
+    if (threadsOfProcess() == expected) {
+      return true;
+    }
+    Sleep(5);
+  }
+  return false;
+}
+
+bool waitForCalls(int calls) {
+  for (int ms = 0; ms < kWaitMs && gCalls < calls; ++ms) {
+    Sleep(1);
+  }
+  return gCalls >= calls;
+}
+
+TEST(SnapExUnload, LastReleaseUnloadsAndAnOpenSnapExKeepsItLoaded) {
   LxCardHandle card = nullptr;
   ASSERT_EQ(BeginLxCard(1, &card), LX_OK);
   ASSERT_EQ(LxSetVideoFormat(card, LX_VIDEO_FORMAT_GREY8_FULL), LX_OK);
@@ -81,30 +98,33 @@ TEST(SnapExUnload, ReleaseEndsThreadsAndStopsTheCard) {
     SnapExLibrary snapEx;
     ASSERT_TRUE(snapEx);
     ASSERT_EQ(snapEx.open(card, count, nullptr), LX_OK);
-    ASSERT_EQ(snapEx.start(card, 0, 1, 4), LX_OK);
-    for (int ms = 0; ms < kWaitMs && gCalls < 5; ++ms) {
-      Sleep(1);
-    }
-    ASSERT_GE(gCalls.load(), 5);
-    EXPECT_EQ(stateOf(card), LX_CAPTURE_STATE_SNAP_EX);
-    ASSERT_TRUE(FreeLibrary(snapEx.module)) << "released without a close";
+    ASSERT_EQ(snapEx.close(card), LX_OK);
+    ASSERT_TRUE(FreeLibrary(snapEx.module));
   }
   EXPECT_EQ(GetModuleHandleA("LxVidEx.dll"), nullptr) << "the last release unloads it";
-  EXPECT_EQ(stateOf(card), LX_CAPTURE_STATE_IDLE) << "the release stopped the card";
-  bool threadsGone = false;
-  for (int ms = 0; ms < kWaitMs && !threadsGone; ms += 5) {
-    threadsGone = threadsOfProcess() == before;
-    Sleep(5);
-  }
-  EXPECT_TRUE(threadsGone);
 
-  // A new load knows nothing of the card: it opens again.
   {
     SnapExLibrary snapEx;
     ASSERT_TRUE(snapEx);
-    EXPECT_EQ(snapEx.open(card, count, nullptr), LX_OK);
+    EXPECT_EQ(snapEx.open(card, count, nullptr), LX_OK) << "a new load knows nothing of the card";
+    ASSERT_EQ(snapEx.start(card, 0, 1, 4), LX_OK);
+    ASSERT_TRUE(waitForCalls(5));
+    ASSERT_TRUE(FreeLibrary(snapEx.module)) << "released with snap-ex open";
+  }
+  EXPECT_NE(GetModuleHandleA("LxVidEx.dll"), nullptr) << "its threads keep it loaded";
+  const int calls = gCalls;
+  EXPECT_TRUE(waitForCalls(calls + 5)) << "and go on calling back";
+  EXPECT_EQ(stateOf(card), LX_CAPTURE_STATE_SNAP_EX);
+
+  {
+    SnapExLibrary snapEx;  // the same instance, still holding the slot
+    ASSERT_TRUE(snapEx);
+    EXPECT_EQ(snapEx.open(card, count, nullptr), LX_IN_WORK);
     EXPECT_EQ(snapEx.close(card), LX_OK);
+    EXPECT_EQ(stateOf(card), LX_CAPTURE_STATE_IDLE);
     EXPECT_TRUE(FreeLibrary(snapEx.module));
   }
+  EXPECT_EQ(GetModuleHandleA("LxVidEx.dll"), nullptr) << "closed, the last release unloads it";
+  EXPECT_TRUE(waitForThreads(before));
   EXPECT_EQ(EndLxCard(card), LX_OK);
 }
