@@ -99,6 +99,10 @@ LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, SnapExC
     pollStopped = 1;
     pollThread_ = CreateThread(nullptr, 0, pollThreadMain, this, CREATE_SUSPENDED, &pollThreadId_);
     if (pollThread_ == nullptr) {
+      if (pin_ != nullptr) {
+        FreeLibrary(pin_);
+        pin_ = nullptr;
+      }
       return LX_NOT_ENOUGH_SYSTEM_MEMORY;
     }
   }
