@@ -43,15 +43,17 @@ LxStatus guarded(Body body) {
   }
 }
 
-}  // namespace
-
-LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, void* context) {
+// What every entry point does first: a handle, the entry point's own section
+// held for the whole call, the card record pinned and a card number that
+// names a slot. `body` gets the manager, the card and its number.
+template <typename Body>
+LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*section, Body body) {
   if (handle == nullptr) {
     return LX_CARD_HANDLE_INVALID;
   }
   return guarded([&] {
     SnapExManager& snapEx = manager();
-    SectionLock section(snapEx.openSection);
+    SectionLock held(snapEx.*section);
     LockedRecord card(handle);
     if (!card) {
       return LX_CARD_HANDLE_INVALID;
@@ -60,6 +62,14 @@ LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, vo
     if (!validCardIndex(cardIndex)) {
       return LX_INTERNAL_ERROR;
     }
+    return body(snapEx, card, cardIndex);
+  });
+}
+
+}  // namespace
+
+LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, void* context) {
+  return entryPoint(handle, &SnapExManager::openSection, [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
     if (snapEx.slot(cardIndex)) {
       return LX_IN_WORK;
     }
@@ -68,75 +78,52 @@ LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, vo
 }
 
 LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t interleave, uint16_t frames) {
-  if (handle == nullptr) {
-    return LX_CARD_HANDLE_INVALID;
-  }
-  return guarded([&] {
-    SnapExManager& snapEx = manager();
-    SectionLock section(snapEx.startSection);
-    LockedRecord card(handle);
-    if (!card) {
-      return LX_CARD_HANDLE_INVALID;
-    }
-    if (!validCardIndex(card->cardIndex)) {
-      return LX_INTERNAL_ERROR;
-    }
-    const auto slot = snapEx.slot(card->cardIndex);
-    if (!slot) {
-      return LX_NOT_OPEN_SNAP_EX;
-    }
-    snapEx.runPollThread();
-    const HANDLE deliveryThread = slot->deliveryThread;
-    if (deliveryThread == nullptr) {
-      return LX_NOT_OPEN_SNAP_EX;
-    }
-    if (slot->stopped == 1) {
-      slot->stopped = 0;
-      if (ResumeThread(deliveryThread) == static_cast<DWORD>(-1)) {
-        // No thread would deliver: start no snap that nothing can report.
-        slot->stopped = 1;
-        return LX_INTERNAL_ERROR;
-      }
-      slot->paused = 1;
-    }
-    if (slot->paused == 0) {
-      return LX_OK;  // already snapping
-    }
-    const int32_t scanMode = card->scanMode;
-    if (const LxStatus status = LxStartSnapExInt(handle, start, interleave, frames); status != LX_OK) {
-      return status;
-    }
-    if (frames == 0) {
-      return LX_OK;  // an empty ring starts nothing; the slot stays paused
-    }
-    // The ring's shape is in place, and the last snap's numbers are gone,
-    // before the threads see the slot snapping.
-    slot->scanMode = scanMode;
-    slot->frames = frames;
-    slot->interleave = interleave;
-    slot->ready = 0;
-    slot->number = -1;
-    ++slot->run;
-    slot->paused = 0;
-    return LX_OK;
-  });
+  return entryPoint(
+      handle, &SnapExManager::startSection, [&](SnapExManager& snapEx, LockedRecord& card, int32_t cardIndex) {
+        const auto slot = snapEx.slot(cardIndex);
+        if (!slot) {
+          return LX_NOT_OPEN_SNAP_EX;
+        }
+        snapEx.runPollThread();
+        const HANDLE deliveryThread = slot->deliveryThread;
+        if (deliveryThread == nullptr) {
+          return LX_NOT_OPEN_SNAP_EX;
+        }
+        if (slot->stopped == 1) {
+          slot->stopped = 0;
+          if (ResumeThread(deliveryThread) == static_cast<DWORD>(-1)) {
+            // No thread would deliver: start no snap that nothing can report.
+            slot->stopped = 1;
+            return LX_INTERNAL_ERROR;
+          }
+          slot->paused = 1;
+        }
+        if (slot->paused == 0) {
+          return LX_OK;  // already snapping
+        }
+        const int32_t scanMode = card->scanMode;
+        if (const LxStatus status = LxStartSnapExInt(handle, start, interleave, frames); status != LX_OK) {
+          return status;
+        }
+        if (frames == 0) {
+          return LX_OK;  // an empty ring starts nothing; the slot stays paused
+        }
+        // The ring's shape is in place, and the last snap's numbers are gone,
+        // before the threads see the slot snapping.
+        slot->scanMode = scanMode;
+        slot->frames = frames;
+        slot->interleave = interleave;
+        slot->ready = 0;
+        slot->number = -1;
+        ++slot->run;
+        slot->paused = 0;
+        return LX_OK;
+      });
 }
 
 LX_EXPORT LxStatus LxStopSnapEx(LxCardHandle handle) {
-  if (handle == nullptr) {
-    return LX_CARD_HANDLE_INVALID;
-  }
-  return guarded([&] {
-    SnapExManager& snapEx = manager();
-    SectionLock section(snapEx.stopSection);
-    LockedRecord card(handle);
-    if (!card) {
-      return LX_CARD_HANDLE_INVALID;
-    }
-    if (!validCardIndex(card->cardIndex)) {
-      return LX_INTERNAL_ERROR;
-    }
-    const auto slot = snapEx.slot(card->cardIndex);
+  return entryPoint(handle, &SnapExManager::stopSection, [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
+    const auto slot = snapEx.slot(cardIndex);
     if (!slot || slot->deliveryThread == nullptr) {
       return LX_NOT_OPEN_SNAP_EX;
     }
@@ -149,20 +136,7 @@ LX_EXPORT LxStatus LxStopSnapEx(LxCardHandle handle) {
 }
 
 LX_EXPORT LxStatus LxCloseSnapEx(LxCardHandle handle) {
-  if (handle == nullptr) {
-    return LX_CARD_HANDLE_INVALID;
-  }
-  return guarded([&] {
-    SnapExManager& snapEx = manager();
-    SectionLock section(snapEx.closeSection);
-    LockedRecord card(handle);
-    if (!card) {
-      return LX_CARD_HANDLE_INVALID;
-    }
-    const int32_t cardIndex = card->cardIndex;
-    if (!validCardIndex(cardIndex)) {
-      return LX_INTERNAL_ERROR;
-    }
+  return entryPoint(handle, &SnapExManager::closeSection, [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
     const auto slot = snapEx.slot(cardIndex);
     if (!slot) {
       return LX_NOT_OPEN_SNAP_EX;
