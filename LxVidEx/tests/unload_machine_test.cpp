@@ -16,15 +16,7 @@
 #include "lx/video_types.h"
 #include "machine_first.h"
 
-namespace {
-
-constexpr char kOneCard[] =
-    "[clock]\nfactor = 20\n\n[display]\nwidth = 1024\nheight = 768\nbits = 32\n\n"
-    "[[terncard]]\nsignature = true\nsources = [\"none\", \"none\", \"none\", \"bars\"]\n";
-
-}  // namespace
-
-const char* terncard::testing::machineConfig() { return kOneCard; }
+const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
 
 namespace {
 

@@ -19,10 +19,6 @@
 
 namespace {
 
-constexpr char kFastCard[] =
-    "[clock]\nfactor = 20\n\n"
-    "[[terncard]]\nsignature = true\nsources = [\"none\", \"none\", \"none\", \"bars\"]\n";
-
 constexpr uint32_t kWidth = 768;
 constexpr uint32_t kFieldLines = 288;
 constexpr uint32_t kFrameBytes = 2 * kFieldLines * kWidth;  // 8-bit grey
@@ -84,4 +80,4 @@ BENCHMARK(SnapShotOfSeries)->Arg(30)->Iterations(10)->Repetitions(5)->Unit(bench
 
 }  // namespace
 
-int main(int argc, char** argv) { return lxbench::runAgainstMachine(kFastCard, argc, argv); }
+int main(int argc, char** argv) { return lxbench::runAgainstMachine(terncard::testing::kFastBarsCard, argc, argv); }

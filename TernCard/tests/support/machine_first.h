@@ -10,6 +10,12 @@
 
 namespace terncard::testing {
 
+// One card with the bars on input 3, a 1024 x 768 x 32 screen, and a clock
+// 20 times fast (PAL: 1,000 fields a second).
+inline constexpr char kFastBarsCard[] =
+    "[clock]\nfactor = 20\n\n[display]\nwidth = 1024\nheight = 768\nbits = 32\n\n"
+    "[[terncard]]\nsignature = true\nsources = [\"none\", \"none\", \"none\", \"bars\"]\n";
+
 // Defined by each test program: the machine it runs against.
 const char* machineConfig();
 
