@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <dirent.h>
-
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -19,16 +17,21 @@
 #include "lx/video_card.h"
 #include "lx/video_types.h"
 #include "machine_first.h"
+#include "snap_ex_test_support.h"
 
 const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
 
 namespace {
 
+using snapextest::kWaitMs;
+using snapextest::stateOf;
+using snapextest::waitForThreads;
+using snapextest::threadsOfProcess;
+
 constexpr uint32_t kWidth = 768;
 constexpr uint32_t kFieldLines = 288;
 constexpr uint32_t kFrameBytes = 2 * kFieldLines * kWidth;  // grey, frame mode
 constexpr uint32_t kStart = 2 * 4096;
-constexpr int kWaitMs = 5000;
 
 struct Delivery {
   int32_t cardIndex;
@@ -65,15 +68,6 @@ int32_t record(SnapExInfo* info) {
   return 0;
 }
 
-int32_t stateOf(LxCardHandle handle) {
-  LxCardRecord copy{};
-  if (const void* record = GlobalLock(handle)) {
-    std::memcpy(&copy, record, sizeof copy);
-    GlobalUnlock(handle);
-  }
-  return copy.state;
-}
-
 // Waits up to kWaitMs for the recorder to hold at least `count` deliveries.
 bool waitForDeliveries(Recorder& recorder, size_t count) {
   for (int ms = 0; ms < kWaitMs; ms += 5) {
@@ -95,27 +89,6 @@ size_t settledCount(Recorder& recorder, int quietMs) {
     last = now;
   }
   return last;
-}
-
-int threadsOfProcess() {
-  int count = 0;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (const dirent* entry = readdir(tasks)) {
-      count += entry->d_name[0] != '.';
-    }
-    closedir(tasks);
-  }
-  return count;
-}
-
-bool waitForThreads(int expected) {
-  for (int ms = 0; ms < kWaitMs; ms += 5) {
-    if (threadsOfProcess() == expected) {
-      return true;
-    }
-    Sleep(5);
-  }
-  return false;
 }
 
 class SnapExMachine : public ::testing::Test {

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <dirent.h>
-
 #include <atomic>
 #include <cstring>
 
@@ -15,38 +13,23 @@
 #include "lx/video_card.h"
 #include "lx/video_types.h"
 #include "machine_first.h"
+#include "snap_ex_test_support.h"
 
 const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
 
 namespace {
 
-constexpr int kWaitMs = 5000;
+using snapextest::kWaitMs;
+using snapextest::stateOf;
+using snapextest::waitForThreads;
+using snapextest::threadsOfProcess;
+
 
 std::atomic<int> gCalls{0};
 
 int32_t count(SnapExInfo*) {
   ++gCalls;
   return 0;
-}
-
-int threadsOfProcess() {
-  int threads = 0;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (const dirent* entry = readdir(tasks)) {
-      threads += entry->d_name[0] != '.';
-    }
-    closedir(tasks);
-  }
-  return threads;
-}
-
-int32_t stateOf(LxCardHandle handle) {
-  LxCardRecord copy{};
-  if (const void* record = GlobalLock(handle)) {
-    std::memcpy(&copy, record, sizeof copy);
-    GlobalUnlock(handle);
-  }
-  return copy.state;
 }
 
 template <typename Function>
@@ -63,16 +46,6 @@ struct SnapExLibrary {
 };
 
 }  // namespace
-
-bool waitForThreads(int expected) {
-  for (int ms = 0; ms < kWaitMs; ms += 5) {
-    if (threadsOfProcess() == expected) {
-      return true;
-    }
-    Sleep(5);
-  }
-  return false;
-}
 
 bool waitForCalls(int calls) {
   for (int ms = 0; ms < kWaitMs && gCalls < calls; ++ms) {

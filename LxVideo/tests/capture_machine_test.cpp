@@ -220,6 +220,24 @@ void expectRedBar(const uint8_t* line, uint32_t fieldNumber, int format) {
   }
 }
 
+// The card library's ReadDispWindow over the screen's device context; -1
+// when the library or the function is missing.
+int32_t readScreenWindow(int32_t x, int32_t y, int32_t width, int32_t height, void* destination) {
+  HMODULE library = LoadLibraryA("TernCard.dll");
+  if (library == nullptr) {
+    return -1;
+  }
+  int32_t result = -1;
+  if (auto readDispWindow = reinterpret_cast<decltype(&ReadDispWindow)>(
+          reinterpret_cast<void*>(GetProcAddress(library, "ReadDispWindow")))) {
+    HDC screenDc = GetDC(nullptr);
+    result = readDispWindow(screenDc, x, y, width, height, destination);
+    ReleaseDC(nullptr, screenDc);
+  }
+  FreeLibrary(library);
+  return result;
+}
+
 TEST_F(CaptureMachine, SnapShotStoresConsecutiveFramesInEveryFormat) {
   for (int format = 0; format < LX_VIDEO_FORMAT_COUNT; ++format) {
     ASSERT_EQ(LxSetVideoFormat(card_, format), LX_OK);
@@ -448,15 +466,7 @@ TEST_F(CaptureMachine, LiveCapturePaintsTheOutputWindowOnly) {
 
   // The same rectangle through the screen's device context: bottom-up, blue, green, red.
   std::vector<uint8_t> readBack(w * h * 3, 0);
-  HMODULE library = LoadLibraryA("TernCard.dll");
-  ASSERT_NE(library, nullptr);
-  auto readDispWindow = reinterpret_cast<decltype(&ReadDispWindow)>(
-      reinterpret_cast<void*>(GetProcAddress(library, "ReadDispWindow")));
-  ASSERT_NE(readDispWindow, nullptr);
-  HDC screenDc = GetDC(nullptr);
-  ASSERT_EQ(readDispWindow(screenDc, x0, y0, w, h, readBack.data()), 1);
-  FreeLibrary(library);
-  ReleaseDC(nullptr, screenDc);
+  ASSERT_EQ(readScreenWindow(x0, y0, w, h, readBack.data()), 1);
   for (uint32_t y = 0; y < h; y += 37) {
     for (uint32_t x = 0; x < w; x += 13) {
       const uint8_t* stored = &readBack[((h - 1 - y) * w + x) * 3];
@@ -480,16 +490,8 @@ TEST_F(CaptureMachine, ReadDispWindowOfAnEightBitScreen) {
         vram.line(y)[x] = static_cast<uint8_t>(x * 7 + y * 3);
       }
     }
-    HMODULE library = LoadLibraryA("TernCard.dll");
-    ASSERT_NE(library, nullptr);
-    auto readDispWindow = reinterpret_cast<decltype(&ReadDispWindow)>(
-        reinterpret_cast<void*>(GetProcAddress(library, "ReadDispWindow")));
-    ASSERT_NE(readDispWindow, nullptr);
-    HDC screenDc = GetDC(nullptr);
-    EXPECT_EQ(readDispWindow(screenDc, x0, y0, w, h, readBack.data()), 1);
-    EXPECT_EQ(readDispWindow(screenDc, 0, 0, 2321, 1, readBack.data()), 0) << "a line longer than the work buffer";
-    ReleaseDC(nullptr, screenDc);
-    FreeLibrary(library);
+    EXPECT_EQ(readScreenWindow(x0, y0, w, h, readBack.data()), 1);
+    EXPECT_EQ(readScreenWindow(0, 0, 2321, 1, readBack.data()), 0) << "a line longer than the work buffer";
   }
   ASSERT_TRUE(machine.setDisplay("1024x768x32"));
   for (uint32_t y = 0; y < h; ++y) {
