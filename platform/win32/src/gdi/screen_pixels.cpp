@@ -82,6 +82,17 @@ void lx::win32::gdi::expireScreenView() {
   view.taken = {};
 }
 
+bool lx::win32::gdi::withScreenPixels(
+    const std::function<void(const lxm::wire::DisplayModeRecord&, const uint8_t*)>& use) {
+  ScreenView& view = screenView();
+  std::lock_guard hold(view.mutex);
+  if (!refresh(view)) {
+    return false;
+  }
+  use(view.mode, view.pixels);
+  return true;
+}
+
 WIN32_API COLORREF WINAPI GetPixel(HDC dc, int x, int y) {
   if (dc != kScreenDc) {
     return CLR_INVALID;

@@ -1,0 +1,44 @@
+// Internal: memory device contexts and bitmaps, and the process's table of
+// their handles. Every function of the table runs under gdiMutex(), which the
+// caller holds for as long as it uses an object it looked up.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace lx::win32::gdi {
+
+// A bitmap of host memory in a screen format. Rows are top-down in memory at
+// the DIB stride of its reported bit count.
+struct Bitmap {
+  HGDIOBJ handle = nullptr;
+  int width = 0;
+  int height = 0;
+  uint32_t bits = 0;  // the screen's: 8, 15, 16, 24 or 32
+  uint64_t stride = 0;
+  std::vector<uint8_t> pixels;
+  HDC selectedInto = nullptr;
+
+  // 16 for 15-bit pixels, which GetDIBits delivers as 5-6-5.
+  uint32_t reportedBits() const { return bits == 15 ? 16 : bits; }
+  uint8_t* row(int y) { return pixels.data() + stride * static_cast<uint64_t>(y); }
+};
+
+struct MemoryDc {
+  HDC handle = nullptr;
+  std::shared_ptr<Bitmap> bitmap;  // null: the stock bitmap, nothing to draw on
+};
+
+// The bitmap every memory DC holds when it is made; DeleteObject keeps it.
+inline HGDIOBJ const kStockBitmap = reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x5C4EB000));
+
+std::mutex& gdiMutex();
+// Null with ERROR_INVALID_HANDLE for a value that is not an object of the kind.
+std::shared_ptr<MemoryDc> findDc(HDC dc);
+std::shared_ptr<Bitmap> findBitmap(HGDIOBJ object);
+
+}  // namespace lx::win32::gdi
