@@ -10,49 +10,15 @@
 
 #include "lx/data_transform.h"
 #include "machine_first.h"
+#include "video_memory.h"
 
 const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using terncard::testing::VideoMemory;
 constexpr uint8_t kGuard = 0xA5;
-
-// The primary surface locked: the screen's video memory in its current mode.
-class VideoMemory {
- public:
-  VideoMemory() {
-    if (DirectDrawCreate(nullptr, &draw_, nullptr) != DD_OK || draw_->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != DD_OK) {
-      return;
-    }
-    DDSURFACEDESC desc{};
-    desc.dwSize = sizeof desc;
-    desc.dwFlags = DDSD_CAPS;
-    desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-    if (draw_->CreateSurface(&desc, &surface_, nullptr) != DD_OK) {
-      return;
-    }
-    DDSURFACEDESC locked{};
-    locked.dwSize = sizeof locked;
-    if (surface_->Lock(nullptr, &locked, DDLOCK_WAIT, nullptr) == DD_OK) {
-      pixels_ = static_cast<uint8_t*>(locked.lpSurface);
-      pitch_ = static_cast<uint32_t>(locked.lPitch);
-    }
-  }
-  ~VideoMemory() {
-    if (pixels_ != nullptr) surface_->Unlock(nullptr);
-    if (surface_ != nullptr) surface_->Release();
-    if (draw_ != nullptr) draw_->Release();
-  }
-  uint8_t* line(uint32_t y) const { return pixels_ + y * pitch_; }
-  explicit operator bool() const { return pixels_ != nullptr; }
-
- private:
-  IDirectDraw* draw_ = nullptr;
-  IDirectDrawSurface* surface_ = nullptr;
-  uint8_t* pixels_ = nullptr;
-  uint32_t pitch_ = 0;
-};
 
 // Byte i of the screen pixel at (x, y) as the tests write it.
 uint8_t screenByte(uint32_t x, uint32_t y, uint32_t i) { return static_cast<uint8_t>(x * 29 + y * 7 + i * 83 + 1); }

@@ -24,12 +24,14 @@
 #include "lx/video_card.h"
 #include "lx/video_types.h"
 #include "machine_first.h"
+#include "video_memory.h"
 
 const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
 
 namespace {
 
 using lxhw::tern::PixelFormat;
+using terncard::testing::VideoMemory;
 
 constexpr uint32_t kWidth = 768;
 constexpr uint32_t kFieldLines = 288;
@@ -72,50 +74,6 @@ class StaticWindow {
  private:
   LxStaticMemLockHandle lock_ = nullptr;
   void* address_ = nullptr;
-};
-
-// The screen's video memory through DirectDraw, mapped for one scope.
-class VideoMemory {
- public:
-  VideoMemory() {
-    if (DirectDrawCreate(nullptr, &draw_, nullptr) != DD_OK || draw_->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != DD_OK) {
-      return;
-    }
-    DDSURFACEDESC desc{};
-    desc.dwSize = sizeof desc;
-    desc.dwFlags = DDSD_CAPS;
-    desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-    if (draw_->CreateSurface(&desc, &surface_, nullptr) != DD_OK) {
-      return;
-    }
-    DDSURFACEDESC locked{};
-    locked.dwSize = sizeof locked;
-    if (surface_->Lock(nullptr, &locked, DDLOCK_WAIT, nullptr) == DD_OK) {
-      pixels_ = static_cast<uint8_t*>(locked.lpSurface);
-      pitch_ = static_cast<uint32_t>(locked.lPitch);
-    }
-  }
-  ~VideoMemory() {
-    if (pixels_ != nullptr) {
-      surface_->Unlock(nullptr);
-    }
-    if (surface_ != nullptr) {
-      surface_->Release();
-    }
-    if (draw_ != nullptr) {
-      draw_->Release();
-    }
-  }
-  uint8_t* at(uint32_t x, uint32_t y) const { return pixels_ + y * pitch_ + 4 * x; }
-  uint8_t* line(uint32_t y) const { return pixels_ + y * pitch_; }
-  uint32_t pitch() const { return pitch_; }
-  explicit operator bool() const { return pixels_ != nullptr; }
-
- private:
-  IDirectDraw* draw_ = nullptr;
-  IDirectDrawSurface* surface_ = nullptr;
-  uint8_t* pixels_ = nullptr;
-  uint32_t pitch_ = 0;
 };
 
 class CaptureMachine : public ::testing::Test {
