@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
 
+#include "card_record_copy.h"
 #include "lx/card_record.h"
 #include "lx/video_types.h"
 
@@ -38,13 +38,6 @@ inline bool waitForThreads(int expected) {
   return false;
 }
 
-inline int32_t stateOf(LxCardHandle handle) {
-  LxCardRecord copy{};
-  if (const void* record = GlobalLock(handle)) {
-    std::memcpy(&copy, record, sizeof copy);
-    GlobalUnlock(handle);
-  }
-  return copy.state;
-}
+inline int32_t stateOf(LxCardHandle handle) { return terncard::testing::recordOf(handle).state; }
 
 }  // namespace snapextest

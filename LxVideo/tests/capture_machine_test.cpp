@@ -23,6 +23,7 @@
 #include "lx/video_capture.h"
 #include "lx/video_card.h"
 #include "lx/video_types.h"
+#include "card_record_copy.h"
 #include "machine_first.h"
 #include "video_memory.h"
 
@@ -49,14 +50,7 @@ PixelFormat modelFormat(int format) {
   }
 }
 
-LxCardRecord recordOf(LxCardHandle handle) {
-  LxCardRecord copy{};
-  if (const void* record = GlobalLock(handle)) {
-    std::memcpy(&copy, record, sizeof copy);
-    GlobalUnlock(handle);
-  }
-  return copy;
-}
+using terncard::testing::recordOf;
 
 // A window of the static memory, mapped for one scope.
 class StaticWindow {

@@ -13,6 +13,7 @@
 #include "lx/tern_card_context.h"
 #include "lx/video_card.h"
 #include "lx/video_types.h"
+#include "card_record_copy.h"
 #include "machine_first.h"
 
 namespace {
@@ -60,14 +61,7 @@ uint32_t reg(LxCardHandle handle, uint16_t offset) {
   return static_cast<uint32_t>(value);
 }
 
-LxCardRecord recordOf(LxCardHandle handle) {
-  LxCardRecord copy{};
-  if (const void* record = GlobalLock(handle)) {
-    std::memcpy(&copy, record, sizeof copy);
-    GlobalUnlock(handle);
-  }
-  return copy;
-}
+using terncard::testing::recordOf;
 
 TernCardContext contextOf(LxCardHandle handle) {
   TernCardContext copy{};
