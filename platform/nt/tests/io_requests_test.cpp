@@ -101,19 +101,13 @@ TEST_F(IoRequests, BufferedControlCopiesExactlyTheAnsweredBytes) {
 TEST_F(IoRequests, CleanupCancelsAPendingRequestOfAnotherThread) {
     uint64_t handle = open("\\\\.\\NtTest0");
     uint64_t observer = open("\\\\.\\NtTest0");
-    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
-    std::atomic<uint32_t> information{99};
-    std::thread waiter([&] {
-        uint32_t count = 0, info = 0;
-        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4, &info);
-        information = info;
-    });
+    auto waiter = startWait(*process_, handle);
     ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
-    EXPECT_EQ(result.load(), STATUS_PENDING);
+    EXPECT_EQ(waiter->status.load(), STATUS_PENDING);
     EXPECT_EQ(kernel_->closeFile(*process_, handle), STATUS_SUCCESS);
-    waiter.join();
-    EXPECT_EQ(result.load(), STATUS_CANCELLED);
-    EXPECT_EQ(information.load(), 0u);
+    waiter->join();
+    EXPECT_EQ(waiter->status.load(), STATUS_CANCELLED);
+    EXPECT_EQ(waiter->information.load(), 0u);
     EXPECT_EQ(counts(observer).waiting, 0u);
     EXPECT_TRUE(eventually([&] { return counts(observer).opens == 1; }));  // the close followed
     kernel_->closeFile(*process_, observer);
@@ -173,15 +167,11 @@ TEST_F(IoRequests, AnExitedProcessLosesItsRequestsAndFiles) {
     uint64_t handle = 0;
     ASSERT_EQ(kernel_->createFile(doomed, "\\\\.\\NtTest0", &handle), STATUS_SUCCESS);
     uint64_t observer = open("\\\\.\\NtTest0");
-    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
-    std::thread waiter([&] {
-        uint32_t count = 0;
-        result = ioctl(doomed, handle, kIoctlWait, nullptr, 0, &count, 4);
-    });
+    auto waiter = startWait(doomed, handle);
     ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
     kernel_->processExited(doomed);
-    waiter.join();
-    EXPECT_EQ(result.load(), STATUS_CANCELLED);
+    waiter->join();
+    EXPECT_EQ(waiter->status.load(), STATUS_CANCELLED);
     EXPECT_EQ(counts(observer).opens, 1u);
     EXPECT_EQ(kernel_->closeFile(doomed, handle), STATUS_INVALID_HANDLE);
     kernel_->closeFile(*process_, observer);
@@ -190,15 +180,11 @@ TEST_F(IoRequests, AnExitedProcessLosesItsRequestsAndFiles) {
 TEST_F(IoRequests, PowerOffCancelsRequestsStillRunning) {
     uint64_t handle = open("\\\\.\\NtTest0");
     uint64_t observer = open("\\\\.\\NtTest0");
-    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
-    std::thread waiter([&] {
-        uint32_t count = 0;
-        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
-    });
+    auto waiter = startWait(*process_, handle);
     ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
     kernel_->shutdown();
-    waiter.join();
-    EXPECT_EQ(result.load(), STATUS_CANCELLED);
+    waiter->join();
+    EXPECT_EQ(waiter->status.load(), STATUS_CANCELLED);
     // A machine that is off answers nothing and keeps no files.
     uint64_t late = 0;
     EXPECT_EQ(kernel_->createFile(*process_, "\\\\.\\NtTest0", &late), STATUS_DEVICE_NOT_READY);

@@ -50,19 +50,13 @@ TEST_F(Pnp, StartHandsOverResourcesAndTheSlot) {
 TEST_F(Pnp, AnInterruptRunsTheServiceRoutineThenTheDpc) {
     uint64_t handle = open("\\\\.\\NtTest0");
     uint64_t observer = open("\\\\.\\NtTest0");
-    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
-    std::atomic<uint32_t> seen{0};
-    std::thread waiter([&] {
-        uint32_t count = 0;
-        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
-        seen = count;
-    });
+    auto waiter = startWait(*process_, handle);
     ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
     const uint32_t raise[2] = {kRegIrqRaise, 0x24};
     ASSERT_EQ(ioctl(*process_, observer, kIoctlRegWrite, raise, 8, nullptr, 0), STATUS_SUCCESS);
-    waiter.join();
-    EXPECT_EQ(result.load(), STATUS_SUCCESS);
-    EXPECT_EQ(seen.load(), 1u);
+    waiter->join();
+    EXPECT_EQ(waiter->status.load(), STATUS_SUCCESS);
+    EXPECT_EQ(waiter->count.load(), 1u);
     Counts c = counts(observer);
     EXPECT_EQ(c.interrupts, 1u);
     EXPECT_TRUE(eventually([&] { return counts(observer).dpcs == 1; }));
@@ -106,17 +100,13 @@ TEST_F(Pnp, SafeRemovalIsRefusedWhileAHandleIsOpen) {
 TEST_F(Pnp, AStopReleasesTheHardwareAndARefusalIsCancelled) {
     uint64_t handle = open("\\\\.\\NtTest0");
     uint64_t observer = open("\\\\.\\NtTest0");
-    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
-    std::thread waiter([&] {
-        uint32_t count = 0;
-        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
-    });
+    auto waiter = startWait(*process_, handle);
     ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
     EXPECT_FALSE(kernel_->stopFunction(1, device_, 0));  // refused: cancel-stop keeps it running
     const uint32_t raise[2] = {kRegIrqRaise, 1};
     ASSERT_EQ(ioctl(*process_, observer, kIoctlRegWrite, raise, 8, nullptr, 0), STATUS_SUCCESS);
-    waiter.join();
-    EXPECT_EQ(result.load(), STATUS_SUCCESS);
+    waiter->join();
+    EXPECT_EQ(waiter->status.load(), STATUS_SUCCESS);
 
     ASSERT_TRUE(kernel_->stopFunction(1, device_, 0));
     EXPECT_NE(kernel_->statusJson().find("\"state\":\"stopped\""), std::string::npos);
@@ -137,15 +127,11 @@ TEST_F(Pnp, AStopReleasesTheHardwareAndARefusalIsCancelled) {
 TEST_F(Pnp, SurpriseRemovalCompletesOutstandingRequests) {
     uint64_t handle = open("\\\\.\\NtTest0");
     uint64_t observer = open("\\\\.\\NtTest0");
-    std::atomic<nt::NTSTATUS> result{STATUS_PENDING};
-    std::thread waiter([&] {
-        uint32_t count = 0;
-        result = ioctl(*process_, handle, kIoctlWait, nullptr, 0, &count, 4);
-    });
+    auto waiter = startWait(*process_, handle);
     ASSERT_TRUE(eventually([&] { return counts(observer).waiting == 1; }));
     EXPECT_TRUE(kernel_->unplugFunction(1, device_, 0, true));
-    waiter.join();
-    EXPECT_EQ(result.load(), STATUS_DELETE_PENDING);
+    waiter->join();
+    EXPECT_EQ(waiter->status.load(), STATUS_DELETE_PENDING);
     // The handles stay valid but the device is gone for them.
     Counts c{};
     EXPECT_EQ(ioctl(*process_, observer, kIoctlCounts, nullptr, 0, &c, sizeof c), STATUS_DELETE_PENDING);

@@ -174,6 +174,17 @@ nt::NTSTATUS KernelTest::ioctl(nt::UserProcess& process, uint64_t handle, uint32
                                     information ? information : &ignored);
 }
 
+std::unique_ptr<PendingWait> KernelTest::startWait(nt::UserProcess& process, uint64_t handle) {
+    auto wait = std::make_unique<PendingWait>();
+    wait->thread = std::thread([this, &process, handle, w = wait.get()] {
+        uint32_t count = 0, information = 0;
+        w->status = ioctl(process, handle, kIoctlWait, nullptr, 0, &count, 4, &information);
+        w->count = count;
+        w->information = information;
+    });
+    return wait;
+}
+
 Counts KernelTest::counts(uint64_t handle) {
     Counts c{};
     EXPECT_EQ(ioctl(*process_, handle, kIoctlCounts, nullptr, 0, &c, sizeof c), 0);

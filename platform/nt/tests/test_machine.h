@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -15,6 +16,7 @@
 
 #include "lxmachine/hw/pci_function.h"
 #include "nt/kernel_host.h"
+#include "nt/ntdef.h"
 #include "test_device_protocol.h"
 
 namespace nttest {
@@ -60,6 +62,20 @@ private:
 
 extern const nt::Guid kTestInterfaceGuid;
 
+// A wait request of the test driver running on a thread of its own; its
+// result is there once join() returned (the destructor joins too).
+struct PendingWait {
+    std::atomic<nt::NTSTATUS> status{STATUS_PENDING};
+    std::atomic<uint32_t> count{0};
+    std::atomic<uint32_t> information{99};
+    std::thread thread;
+
+    void join() {
+        if (thread.joinable()) thread.join();
+    }
+    ~PendingWait() { join(); }
+};
+
 class KernelTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -73,6 +89,8 @@ protected:
                        void* out, uint32_t outLength, uint32_t* information = nullptr);
     Counts counts(uint64_t handle);
     uint64_t open(const std::string& path);
+    // Sends a wait request on `handle` from a new thread.
+    std::unique_ptr<PendingWait> startWait(nt::UserProcess& process, uint64_t handle);
 
     std::string directory_;
     std::string registryFile_;
