@@ -11,5 +11,6 @@
 #include "nt/io.h"
 #include "nt/rtl.h"
 #include "nt/hal.h"
+#include "nt/ps.h"
 
 NTKERNELAPI NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);

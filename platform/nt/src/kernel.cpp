@@ -20,6 +20,7 @@
 #include "nt/kernel_host.h"
 #include "object_namespace.h"
 #include "pnp_manager.h"
+#include "process_notify.h"
 #include "registry.h"
 #include "request_gate.h"
 #include "runtime.h"
@@ -89,6 +90,8 @@ public:
         auto pass = gate_.enter();
         if (!pass) return;
         files_->processExited(process);
+        // Drivers undo what they keep per process once its handles are gone.
+        processNotify_->processExited(process);
         memory_->forgetProcess(process.processId());
     }
 
@@ -146,6 +149,7 @@ private:
     std::unique_ptr<DriverLoader> drivers_;
     std::unique_ptr<PnpManager> pnp_;
     std::unique_ptr<FileTable> files_;
+    std::unique_ptr<ProcessNotify> processNotify_;
     std::shared_ptr<lxhw::DisplayAdapter> display_;
     Runtime runtime_;
 };
@@ -185,9 +189,10 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
     drivers_ = std::make_unique<DriverLoader>(*registry_, options.driverDirectory);
     pnp_ = std::make_unique<PnpManager>(*bus_, *registry_, *drivers_, *objects_);
     files_ = std::make_unique<FileTable>(*objects_, *pnp_);
+    processNotify_ = std::make_unique<ProcessNotify>();
     runtime_ = Runtime{log_.get(),    registry_.get(), objects_.get(), interrupts_.get(), dpcs_.get(),
                        memory_.get(), ioSpace_.get(),  drivers_.get(), pnp_.get(),        files_.get(),
-                       physical_.get(), bus_.get()};
+                       physical_.get(), bus_.get(),    processNotify_.get()};
     setRuntime(&runtime_);
     running_ = true;
     gate_.open();
@@ -278,6 +283,7 @@ void KernelImpl::stop() {
     files_.reset();
     pnp_.reset();
     drivers_.reset();
+    processNotify_.reset();
     interrupts_.reset();
     dpcs_.reset();
     if (bus_) {

@@ -26,6 +26,7 @@ class IoSpace;
 class DriverLoader;
 class PnpManager;
 class FileTable;
+class ProcessNotify;
 
 struct Runtime {
     Log* log = nullptr;
@@ -40,6 +41,7 @@ struct Runtime {
     FileTable* files = nullptr;
     lxhw::PhysicalMemory* physicalMemory = nullptr;
     lxhw::PciBus* pciBus = nullptr;
+    ProcessNotify* processNotify = nullptr;
 };
 
 // Null when no kernel runs.

@@ -177,6 +177,42 @@ TEST_F(IoRequests, AnExitedProcessLosesItsRequestsAndFiles) {
     kernel_->closeFile(*process_, observer);
 }
 
+// What the exit routine saw: the process it was told of, and the caller's id
+// while it ran.
+std::atomic<uintptr_t> g_exitedId{0};
+std::atomic<uintptr_t> g_contextId{0};
+std::atomic<int> g_exitCalls{0};
+
+VOID recordExit(HANDLE, HANDLE processId, BOOLEAN create) {
+    if (create) return;
+    g_exitedId = reinterpret_cast<uintptr_t>(processId);
+    g_contextId = reinterpret_cast<uintptr_t>(PsGetCurrentProcessId());
+    ++g_exitCalls;
+}
+
+TEST_F(IoRequests, ExitRoutinesRunInTheContextOfTheEndedProcess) {
+    EXPECT_EQ(PsGetCurrentProcessId(), nullptr) << "no request runs on this thread";
+    ASSERT_EQ(PsSetCreateProcessNotifyRoutine(recordExit, FALSE), STATUS_SUCCESS);
+    EXPECT_EQ(PsSetCreateProcessNotifyRoutine(recordExit, FALSE), STATUS_INVALID_PARAMETER) << "registered twice";
+    EXPECT_EQ(PsSetCreateProcessNotifyRoutine(nullptr, FALSE), STATUS_INVALID_PARAMETER);
+
+    FakeProcess doomed(301, kernel_->memoryRegions());
+    uint64_t handle = 0;
+    ASSERT_EQ(kernel_->createFile(doomed, "\\\\.\\NtTest0", &handle), STATUS_SUCCESS);
+    g_exitCalls = 0;
+    kernel_->processExited(doomed);
+    EXPECT_EQ(g_exitCalls.load(), 1);
+    EXPECT_EQ(g_exitedId.load(), 301u);
+    EXPECT_EQ(g_contextId.load(), 301u);
+    EXPECT_EQ(kernel_->closeFile(doomed, handle), STATUS_INVALID_HANDLE) << "its files were closed first";
+
+    ASSERT_EQ(PsSetCreateProcessNotifyRoutine(recordExit, TRUE), STATUS_SUCCESS);
+    EXPECT_EQ(PsSetCreateProcessNotifyRoutine(recordExit, TRUE), STATUS_INVALID_PARAMETER) << "not registered";
+    FakeProcess later(302, kernel_->memoryRegions());
+    kernel_->processExited(later);
+    EXPECT_EQ(g_exitCalls.load(), 1) << "a removed routine is not called";
+}
+
 TEST_F(IoRequests, PowerOffCancelsRequestsStillRunning) {
     uint64_t handle = open("\\\\.\\NtTest0");
     uint64_t observer = open("\\\\.\\NtTest0");
