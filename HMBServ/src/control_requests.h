@@ -8,7 +8,7 @@
 
 struct ControlRequest {
     const StaticMemState* state;
-    IssuedMappings* issued;  // of the handle the request came through
+    IssuedMappings* issued;  // of the calling process
     PVOID buffer;            // input in, output back (buffered transfer)
 };
 

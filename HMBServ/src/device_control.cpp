@@ -3,6 +3,7 @@
 #include "device_control.h"
 
 #include "control_requests.h"
+#include "process_table.h"
 #include "lx/hmb_control_codes.h"
 #include "lx/static_mem_records.h"
 
@@ -37,11 +38,11 @@ ControlResult dispatch(PDEVICE_OBJECT device, PIRP irp) {
             stack->Parameters.DeviceIoControl.OutputBufferLength != entry.outputLength) {
             return {STATUS_INVALID_PARAMETER, 0};
         }
-        IssuedMappings* issued = issuedMappings(stack->FileObject);
-        if (issued == nullptr) {
-            return {STATUS_INVALID_DEVICE_REQUEST, 0};  // not opened through create
+        const ProcessMappingsRef issued = process_table::caller();
+        if (issued.get() == nullptr) {
+            return {STATUS_INVALID_DEVICE_REQUEST, 0};  // the process never opened the device
         }
-        return entry.handle({staticMemState(device), issued, irp->AssociatedIrp.SystemBuffer});
+        return entry.handle({staticMemState(device), issued.get(), irp->AssociatedIrp.SystemBuffer});
     }
     return {STATUS_INVALID_DEVICE_REQUEST, 0};
 }

@@ -3,6 +3,7 @@
 #include <ntddk.h>
 
 #include "device_control.h"
+#include "process_table.h"
 #include "static_mem_state.h"
 #include "static_reservation.h"
 
@@ -16,6 +17,7 @@ VOID HmbUnload(PDRIVER_OBJECT driver) {
     if (device == nullptr) {
         return;
     }
+    process_table::shutdown();
     releaseStaticMemory(staticMemState(device));
     UNICODE_STRING link;
     RtlInitUnicodeString(&link, kLinkName);
@@ -39,6 +41,11 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     StaticMemState* state = staticMemState(device);
     RtlZeroMemory(state, sizeof *state);
     state->DeviceObject = device;
+    status = process_table::initialize();
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(device);
+        return status;
+    }
 
     driver->MajorFunction[IRP_MJ_CREATE] = HmbCreate;
     driver->MajorFunction[IRP_MJ_CLEANUP] = HmbCleanup;
@@ -50,6 +57,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     RtlInitUnicodeString(&link, kLinkName);
     status = IoCreateSymbolicLink(&link, &deviceName);
     if (!NT_SUCCESS(status)) {
+        process_table::shutdown();
         IoDeleteDevice(device);
         return status;
     }

@@ -46,7 +46,7 @@ ControlResult freeDynamicBlock(const ControlRequest& request) {
     if (block->UserAddress == 0 && block->MappingHandle == 0 && block->KernelAddress == 0) {
         return {STATUS_SUCCESS, 0};  // an allocation that brought back nothing
     }
-    // Only a block this handle was given, exactly as it was given: anything
+    // Only a block this process was given, exactly as it was given: anything
     // else frees nothing.
     IssuedMapping* entry = request.issued->take(block->UserAddress, block->MappingHandle,
                                                 reinterpret_cast<PVOID>(block->KernelAddress));

@@ -1,8 +1,6 @@
-// What the driver has mapped into a process and allocated for it, kept per
-// open handle (the file object's FsContext). Unlock and free accept only
-// records issued through the same handle; when the handle is cleaned up
-// (closed by the process, or the process died) everything still issued is
-// unmapped and freed, so nothing outlives its process.
+// What the driver has mapped into one process and allocated for it. Unlock
+// and free accept only records issued to the same process; what is still
+// issued when the process ends is unmapped and freed (process_table.h).
 #pragma once
 
 #include <ntddk.h>
@@ -35,7 +33,3 @@ private:
     LIST_ENTRY entries_;
     KSPIN_LOCK lock_;
 };
-
-inline IssuedMappings* issuedMappings(PFILE_OBJECT file) {
-    return file != nullptr ? static_cast<IssuedMappings*>(file->FsContext) : nullptr;
-}

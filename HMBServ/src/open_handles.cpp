@@ -1,8 +1,8 @@
-// Create, cleanup and close: each open handle carries the list of what was
-// mapped and allocated through it; cleanup (in the context of the process
-// that closes the handle or has died) undoes all of it.
+// Create, cleanup and close. Opening the device makes the caller's entry in
+// the process table; closing a handle releases nothing, since what was issued
+// belongs to the process, not to the handle it came through.
 #include "device_control.h"
-#include "issued_mappings.h"
+#include "process_table.h"
 
 namespace {
 
@@ -16,32 +16,12 @@ NTSTATUS complete(PIRP irp, NTSTATUS status) {
 }  // namespace
 
 NTSTATUS HmbCreate(PDEVICE_OBJECT, PIRP irp) {
-    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-    if (file == nullptr) {
+    if (IoGetCurrentIrpStackLocation(irp)->FileObject == nullptr) {
         return complete(irp, STATUS_INVALID_PARAMETER);
     }
-    IssuedMappings* issued = IssuedMappings::create();
-    if (issued == nullptr) {
-        return complete(irp, STATUS_INSUFFICIENT_RESOURCES);
-    }
-    file->FsContext = issued;
-    return complete(irp, STATUS_SUCCESS);
+    return complete(irp, process_table::attachCaller());
 }
 
-NTSTATUS HmbCleanup(PDEVICE_OBJECT, PIRP irp) {
-    if (IssuedMappings* issued = issuedMappings(IoGetCurrentIrpStackLocation(irp)->FileObject)) {
-        while (IssuedMapping* entry = issued->takeAny()) {
-            IssuedMappings::release(entry);
-        }
-    }
-    return complete(irp, STATUS_SUCCESS);
-}
+NTSTATUS HmbCleanup(PDEVICE_OBJECT, PIRP irp) { return complete(irp, STATUS_SUCCESS); }
 
-NTSTATUS HmbClose(PDEVICE_OBJECT, PIRP irp) {
-    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-    if (file != nullptr) {
-        IssuedMappings::destroy(issuedMappings(file));
-        file->FsContext = nullptr;
-    }
-    return complete(irp, STATUS_SUCCESS);
-}
+NTSTATUS HmbClose(PDEVICE_OBJECT, PIRP irp) { return complete(irp, STATUS_SUCCESS); }

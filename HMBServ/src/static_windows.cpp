@@ -77,7 +77,7 @@ ControlResult unlockStaticWindow(const ControlRequest& request) {
     if (block->UserAddress == 0 || block->MappingHandle == 0) {
         return {STATUS_SUCCESS, 0};  // nothing was mapped
     }
-    // Only a window that this handle was given: a forged or foreign record
+    // Only a window that this process was given: a forged or foreign record
     // must not unmap or free anything.
     IssuedMapping* entry = request.issued->take(block->UserAddress, block->MappingHandle, nullptr);
     if (entry == nullptr) {

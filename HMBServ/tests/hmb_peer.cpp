@@ -10,6 +10,8 @@
 //   devmm-lock-empty      LxDevStaticMemLock with Length 0
 //   devmm-get             LxDevGetStaticMem
 //   set-parameter NAME V  write a REG_DWORD under the service's Parameters key
+//   raw-unlock USER MAP   send an unlock of that record through a handle of its own
+//   raw-free USER MAP KERNEL  likewise a dynamic-block free
 //   hold                  print "holding" and wait (at most a minute) to be killed
 #include <unistd.h>
 #include <windows.h>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "lx/devmm.h"
+#include "lx/hmb_control_codes.h"
 #include "lx/hmbseapi.h"
 #include "lx/video.h"
 
@@ -33,6 +36,18 @@ Function find(const char* name) {
 }
 
 uint32_t number(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 0)); }
+uint64_t wide(const char* text) { return std::strtoull(text, nullptr, 0); }
+
+// One request on a handle of the driver opened for it; the request's success.
+bool rawRequest(uint32_t code, const void* input, DWORD length) {
+  HANDLE device = CreateFileA("\\\\.\\HMBSERV", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  const bool ok = DeviceIoControl(device, code, const_cast<void*>(input), length, nullptr, 0, &returned, nullptr) != FALSE;
+  CloseHandle(device);
+  return ok;
+}
 
 }  // namespace
 
@@ -80,6 +95,19 @@ int main(int argc, char** argv) {
       i += 1;
       auto unlock = find<decltype(&HmbStaticMemUnlock)>("HmbStaticMemUnlock");
       std::printf("unlock rc=%d\n", unlock && index < windows.size() ? unlock(&windows[index]) : -1);
+    } else if (command == "raw-unlock") {
+      StaticMemBlock block{};
+      block.UserAddress = wide(argument(1));
+      block.MappingHandle = wide(argument(2));
+      i += 2;
+      std::printf("raw-unlock %s\n", rawRequest(IOCTL_HMB_STATIC_UNLOCK, &block, sizeof block) ? "ok" : "refused");
+    } else if (command == "raw-free") {
+      DynamicMemBlock block{};
+      block.UserAddress = wide(argument(1));
+      block.MappingHandle = wide(argument(2));
+      block.KernelAddress = wide(argument(3));
+      i += 3;
+      std::printf("raw-free %s\n", rawRequest(IOCTL_HMB_DYNAMIC_FREE, &block, sizeof block) ? "ok" : "refused");
     } else if (command == "alloc") {
       DynamicMemBlock block{};
       block.Size = number(argument(1));

@@ -217,11 +217,10 @@ TEST_F(HmbServMachine, ForgedOrForeignRecordsUnmapAndFreeNothing) {
     EXPECT_FALSE(service.unlock(forged));
     EXPECT_EQ(bytes[0], 0x5A);  // still mapped
 
-    // Another handle (as another process would hold) cannot unlock it either.
-    {
-        ServiceHandle other;
-        EXPECT_FALSE(other.unlock(window));
-    }
+    // Another process cannot unlock it, nor free a block it was not given.
+    auto foreign = hmbtest::runPeer({"raw-unlock", std::to_string(window.UserAddress),
+                                     std::to_string(window.MappingHandle)});
+    EXPECT_TRUE(contains(foreign.output, "raw-unlock refused")) << foreign.output;
     EXPECT_EQ(bytes[0], 0x5A);
     EXPECT_TRUE(service.unlock(window));
     EXPECT_FALSE(service.unlock(window));  // a second unlock of the same record
@@ -249,12 +248,52 @@ TEST_F(HmbServMachine, ForgedOrForeignRecordsUnmapAndFreeNothing) {
     EXPECT_FALSE(service.control(IOCTL_HMB_DYNAMIC_FREE, &wrong, sizeof wrong, nullptr, 0, &returned));
     EXPECT_FALSE(service.unlock(StaticMemBlock{0, 0, block.UserAddress, 0, 0, 0, block.MappingHandle}));
     EXPECT_EQ(reinterpret_cast<volatile uint8_t*>(block.UserAddress)[size - 1], 0xA5);
+    foreign = hmbtest::runPeer({"raw-free", std::to_string(block.UserAddress), std::to_string(block.MappingHandle),
+                                std::to_string(block.KernelAddress)});
+    EXPECT_TRUE(contains(foreign.output, "raw-free refused")) << foreign.output;
+    EXPECT_EQ(reinterpret_cast<volatile uint8_t*>(block.UserAddress)[size - 1], 0xA5);
 
     EXPECT_TRUE(service.control(IOCTL_HMB_DYNAMIC_FREE, &block, sizeof block, nullptr, 0, &returned));
     EXPECT_FALSE(service.control(IOCTL_HMB_DYNAMIC_FREE, &block, sizeof block, nullptr, 0, &returned));
     EXPECT_EQ(hmbtest::processBlockCount(machine_->statusJson()), hmbtest::processBlockCount(before));
     const DynamicMemBlock nothing{};
     EXPECT_TRUE(service.control(IOCTL_HMB_DYNAMIC_FREE, &nothing, sizeof nothing, nullptr, 0, &returned));
+}
+
+// What a process was given belongs to the process, not to the handle it came
+// through: a library that opens and closes the device around its calls must
+// not take the caller's windows and blocks with it.
+TEST_F(HmbServMachine, WindowsAndBlocksOutliveTheHandleThatMadeThem) {
+    const std::string before = machine_->statusJson();
+    StaticMemBlock window{};
+    DynamicMemBlock block{};
+    const uint32_t size = 0xd800;
+    {
+        ServiceHandle first;
+        window = first.lock(4096, 8192);
+        ASSERT_NE(window.UserAddress, 0u);
+        DWORD returned = 0;
+        ASSERT_TRUE(first.control(IOCTL_HMB_DYNAMIC_ALLOC, &size, 4, &block, sizeof block, &returned));
+        ASSERT_NE(block.UserAddress, 0u);
+    }
+    // The handle is closed; both are still mapped, writable and counted.
+    std::memset(reinterpret_cast<void*>(window.UserAddress), 0x6B, 8192);
+    std::memset(reinterpret_cast<void*>(block.UserAddress), 0x6C, size);
+    EXPECT_EQ(hmbtest::processBlockCount(machine_->statusJson()), hmbtest::processBlockCount(before) + 1);
+
+    ServiceHandle second;
+    EXPECT_EQ(second.physicalAddressOf(reinterpret_cast<void*>(block.UserAddress)), block.PhysicalAddress);
+    StaticMemBlock check = second.lock(4096, 8192);
+    ASSERT_NE(check.UserAddress, 0u);
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(check.UserAddress)[8191], 0x6B);
+    // Any handle of the same process unlocks and frees them, once.
+    EXPECT_TRUE(second.unlock(window));
+    EXPECT_FALSE(second.unlock(window));
+    DWORD returned = 0;
+    EXPECT_TRUE(second.control(IOCTL_HMB_DYNAMIC_FREE, &block, sizeof block, nullptr, 0, &returned));
+    EXPECT_FALSE(second.control(IOCTL_HMB_DYNAMIC_FREE, &block, sizeof block, nullptr, 0, &returned));
+    EXPECT_TRUE(second.unlock(check));
+    EXPECT_EQ(hmbtest::processBlockCount(machine_->statusJson()), hmbtest::processBlockCount(before));
 }
 
 TEST_F(HmbServMachine, KilledClientLeavesNoBlocksOrWindows) {
