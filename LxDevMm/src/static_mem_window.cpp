@@ -1,5 +1,7 @@
-// Windows of the static memory: lock, unlock and fill. These need the
-// service library loaded already by the open card's library.
+// Windows of the static memory: lock, unlock and fill. Lock and fill need the
+// service library loaded already by an open card's library. A window stays
+// the process's until it unlocks it, even after the last card ended, so the
+// unlock loads the library for the call when no card holds it.
 #include "static_mem_library.h"
 
 using namespace lxdevmm;
@@ -33,8 +35,9 @@ LX_EXPORT LxStatus LxDevStaticMemUnlock(const StaticMemBlock* block) {
   if (block == nullptr) {
     return LX_PARAMETER_INVALID;
   }
+  StaticMemLibraryUse library;
   HmbStaticMemUnlockFn unlock = nullptr;
-  LxStatus status = findStaticMemFunction(loadedStaticMemLibrary(), "HmbStaticMemUnlock", unlock);
+  LxStatus status = findStaticMemFunction(library.module(), "HmbStaticMemUnlock", unlock);
   if (status != LX_OK) {
     return status;
   }
