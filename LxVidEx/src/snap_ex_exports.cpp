@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "lx/card_record.h"
+#include "lx/handle_kinds.h"
 #include "lx/video_capture.h"
 #include "snap_ex_manager.h"
 
@@ -14,8 +15,7 @@ namespace {
 // The card record pinned for one call.
 class LockedRecord {
  public:
-  explicit LockedRecord(LxCardHandle handle)
-      : handle_(handle), record_(static_cast<LxCardRecord*>(GlobalLock(handle))) {}
+  explicit LockedRecord(LxCardHandle handle) : handle_(handle), record_(lxkinds::lockCardHandle(handle)) {}
   ~LockedRecord() {
     if (record_ != nullptr) {
       GlobalUnlock(handle_);

@@ -7,6 +7,7 @@
 
 #include "lx/card_record.h"
 #include "lx/devmm.h"
+#include "lx/handle_kinds.h"
 #include "lx/status.h"
 #include "lx/video_types.h"
 #include "lx/video_card.h"
@@ -29,11 +30,11 @@ LxStatus bindCardFunction(int32_t cardTypeIndex, const char* name, NameForm form
   return status;
 }
 
-// A card handle locked for one call; unlocked by the destructor.
+// A card handle locked for one call; unlocked by the destructor. A block of
+// another kind does not lock.
 class LockedCard {
  public:
-  explicit LockedCard(LxCardHandle handle)
-      : handle_(handle), record_(static_cast<LxCardRecord*>(GlobalLock(handle))) {}
+  explicit LockedCard(LxCardHandle handle) : handle_(handle), record_(lxkinds::lockCardHandle(handle)) {}
   ~LockedCard() {
     if (record_ != nullptr) {
       GlobalUnlock(handle_);

@@ -40,6 +40,7 @@ LxStatus makeCardHandle(int cardIndex, int32_t cardTypeIndex, uint64_t context, 
   record->state = LX_CAPTURE_STATE_IDLE;
   record->monitorMethod = 0;
   record->dynamicMemory.Size = LX_MASK_BYTES;
+  record->kindTag = lxkinds::kCardHandleTag;
   // Without the memory the card opens with no mask.
   LxDevAllocDynamicMem(&record->dynamicMemory);
   record->maskBuffer = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->dynamicMemory.UserAddress));
@@ -119,17 +120,18 @@ LX_EXPORT LxStatus EndLxCard(LxCardHandle handle) {
     return status;
   }
   if (end(card->context) == 0) {
-    return LX_INTERNAL_ERROR;
+    return LX_INTERNAL_ERROR;  // the card library still holds the context: the handle stays
   }
+  // The context is gone, so the handle must go too whatever happens to the
+  // mask: a handle kept now would end a dead context on every retry. A mask
+  // block the service refuses to free stays with the process until it ends.
   dropOpenCount(card->cardIndex);
   if (card->dynamicMemory.UserAddress != 0) {
-    status = LxDevFreeDynamicMem(&card->dynamicMemory);
-    if (status != LX_OK) {
-      return status;
-    }
+    LxDevFreeDynamicMem(&card->dynamicMemory);
   }
   const int32_t cardTypeIndex = card->cardTypeIndex;
   status = LxDevCloseDriver(cardTypeIndex);
+  card->kindTag = 0;  // a stale copy of the handle is no card handle
   card.unlock();
   GlobalFree(handle);
   return status;

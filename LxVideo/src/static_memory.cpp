@@ -3,22 +3,17 @@
 #include <windows.h>
 
 #include "lx/devmm.h"
+#include "lx/handle_kinds.h"
 #include "lx/video.h"
 
 namespace {
 
-// What the unlock needs of a locked window, in this order.
-struct StaticMemLockRecord {
-  uint64_t MappingHandle;
-  uint64_t UserAddress;
-};
-static_assert(sizeof(StaticMemLockRecord) == 16);
+using lxkinds::StaticMemLockRecord;
 
-// A movable block locked for one scope; null when the handle is not valid.
+// A lock handle pinned for one scope; null when the handle is not one.
 class LockedRecord {
  public:
-  explicit LockedRecord(HGLOBAL handle)
-      : handle_(handle), record_(static_cast<StaticMemLockRecord*>(GlobalLock(handle))) {}
+  explicit LockedRecord(HGLOBAL handle) : handle_(handle), record_(lxkinds::lockStaticMemLock(handle)) {}
   ~LockedRecord() {
     if (record_ != nullptr) {
       GlobalUnlock(handle_);
@@ -27,6 +22,8 @@ class LockedRecord {
   LockedRecord(const LockedRecord&) = delete;
   LockedRecord& operator=(const LockedRecord&) = delete;
   StaticMemLockRecord* get() const { return record_; }
+  // The caller unlocked the handle itself.
+  void release() { record_ = nullptr; }
 
  private:
   HGLOBAL handle_;
@@ -67,34 +64,38 @@ LX_EXPORT LxStatus LxStaticMemLock(uint32_t offset, uint32_t length, LxStaticMem
     // The window stays mapped; the service undoes it when the process ends.
     return LX_NOT_ENOUGH_SYSTEM_MEMORY;
   }
-  {
-    LockedRecord record(handle);
-    if (record.get() == nullptr) {
-      GlobalFree(handle);
-      return LX_NOT_ENOUGH_SYSTEM_MEMORY;
-    }
-    record.get()->MappingHandle = block.MappingHandle;
-    record.get()->UserAddress = block.UserAddress;
+  auto* record = static_cast<StaticMemLockRecord*>(GlobalLock(handle));
+  if (record == nullptr) {
+    GlobalFree(handle);
+    return LX_NOT_ENOUGH_SYSTEM_MEMORY;
   }
+  record->MappingHandle = block.MappingHandle;
+  record->UserAddress = block.UserAddress;
+  record->kindTag = lxkinds::kStaticMemLockTag;
+  GlobalUnlock(handle);
   *lock = handle;
   *address = reinterpret_cast<void*>(block.UserAddress);
   return LX_OK;
 }
 
 LX_EXPORT LxStatus LxStaticMemUnlock(LxStaticMemLockHandle lock) {
+  LockedRecord record(static_cast<HGLOBAL>(lock));
+  if (record.get() == nullptr) {
+    return LX_PARAMETER_INVALID;
+  }
   StaticMemBlock block{};
-  {
-    LockedRecord record(static_cast<HGLOBAL>(lock));
-    if (record.get() == nullptr) {
-      return LX_PARAMETER_INVALID;
+  block.MappingHandle = record.get()->MappingHandle;
+  block.UserAddress = record.get()->UserAddress;
+  // An empty window was never mapped: nothing for the service to undo.
+  if (block.MappingHandle != 0 || block.UserAddress != 0) {
+    const LxStatus status = LxDevStaticMemUnlock(&block);
+    if (status != LX_OK) {
+      return status;  // the handle stays valid: the caller may retry
     }
-    block.MappingHandle = record.get()->MappingHandle;
-    block.UserAddress = record.get()->UserAddress;
   }
-  const LxStatus status = LxDevStaticMemUnlock(&block);
-  if (status != LX_OK) {
-    return status;  // the handle stays valid: the caller may retry
-  }
+  record.get()->kindTag = 0;
+  GlobalUnlock(static_cast<HGLOBAL>(lock));
+  record.release();
   GlobalFree(static_cast<HGLOBAL>(lock));
   return LX_OK;
 }

@@ -11,6 +11,8 @@
 
 #include "lx/card_record.h"
 #include "lx/tern_card_context.h"
+#include "lx/video.h"
+#include "lx/video_capture.h"
 #include "lx/video_card.h"
 #include "lx/video_types.h"
 #include "card_record_copy.h"
@@ -467,6 +469,29 @@ TEST(CardMachine, RefusedArgumentsLeaveCardAndRecordUnchanged) {
     EXPECT_REFUSED(LxGet32BitParam(bad, 0, &word), LX_CARD_HANDLE_INVALID);
     EXPECT_REFUSED(EndLxCard(bad), LX_CARD_HANDLE_INVALID);
   }
+
+  // Blocks of another kind: a static-memory lock handle (24 bytes), a
+  // caller's block of the record's own size, and the context block of the
+  // card library. None is read as a card record.
+  LxStaticMemLockHandle lock = nullptr;
+  void* address = nullptr;
+  ASSERT_EQ(LxStaticMemLock(0, 0, &lock, &address), LX_OK);
+  HGLOBAL lookalike = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(LxCardRecord));
+  const auto context = reinterpret_cast<LxCardHandle>(static_cast<uintptr_t>(recordOf(h).context));
+  for (LxCardHandle other : {static_cast<LxCardHandle>(lock), static_cast<LxCardHandle>(lookalike), context}) {
+    int32_t type = -1;
+    EXPECT_REFUSED(LxGetCardType(other, &type), LX_CARD_HANDLE_INVALID);
+    EXPECT_EQ(type, -1);
+    EXPECT_REFUSED(LxFlushMask(other, 1), LX_CARD_HANDLE_INVALID);
+    EXPECT_REFUSED(LxSetPixelMask(other, 0, 0, 0), LX_CARD_HANDLE_INVALID);
+    EXPECT_REFUSED(LxEnableMask(other, 1), LX_CARD_HANDLE_INVALID);
+    EXPECT_REFUSED(EndLxCard(other), LX_CARD_HANDLE_INVALID);
+    EXPECT_EQ(GlobalFlags(other) & GMEM_LOCKCOUNT, 0u) << "left unlocked";
+  }
+  // ... and a card handle is no lock handle: the unlock sends nothing.
+  EXPECT_REFUSED(LxStaticMemUnlock(h), LX_PARAMETER_INVALID);
+  EXPECT_EQ(LxStaticMemUnlock(lock), LX_OK);
+  GlobalFree(lookalike);
 
   // States: live capture refuses the Idle-only operations and windows that
   // leave the screen; snapping refuses the windows. The record is set the

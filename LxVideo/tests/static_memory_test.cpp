@@ -78,8 +78,10 @@ TEST_F(LxStaticMemory, WithoutAnOpenCardOnlyTheEmptyLockWorks) {
   EXPECT_EQ(address, nullptr);
   EXPECT_NE(lock, nullptr);
   EXPECT_FALSE(serviceLoaded());
-  EXPECT_EQ(video_->unlock(lock), LX_OPEN_DRIVER_FAILED);  // unlocking asks the service
-  EXPECT_EQ(GlobalFree(static_cast<HGLOBAL>(lock)), nullptr);  // a refused unlock keeps the handle
+  // Nothing was mapped, so nothing needs the service to be undone.
+  EXPECT_EQ(video_->unlock(lock), LX_OK);
+  EXPECT_FALSE(serviceLoaded());
+  EXPECT_EQ(video_->unlock(lock), LX_PARAMETER_INVALID) << "freed with the unlock";
   EXPECT_EQ(video_->lock(0, 4096, &lock, &address), LX_OPEN_DRIVER_FAILED);
   EXPECT_EQ(lock, nullptr);
   EXPECT_EQ(video_->fill(0, 1, 0), LX_OPEN_DRIVER_FAILED);
@@ -121,6 +123,62 @@ TEST_F(LxStaticMemory, LockHandlesCarryWindowsFromLockToUnlock) {
   EXPECT_EQ(video_->lock(kSeededBytes - 1, 2, &lock, &address), LX_ALLOCATE_DEVICE_MEMORY_ERROR);
   EXPECT_EQ(lock, nullptr);
   EXPECT_EQ(address, nullptr);
+}
+
+// Loading and releasing the service library around a call closes its handle
+// on the driver; what the process was given stays its own until it gives it
+// back or ends.
+TEST_F(LxStaticMemory, BlocksAndWindowsOutliveTheLibraryLoadsThatMadeThem) {
+  ASSERT_FALSE(serviceLoaded());
+  const std::string before = machine_->statusJson();
+  DynamicMemBlock block{};
+  block.Size = 0xd800;
+  ASSERT_EQ(LxDevAllocDynamicMem(&block), LX_OK);
+  EXPECT_FALSE(serviceLoaded());
+  ASSERT_NE(block.UserAddress, 0u);
+  auto* blockBytes = reinterpret_cast<uint8_t*>(block.UserAddress);
+  std::memset(blockBytes, 0x3D, block.Size);
+  EXPECT_EQ(blockBytes[block.Size - 1], 0x3D);
+  EXPECT_EQ(hmbtest::processBlockCount(machine_->statusJson()), hmbtest::processBlockCount(before) + 1);
+
+  LxStaticMemLockHandle lock = nullptr;
+  void* address = nullptr;
+  {
+    HeldService service;  // as an open card's library holds it
+    ASSERT_EQ(video_->lock(8192, 4096, &lock, &address), LX_OK);
+    std::memset(address, 0x4E, 4096);
+  }
+  ASSERT_FALSE(serviceLoaded());  // the last card ended
+  EXPECT_EQ(static_cast<volatile uint8_t*>(address)[4095], 0x4E);
+  EXPECT_EQ(video_->unlock(lock), LX_OK);
+  EXPECT_FALSE(serviceLoaded());
+
+  EXPECT_EQ(LxDevFreeDynamicMem(&block), LX_OK);
+  EXPECT_EQ(LxDevFreeDynamicMem(&block), LX_INTERNAL_ERROR) << "a block is freed once";
+  EXPECT_EQ(hmbtest::processBlockCount(machine_->statusJson()), hmbtest::processBlockCount(before));
+}
+
+// Each export takes only its own kind of block: a caller's block, a block of
+// another kind and a freed handle are refused without being read.
+TEST_F(LxStaticMemory, UnlockTakesOnlyLockHandles) {
+  HGLOBAL plain = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 24);
+  HGLOBAL small = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
+  EXPECT_EQ(video_->unlock(plain), LX_PARAMETER_INVALID);
+  EXPECT_EQ(video_->unlock(small), LX_PARAMETER_INVALID);
+  EXPECT_EQ(video_->unlock(nullptr), LX_PARAMETER_INVALID);
+  EXPECT_EQ(GlobalFlags(plain) & GMEM_LOCKCOUNT, 0u) << "a refused block is left unlocked";
+  GlobalFree(plain);
+  GlobalFree(small);
+
+  LxStaticMemLockHandle lock = nullptr;
+  void* address = nullptr;
+  ASSERT_EQ(video_->lock(0, 0, &lock, &address), LX_OK);
+  ASSERT_EQ(video_->unlock(lock), LX_OK);
+  // The freed slot taken again by a block of the same size is still no lock.
+  HGLOBAL reused = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 24);
+  EXPECT_EQ(video_->unlock(lock), LX_PARAMETER_INVALID);
+  EXPECT_EQ(video_->unlock(reused), LX_PARAMETER_INVALID);
+  GlobalFree(reused);
 }
 
 TEST_F(LxStaticMemory, FacadeAsksTheServiceOnceBeforeTheFirstOpen) {

@@ -26,9 +26,12 @@ struct LxCardRecord {
   int32_t scanMode;               // LxScanMode
   int32_t screenWidth;
   int32_t screenHeight;
+  // In the record's padding: marks the block as a card handle from its open
+  // to its end, so that a block of another kind is refused (handle_kinds.h).
+  uint32_t kindTag;
 };
 static_assert(sizeof(void*) == 8, "the card record assumes 64-bit pointers");
-// Fields end at 108; the 8-byte members round the record up to 112.
+// Fields end at 108 (the tag fills the padding); the 8-byte members round the record up to 112.
 static_assert(sizeof(LxCardRecord) == 112);
 static_assert(offsetof(LxCardRecord, context) == 0);
 static_assert(offsetof(LxCardRecord, cardTypeIndex) == 8);
@@ -47,3 +50,4 @@ static_assert(offsetof(LxCardRecord, outputFieldHeight) == 92);
 static_assert(offsetof(LxCardRecord, scanMode) == 96);
 static_assert(offsetof(LxCardRecord, screenWidth) == 100);
 static_assert(offsetof(LxCardRecord, screenHeight) == 104);
+static_assert(offsetof(LxCardRecord, kindTag) == 108);
