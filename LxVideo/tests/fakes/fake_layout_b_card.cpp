@@ -1,7 +1,9 @@
 // A card library with the second context layout, built twice: as the Egret
 // library ("Egretd32.dll") and as the Stork library ("Storkd32.dll"). It has
 // one card; its start function answers a result the test sets, or a
-// context holding known values at the layout's byte positions.
+// context holding known values at the layout's byte positions. Unlike the
+// card library of this stack it never loads the static-memory library, so a
+// process using it holds that library only while the device manager does.
 #include <stdint.h>
 #include <string.h>
 
@@ -19,6 +21,8 @@ bool beginResultSet = false;
 uint64_t maskAddresses[2] = {0, 0};
 int32_t maskCalls = 0;
 int32_t oscillator = -1;
+uint32_t snapAddress = 0;
+int32_t snapFrames = 0;
 }  // namespace
 
 // Test controls.
@@ -32,6 +36,10 @@ LX_EXPORT int32_t PREFIXED(FakeMaskCalls)(uint64_t* first, uint64_t* second) {
   return maskCalls;
 }
 LX_EXPORT int32_t PREFIXED(FakeOscillator)() { return oscillator; }
+LX_EXPORT int32_t PREFIXED(FakeSnap)(uint32_t* address) {
+  *address = snapAddress;
+  return snapFrames;
+}
 
 LX_EXPORT int32_t PREFIXED(GetCardNumber)() { return 1; }
 
@@ -61,6 +69,13 @@ LX_EXPORT int32_t PREFIXED(SetMask)(uint64_t, uint8_t kind, void* address) {
     maskAddresses[kind] = reinterpret_cast<uintptr_t>(address);
   }
   return 1;
+}
+
+// A snap that hands over every frame asked for, at the address it was given.
+LX_EXPORT int32_t PREFIXED(CaptureToMem)(uint64_t, uint32_t address, uint32_t, uint16_t, uint32_t, uint16_t frames) {
+  snapAddress = address;
+  snapFrames = frames;
+  return frames;
 }
 
 LX_EXPORT int32_t PREFIXED(SelectCryOSC)(uint64_t, uint8_t value) {
