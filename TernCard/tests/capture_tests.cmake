@@ -5,12 +5,6 @@ lx_test(terncard_dma_program_test
   LINK TernCardObjects TernCardBringUp TernCardCapture)
 target_include_directories(terncard_dma_program_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/TernCard/src)
 
-add_test(NAME terncard_capture_exports_test
-  COMMAND ${PROJECT_SOURCE_DIR}/LxDevMm/tests/check_exports.sh $<TARGET_FILE:TernCard>
-    TernCardCapture TernCardSnap TernCardCaptureToMem TernCardSnapOneToMem TernCardSnapToMem
-    TernCardGetSnappingStatus TernCardGetSnapToMemNumber TernCardGetSnapToMemStatus TernCardReadFromMem
-    TernCardWaitOddVSync TernCardWaitEvenVSync TernCardSetMask TernCardEnableOverlay ReadDispWindow)
-
 if(LX_BENCHMARKS)
   add_executable(terncard_dma_program_bench dma_program_bench.cpp fake_card.cpp)
   target_include_directories(terncard_dma_program_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/TernCard/src)
