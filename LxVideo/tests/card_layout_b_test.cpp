@@ -86,6 +86,24 @@ TEST_F(LayoutB, ContextIsReadAtItsOwnPositionsAndTheMaskGoesByPhysicalAddress) {
   EXPECT_EQ(GlobalFlags(handle), static_cast<UINT>(GMEM_INVALID_HANDLE));
 }
 
+// Once the card library ended the context, the end goes through: a handle kept
+// because the mask's free failed would end a dead context on every retry.
+TEST_F(LayoutB, EndFinishesWhenTheMaskCannotBeFreed) {
+  LxCardHandle handle = nullptr;
+  ASSERT_EQ(BeginLxCard(kEgretCard, &handle), LX_OK);
+  FreeLibrary(egret_);  // the open's reference is the only one left
+  egret_ = nullptr;
+  fakeHost()->failDynamicFree = true;
+  const int32_t freesBefore = fakeHost()->dynamicFreeCalls;
+  EXPECT_EQ(EndLxCard(handle), LX_OK);
+  fakeHost()->failDynamicFree = false;
+  EXPECT_EQ(fakeHost()->dynamicFreeCalls, freesBefore + 1);
+  EXPECT_EQ(GlobalFlags(handle), static_cast<UINT>(GMEM_INVALID_HANDLE)) << "the handle is gone";
+  EXPECT_EQ(EndLxCard(handle), LX_CARD_HANDLE_INVALID);
+  EXPECT_EQ(GetModuleHandleA("Egretd32.dll"), nullptr) << "the open's library reference was dropped";
+  egret_ = LoadLibraryA("Egretd32.dll");
+}
+
 TEST_F(LayoutB, StartResultsMapByType) {
   struct Case {
     uint64_t result;

@@ -41,6 +41,7 @@ struct FakeHost {
   bool failMapping;  // lock finds the window but cannot map it
   bool failUnlock;
   bool failDynamicAlloc;
+  bool failDynamicFree;
   uint8_t staticMemory[kFakeStaticMemBytes];
 };
 
