@@ -1,5 +1,6 @@
-// What the capture exports do when the card's DMA engine faults, and where
-// the card is pointed before a start: against a fake card whose fields turn and whose engine faults on demand.
+// What the capture exports do when the card's DMA engine faults, where the
+// card is pointed before a start, and a live capture that cannot restart:
+// against a fake card whose fields turn and whose engine faults on demand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -106,6 +107,20 @@ TEST_F(DmaFault, EveryStartPointsTheCardAtTheProgramBuffer) {
   }
   EXPECT_LT(startWrite, enableWrite);
   TernCardCapture(handle(), 0);
+}
+
+TEST_F(DmaFault, LiveCaptureThatCannotRestartIsNoLongerCapturing) {
+  TernCardContext* context = block.lock();
+  context->capturing = 1;
+  // A buffer too small for the new window, and no service to grow it.
+  context->programBuffer.Size = 64;
+  block.unlock();
+  EXPECT_EQ(TernCardSetDispWindow(handle(), 0, 0, 320, 480), 0);
+  context = block.lock();
+  EXPECT_EQ(context->capturing, 0);
+  EXPECT_EQ(context->outputWidth, 320) << "the window is kept";
+  block.unlock();
+  EXPECT_FALSE(engineEnabled());
 }
 
 }  // namespace
