@@ -5,6 +5,7 @@
 
 #include "card_device.h"
 #include "card_handle.h"
+#include "dma_control.h"
 #include "i2c_bus.h"
 #include "lx/hmbseapi.h"
 #include "lx/terncard.h"
@@ -216,6 +217,9 @@ LX_EXPORT int32_t EndTernCard(uint64_t handle) {
     return 0;
   }
   if (context->device != 0) {
+    // A ring left running would go on fetching its program from the freed
+    // buffer, which the service hands to the next allocation.
+    StopDma(context);
     if (context->programAllocated != 0) {
       HmbDynamicMemFree(&context->programBuffer);
     }

@@ -123,5 +123,17 @@ TEST_F(DmaFault, LiveCaptureThatCannotRestartIsNoLongerCapturing) {
   EXPECT_FALSE(engineEnabled());
 }
 
+// Ending the card frees its program buffer: the engine must be stopped
+// before, or a ring left running fetches from memory handed on.
+TEST_F(DmaFault, EndingTheCardStopsItsEngineFirst) {
+  ASSERT_EQ(TernCardSnapToMem(handle(), kTarget, kTwoFrames, 0, 2), 1);
+  ASSERT_TRUE(engineEnabled());
+  card.clearLog();
+  EXPECT_EQ(EndTernCard(handle()), 1);
+  EXPECT_FALSE(engineEnabled());
+  EXPECT_EQ(card.writesTo(REG_CAPTURE_CONTROL), std::vector<uint32_t>{0});
+  EXPECT_EQ(card.writesTo(REG_DMA_CONTROL), std::vector<uint32_t>{0});
+}
+
 }  // namespace
 }  // namespace terncard
