@@ -85,6 +85,7 @@ class BringUp {
 
   // Hands the card out: nothing is released any more.
   uint64_t release() {
+    context_->kindTag = kContextTag;
     GlobalUnlock(block_);
     const uint64_t handle = handleOf(block_);
     block_ = nullptr;
@@ -212,7 +213,7 @@ LX_EXPORT int32_t EndTernCard(uint64_t handle) {
     return 0;
   }
   HGLOBAL block = contextBlockOf(handle);
-  auto* context = static_cast<TernCardContext*>(GlobalLock(block));
+  auto* context = lockContextBlock(block);
   if (context == nullptr) {
     return 0;
   }
@@ -225,6 +226,7 @@ LX_EXPORT int32_t EndTernCard(uint64_t handle) {
     }
     CloseHandle(deviceHandleOf(context));
   }
+  context->kindTag = 0;
   GlobalUnlock(block);
   GlobalFree(block);
   return 1;

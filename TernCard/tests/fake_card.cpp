@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "card_handle.h"
 #include "driver_channel.h"
 #include "lx/terncard_ioctl.h"
 #include "register_map.h"
@@ -182,6 +183,7 @@ TestContext::TestContext() : block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, si
   context->pixelFormat = 4;
   context->bitsPerPixel = 32;
   context->boardRevisionFlag = 1;
+  context->kindTag = kContextTag;
   GlobalUnlock(block);
 }
 
