@@ -219,26 +219,26 @@ TEST_F(BringUpMachine, EndingTheCardWithARingRunningLeavesFreedMemoryAlone) {
 
 TEST_F(BringUpMachine, StaticMemoryPassesThroughToTheService) {
   uint32_t pages = 0, base = 0;
-  ASSERT_NE(TernCardGetStaticMem(&pages, &base), 0);
+  ASSERT_NE(GetStaticMem(&pages, &base), 0);
   EXPECT_GT(pages, 0u);
   EXPECT_NE(base, 0u);
 
   uint64_t mapping = 0;
   void* address = nullptr;
-  ASSERT_NE(TernCardStaticMemLock(4096, 8192, &mapping, &address), 0);
+  ASSERT_NE(StaticMemLock(4096, 8192, &mapping, &address), 0);
   ASSERT_NE(address, nullptr);
   EXPECT_NE(mapping, 0u);
   std::memset(address, 0x5C, 8192);
   uint64_t again = 0;
   void* second = nullptr;
-  ASSERT_NE(TernCardStaticMemLock(4096, 8192, &again, &second), 0);
+  ASSERT_NE(StaticMemLock(4096, 8192, &again, &second), 0);
   EXPECT_EQ(static_cast<const uint8_t*>(second)[8191], 0x5C) << "both windows show the same memory";
-  EXPECT_NE(TernCardStaticMemUnlock(again, second), 0);
-  EXPECT_NE(TernCardStaticMemUnlock(mapping, address), 0);
+  EXPECT_NE(StaticMemUnlock(again, second), 0);
+  EXPECT_NE(StaticMemUnlock(mapping, address), 0);
 
   // Without both outputs nothing is mapped that could not be unlocked.
-  EXPECT_EQ(TernCardStaticMemLock(0, 4096, nullptr, &address), 0);
-  EXPECT_EQ(TernCardStaticMemLock(0, 4096, &mapping, nullptr), 0);
+  EXPECT_EQ(StaticMemLock(0, 4096, nullptr, &address), 0);
+  EXPECT_EQ(StaticMemLock(0, 4096, &mapping, nullptr), 0);
 }
 
 }  // namespace
