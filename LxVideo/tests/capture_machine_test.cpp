@@ -305,7 +305,7 @@ TEST_F(CaptureMachine, CardLibraryReadsFramesBackAndRunsATwoFrameRing) {
   }
   uint32_t pages = 0;
   uint32_t physical = 0;
-  auto getStaticMem = reinterpret_cast<int32_t (*)(uint32_t*, uint32_t*)>(symbol("TernCardGetStaticMem"));
+  auto getStaticMem = reinterpret_cast<int32_t (*)(uint32_t*, uint32_t*)>(symbol("GetStaticMem"));
   ASSERT_NE(getStaticMem, nullptr);
   ASSERT_NE(getStaticMem(&pages, &physical), 0);
   ASSERT_EQ(LxFillStaticMem(kStart, 3 * frameBytes, 0x5A), LX_OK);

@@ -5,6 +5,7 @@
 
 #include "card_device.h"
 #include "card_handle.h"
+#include "dma_control.h"
 #include "i2c_bus.h"
 #include "lx/hmbseapi.h"
 #include "lx/terncard.h"
@@ -84,6 +85,7 @@ class BringUp {
 
   // Hands the card out: nothing is released any more.
   uint64_t release() {
+    context_->kindTag = kContextTag;
     GlobalUnlock(block_);
     const uint64_t handle = handleOf(block_);
     block_ = nullptr;
@@ -211,16 +213,20 @@ LX_EXPORT int32_t EndTernCard(uint64_t handle) {
     return 0;
   }
   HGLOBAL block = contextBlockOf(handle);
-  auto* context = static_cast<TernCardContext*>(GlobalLock(block));
+  auto* context = lockContextBlock(block);
   if (context == nullptr) {
     return 0;
   }
   if (context->device != 0) {
+    // A ring left running would go on fetching its program from the freed
+    // buffer, which the service hands to the next allocation.
+    StopDma(context);
     if (context->programAllocated != 0) {
       HmbDynamicMemFree(&context->programBuffer);
     }
     CloseHandle(deviceHandleOf(context));
   }
+  context->kindTag = 0;
   GlobalUnlock(block);
   GlobalFree(block);
   return 1;

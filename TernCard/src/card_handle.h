@@ -25,13 +25,33 @@ inline uint64_t handleOf(HGLOBAL block) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
 }
 
+// Written into a context by bring-up when it hands the card out, cleared by
+// EndTernCard before the block is freed.
+inline constexpr uint32_t kContextTag = 0x54435458;  // "XTCT"
+
+// Locks `block` when it is a card context: a movable block of exactly the
+// context's size that carries the tag. Any other block (a lock handle of the
+// public API, a snap-ex record, a freed handle) gives null and is left as it
+// was; nothing past its end is read.
+inline TernCardContext* lockContextBlock(HGLOBAL block) {
+  if (block == nullptr || GlobalSize(block) != sizeof(TernCardContext)) {
+    return nullptr;
+  }
+  auto* context = static_cast<TernCardContext*>(GlobalLock(block));
+  if (context != nullptr && context->kindTag != kContextTag) {
+    GlobalUnlock(block);
+    return nullptr;
+  }
+  return context;
+}
+
 // Locks a card's context for the duration of one export and unlocks it on
-// every path. The handle is not compared with the rejected values; use
+// every path; a block of another kind is not locked. The handle is not compared with the rejected values; use
 // lockValidated() for the exports that do.
 class LockedContext {
  public:
   explicit LockedContext(uint64_t handle)
-      : block_(contextBlockOf(handle)), context_(static_cast<TernCardContext*>(GlobalLock(block_))) {}
+      : block_(contextBlockOf(handle)), context_(lockContextBlock(block_)) {}
   ~LockedContext() {
     if (context_ != nullptr) {
       GlobalUnlock(block_);

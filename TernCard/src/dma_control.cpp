@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kFieldIndicator = 1u << 5;
 constexpr uint32_t kDmaErrorBits = 0x000FF000;
+constexpr uint32_t kDmaFaultBits = 0x0000F000;  // the errors that halt the engine
 // A card whose error bits survive this many clears is not started.
 constexpr int kErrorClearAttempts = 16;
 
@@ -64,9 +65,24 @@ bool StartDma(TernCardContext* context) {
   if (!clear) {
     return false;
   }
+  // Always written: a raw write of the register (Set32BitParam) does not
+  // reach the shadow, so the shadow cannot tell whether the card still
+  // points at the program buffer.
+  RegSetField(context, REG_PROGRAM_START, 0xFFFFFFFF, context->programBuffer.PhysicalAddress, 0);
   RegSetField(context, REG_CAPTURE_CONTROL, 3, 3, 0);
   RegSetField(context, REG_DMA_CONTROL, 3, 3, 0);
+  if (dmaFaulted(context)) {
+    StopDma(context);
+    return false;
+  }
   return true;
+}
+
+bool dmaFaulted(TernCardContext* context) {
+  if ((context->registerShadow[shadowCellOf(REG_DMA_CONTROL)] & 3) == 0) {
+    return false;
+  }
+  return (readRegister(context, REG_INT_STATUS) & kDmaFaultBits) != 0;
 }
 
 void StopDma(TernCardContext* context) {
@@ -76,12 +92,12 @@ void StopDma(TernCardContext* context) {
 
 bool waitOddField(TernCardContext* context) {
   const FieldDeadline deadline;
-  return waitIndicator(context, true, deadline) && waitIndicator(context, false, deadline);
+  return waitIndicator(context, true, deadline) && waitIndicator(context, false, deadline) && !dmaFaulted(context);
 }
 
 bool waitEvenField(TernCardContext* context) {
   const FieldDeadline deadline;
-  return waitIndicator(context, false, deadline) && waitIndicator(context, true, deadline);
+  return waitIndicator(context, false, deadline) && waitIndicator(context, true, deadline) && !dmaFaulted(context);
 }
 
 bool waitTwoFields(TernCardContext* context) {

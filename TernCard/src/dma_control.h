@@ -37,14 +37,21 @@ class FieldDeadline {
 // than 32 bits of bytes is refused, nothing changed.
 bool EnsureProgramBuffer(TernCardContext* context, uint64_t bytes);
 
-// Clears the DMA error bits and enables capture and DMA; false when the
-// error bits do not clear (nothing is enabled then).
+// Clears the DMA error bits, points the card at the program buffer and
+// enables capture and DMA; false when the error bits do not clear (nothing
+// is enabled then) or the engine faulted at once (stopped again).
 bool StartDma(TernCardContext* context);
 void StopDma(TernCardContext* context);
 
+// True while the library has the engine enabled and the card reports a
+// fault of it (REG_INT_STATUS bits 12-15): the engine has halted, and an
+// operation waiting on it must fail rather than hand over a partial frame.
+bool dmaFaulted(TernCardContext* context);
+
 // Field waits on REG_VIDEO_STATUS: Odd returns when a first field begins
 // (bit 5 falls), Even when a second field begins (bit 5 rises). Only fields
-// of a picture count (bit 7 set). False when the bound passed first.
+// of a picture count (bit 7 set). False when the bound passed first, or
+// when the engine the library runs has faulted meanwhile.
 bool waitOddField(TernCardContext* context);
 bool waitEvenField(TernCardContext* context);
 

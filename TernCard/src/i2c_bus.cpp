@@ -46,8 +46,11 @@ StepOutcome runStep(TernCardContext* context, uint32_t command, uint32_t pollLim
   return outcome;
 }
 
+// The last status word, unless it reads like a success: 0 is the
+// primitives' own success and 1 the board-information export's, and bit 0
+// (a field started) alone is set on a card every field.
 uint32_t failureValue(const StepOutcome& outcome) {
-  return outcome.lastStatus != 0 ? outcome.lastStatus : kI2cFailed;
+  return outcome.lastStatus > 1 ? outcome.lastStatus : kI2cFailed;
 }
 
 uint8_t receivedByte(TernCardContext* context) { return static_cast<uint8_t>(readRegister(context, REG_I2C) >> 8); }

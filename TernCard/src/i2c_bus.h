@@ -22,7 +22,8 @@ inline constexpr uint32_t kReadAddressPollLimit = 4096;  // read-address step of
 inline constexpr uint32_t kMiddleBytePollLimit = 4095;   // middle bytes of I2cRead: 4096 polls is too many
 
 // Both return 0 on success. On a failure they return the last status word
-// read, or kI2cFailed when that word was 0, so a failure never reads as 0.
+// read, or kI2cFailed when that word was 0 or 1, so a failure never reads
+// as a success of the primitives (0) or of the exports built on them (1).
 inline constexpr uint32_t kI2cFailed = 0xFFFFFFFFu;
 
 // Writes count bytes to sub-address `sub` of `device` (read bit clear).

@@ -35,7 +35,9 @@ bool waitForSlot(TernCardContext* context, uint32_t slotOneBytes, uint32_t wante
   for (;;) {
     uint32_t slot = 0;
     if (readSlot(context, slotOneBytes, &slot) && slot == wanted) {
-      return true;
+      // A halted engine never leaves its slot; one that faulted on the way
+      // out has not handed the frame over whole.
+      return !dmaFaulted(context);
     }
     if (deadline.passed()) {
       return false;

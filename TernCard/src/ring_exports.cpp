@@ -82,6 +82,10 @@ LX_EXPORT int32_t TernCardGetSnapToMemNumber(uint64_t handle, int32_t* number) {
   if (blockBytes == 0) {
     return 0;  // no ring was built
   }
+  // A ring whose engine faulted has stopped turning: no number to give.
+  if (dmaFaulted(context.get())) {
+    return 0;
+  }
   // The counter may sit outside the ring for a moment (or for good, when
   // the engine stopped elsewhere): ask again, within the bound.
   const FieldDeadline deadline;

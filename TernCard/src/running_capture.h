@@ -6,8 +6,8 @@
 namespace terncard {
 
 // Stops the DMA engine, rebuilds the display program for the stored window
-// and starts it again; false when the program buffer cannot be had (the
-// engine then stays stopped).
+// and starts it again; false when the program buffer cannot be had or the
+// engine does not start (it then stays stopped and `capturing` is cleared).
 bool rebuildRunningCapture(TernCardContext* context);
 
 }  // namespace terncard

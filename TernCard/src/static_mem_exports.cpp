@@ -2,7 +2,7 @@
 #include "lx/hmbseapi.h"
 #include "lx/terncard.h"
 
-LX_EXPORT int32_t TernCardStaticMemLock(uint32_t offset, uint32_t length, uint64_t* mappingHandle,
+LX_EXPORT int32_t StaticMemLock(uint32_t offset, uint32_t length, uint64_t* mappingHandle,
                                         void** userAddress) {
   // Without both outputs the caller could never unlock what gets mapped.
   if (mappingHandle == nullptr || userAddress == nullptr) {
@@ -17,15 +17,15 @@ LX_EXPORT int32_t TernCardStaticMemLock(uint32_t offset, uint32_t length, uint64
   return result;
 }
 
-LX_EXPORT int32_t TernCardStaticMemUnlock(uint64_t mappingHandle, void* userAddress) {
+LX_EXPORT int32_t StaticMemUnlock(uint64_t mappingHandle, void* userAddress) {
   StaticMemBlock block{};
   block.MappingHandle = mappingHandle;
   block.UserAddress = reinterpret_cast<uintptr_t>(userAddress);
   return HmbStaticMemUnlock(&block);
 }
 
-LX_EXPORT int32_t TernCardGetStaticMem(uint32_t* requiredPages, uint32_t* physicalAddress) {
+LX_EXPORT int32_t GetStaticMem(uint32_t* requiredPages, uint32_t* physicalAddress) {
   return HmbGetStaticMem(requiredPages, physicalAddress);
 }
 
-LX_EXPORT int32_t TernCardSetStaticMem(uint32_t pages) { return HmbSetStaticMem(pages); }
+LX_EXPORT int32_t SetStaticMem(uint32_t pages) { return HmbSetStaticMem(pages); }

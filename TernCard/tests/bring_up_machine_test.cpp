@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
+#include "card_device.h"
 #include "driver_channel.h"
+#include "lx/hmbseapi.h"
 #include "lx/tern_card_context.h"
 #include "lx/terncard.h"
+#include "lx/terncard_capture.h"
 #include "lx/terncard_ioctl.h"
 #include "register_map.h"
 #include "machine_first.h"
@@ -151,28 +155,90 @@ TEST_F(BringUpMachine, FailuresReleaseEverything) {
       << "no program buffer is left behind";
 }
 
+// Raw register reads of card `number` (from 1) through a handle of its own,
+// as no context is left to read them.
+class RawCard {
+ public:
+  explicit RawCard(uint32_t number) : device_(OpenCardDevice(number - 1)) {}
+  ~RawCard() {
+    if (device_ != nullptr) CloseHandle(device_);
+  }
+  bool open() const { return device_ != nullptr; }
+  uint32_t read(uint16_t offset) const {
+    RegisterRequest request{TERN_REG_READ_WORD, offset, 0};
+    uint32_t value = 0xFFFFFFFF;
+    DWORD returned = 0;
+    DeviceIoControl(device_, IOCTL_TERN_REG_ACCESS, &request, sizeof request, &value, sizeof value, &returned, nullptr);
+    return value;
+  }
+
+ private:
+  HANDLE device_;
+};
+
+// A ring left running when the card is ended: its program buffer goes back
+// to the service and to the next allocations, which fill it with garbage.
+// The card must have stopped first: nothing more lands in the ring and no
+// fault is raised by instructions fetched from the garbage.
+TEST_F(BringUpMachine, EndingTheCardWithARingRunningLeavesFreedMemoryAlone) {
+  uint32_t pages = 0, base = 0;
+  ASSERT_NE(HmbGetStaticMem(&pages, &base), 0);
+  const uint64_t handle = BeginTernCard(1);  // the bars on the input a fresh card selects
+  ASSERT_GT(handle, 4u);
+  const TernCardContext fresh = contextOf(handle);
+  const uint32_t frameBytes = fresh.bitsPerPixel / 8 * fresh.outputWidth * fresh.outputHeight * 2;
+  ASSERT_LE(uint64_t{2} * frameBytes, uint64_t{pages} * 4096);
+  StaticMemBlock ring{};
+  ring.Length = 2 * frameBytes;
+  ASSERT_NE(HmbStaticMemLock(&ring), 0);
+  ASSERT_NE(ring.UserAddress, 0u);
+  auto* ringBytes = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(ring.UserAddress));
+
+  ASSERT_EQ(TernCardSnapToMem(handle, base, 2 * frameBytes, 0, 2), 1);
+  ASSERT_EQ(EndTernCard(handle), 1);
+
+  std::memset(ringBytes, 0x5A, ring.Length);
+  std::vector<DynamicMemBlock> garbage(8);
+  for (DynamicMemBlock& block : garbage) {
+    block.Size = 0x8000;
+    ASSERT_NE(HmbDynamicMemAlloc(&block), 0);
+    std::memset(reinterpret_cast<void*>(static_cast<uintptr_t>(block.UserAddress)), 0xFF, block.Size);
+  }
+  RawCard card(1);
+  ASSERT_TRUE(card.open());
+  const uint32_t counter = card.read(REG_PROGRAM_COUNTER);
+  Sleep(60);  // 60 fields at this clock
+  EXPECT_EQ(card.read(REG_INT_STATUS) & 0x000FF000u, 0u) << "no instruction was fetched from the garbage";
+  EXPECT_EQ(card.read(REG_PROGRAM_COUNTER), counter);
+  EXPECT_EQ(card.read(REG_DMA_CONTROL) & 3, 0u);
+  EXPECT_TRUE(std::all_of(ringBytes, ringBytes + ring.Length, [](uint8_t b) { return b == 0x5A; }))
+      << "nothing was written after the end";
+  for (DynamicMemBlock& block : garbage) HmbDynamicMemFree(&block);
+  HmbStaticMemUnlock(&ring);
+}
+
 TEST_F(BringUpMachine, StaticMemoryPassesThroughToTheService) {
   uint32_t pages = 0, base = 0;
-  ASSERT_NE(TernCardGetStaticMem(&pages, &base), 0);
+  ASSERT_NE(GetStaticMem(&pages, &base), 0);
   EXPECT_GT(pages, 0u);
   EXPECT_NE(base, 0u);
 
   uint64_t mapping = 0;
   void* address = nullptr;
-  ASSERT_NE(TernCardStaticMemLock(4096, 8192, &mapping, &address), 0);
+  ASSERT_NE(StaticMemLock(4096, 8192, &mapping, &address), 0);
   ASSERT_NE(address, nullptr);
   EXPECT_NE(mapping, 0u);
   std::memset(address, 0x5C, 8192);
   uint64_t again = 0;
   void* second = nullptr;
-  ASSERT_NE(TernCardStaticMemLock(4096, 8192, &again, &second), 0);
+  ASSERT_NE(StaticMemLock(4096, 8192, &again, &second), 0);
   EXPECT_EQ(static_cast<const uint8_t*>(second)[8191], 0x5C) << "both windows show the same memory";
-  EXPECT_NE(TernCardStaticMemUnlock(again, second), 0);
-  EXPECT_NE(TernCardStaticMemUnlock(mapping, address), 0);
+  EXPECT_NE(StaticMemUnlock(again, second), 0);
+  EXPECT_NE(StaticMemUnlock(mapping, address), 0);
 
   // Without both outputs nothing is mapped that could not be unlocked.
-  EXPECT_EQ(TernCardStaticMemLock(0, 4096, nullptr, &address), 0);
-  EXPECT_EQ(TernCardStaticMemLock(0, 4096, &mapping, nullptr), 0);
+  EXPECT_EQ(StaticMemLock(0, 4096, nullptr, &address), 0);
+  EXPECT_EQ(StaticMemLock(0, 4096, &mapping, nullptr), 0);
 }
 
 }  // namespace

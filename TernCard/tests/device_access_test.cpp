@@ -251,5 +251,27 @@ TEST_F(DeviceAccess, BoardInformationKinds) {
   EXPECT_EQ(block.lockCount(), 0u);
 }
 
+// A controller that never answers on a card whose field-start bit (status
+// bit 0) is set and never cleared: the last status word read is exactly 1,
+// which must not come back as the success of either layer.
+TEST_F(DeviceAccess, FailedControllerReadsNeverReadAsSuccess) {
+  card.pollsUntilDone = 0;
+  card.setReg(REG_INT_STATUS, 1);
+  TernCardContext* context = block.lock();
+  uint8_t bytes[12] = {};
+  EXPECT_EQ(I2cRead(context, 126, 21, bytes, 1), kI2cFailed);
+  EXPECT_EQ(I2cWrite(context, 126, 80, bytes, 1), kI2cFailed);
+  block.unlock();
+  for (uint8_t kind : {0, 1, 3, 4, 5, 6}) {
+    SCOPED_TRACE(int{kind});
+    std::memset(bytes, 0xEE, sizeof bytes);
+    const int32_t result = TernCardGetBoardInfos(block.handle(), kind, bytes);
+    EXPECT_NE(result, 1);
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(bytes[0], 0xEE) << "nothing written";
+  }
+  EXPECT_EQ(GetI2CParam(block.handle(), 126, 21, bytes, 1), 0);
+}
+
 }  // namespace
 }  // namespace terncard

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "card_handle.h"
 #include "driver_channel.h"
 #include "lx/terncard_ioctl.h"
 #include "register_map.h"
@@ -80,7 +81,12 @@ BOOL FakeCard::handle(DWORD code, void* in, DWORD inBytes, void* out, DWORD outB
       i2cCommands.push_back(request.value);
       runI2cCommand(request.value);
     } else {
+      const bool wasEnabled = dmaEnabled();
       registers_[request.offset / 4] = request.value;
+      if (!wasEnabled && dmaEnabled()) {
+        readsSinceStart_ = 0;
+        raiseFaultIfDue();
+      }
     }
     return TRUE;
   }
@@ -93,12 +99,32 @@ BOOL FakeCard::handle(DWORD code, void* in, DWORD inBytes, void* out, DWORD outB
         registers_[REG_INT_STATUS / 4] |= kI2cStepDone | kI2cAcknowledged;
       }
       value = registers_[REG_INT_STATUS / 4];
+    } else if (request.offset == REG_VIDEO_STATUS && fieldsTurn) {
+      value = videoStatus();
     }
     std::memcpy(out, &value, 4);
     *returned = 4;
     return TRUE;
   }
   return TRUE;
+}
+
+bool FakeCard::dmaEnabled() const {
+  return (registers_[REG_CAPTURE_CONTROL / 4] & 3) == 3 && (registers_[REG_DMA_CONTROL / 4] & 3) == 3;
+}
+
+void FakeCard::raiseFaultIfDue() {
+  if (faultBits != 0 && dmaEnabled() && readsSinceStart_ >= faultAfterStatusReads) {
+    registers_[REG_INT_STATUS / 4] |= faultBits;
+  }
+}
+
+uint32_t FakeCard::videoStatus() {
+  constexpr uint32_t kSignal = 1u << 7, kSecondField = 1u << 5;
+  const uint32_t field = videoStatusReads_++ / readsPerField;
+  ++readsSinceStart_;
+  raiseFaultIfDue();
+  return kSignal | (field % 2 != 0 ? kSecondField : 0);
 }
 
 // A minimal engine: the start step sets the controller's pointer, later
@@ -157,6 +183,7 @@ TestContext::TestContext() : block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, si
   context->pixelFormat = 4;
   context->bitsPerPixel = 32;
   context->boardRevisionFlag = 1;
+  context->kindTag = kContextTag;
   GlobalUnlock(block);
 }
 

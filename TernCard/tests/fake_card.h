@@ -42,6 +42,16 @@ class FakeCard {
   // Requests fail (DeviceIoControl returns FALSE) while set.
   bool failRequests = false;
 
+  // Fields: while set, REG_VIDEO_STATUS shows a signal and its field
+  // indicator turns every `readsPerField` reads.
+  bool fieldsTurn = false;
+  uint32_t readsPerField = 2;
+  // DMA faults: these REG_INT_STATUS bits rise once the engine has been
+  // enabled (both enables at 3) for `faultAfterStatusReads` reads of
+  // REG_VIDEO_STATUS (0: at once).
+  uint32_t faultBits = 0;
+  uint32_t faultAfterStatusReads = 0;
+
   std::vector<LoggedRequest> log;
   std::vector<uint32_t> i2cCommands;  // every word written to REG_I2C
   uint32_t statusPolls = 0;           // reads of REG_INT_STATUS
@@ -54,12 +64,17 @@ class FakeCard {
 
  private:
   void runI2cCommand(uint32_t word);
+  bool dmaEnabled() const;
+  void raiseFaultIfDue();
+  uint32_t videoStatus();
 
   std::array<uint32_t, 0x1000 / 4> registers_{};
   uint32_t pollsLeft_ = 0;
   bool stepPending_ = false;
   uint8_t pointer_ = 0;
   bool reading_ = false;
+  uint32_t videoStatusReads_ = 0;
+  uint32_t readsSinceStart_ = 0;
 };
 
 // A context block of the kind BeginTernCard makes, loaded with the initial

@@ -17,6 +17,9 @@ struct TernCardVIExtension {
     // False until start; start, cancel-stop and cancel-remove set it;
     // query-stop, query-remove, stop and surprise removal clear it.
     std::atomic<bool> acceptingRequests;
+    // Set while a query-remove looks at the open count: opens are refused
+    // then, requests on open handles are not.
+    std::atomic<bool> removalQueried;
     std::atomic<LONG> openCount;
     // Starts at 1; every admitted request holds one count until it is
     // completed or passed down. Stop waits for it to reach 0.

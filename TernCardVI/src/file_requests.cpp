@@ -2,21 +2,25 @@
 // card does not support but which are queued and refused in order.
 #include "admission.h"
 #include "dispatch.h"
+#include "register_access.h"
 
 NTSTATUS TernCreate(PDEVICE_OBJECT device, PIRP irp) {
     TernCardVIExtension* extension = cardExtension(device);
-    if (!extension->acceptingRequests.load()) {
+    auto refusesOpens = [extension] {
+        return !extension->acceptingRequests.load() || extension->removalQueried.load();
+    };
+    if (refusesOpens()) {
         return completeRequest(irp, STATUS_DEVICE_NOT_CONNECTED);
     }
     if (!acquireRequest(extension)) {
         return completeRequest(irp, STATUS_DELETE_PENDING);
     }
     extension->openCount.fetch_add(1);
-    // A query-remove clears acceptingRequests before it looks at the open
+    // A query-remove raises removalQueried before it looks at the open
     // count; looking again after counting this open means that one of the
     // two always sees the other, so no handle survives a granted removal.
     NTSTATUS status = STATUS_SUCCESS;
-    if (!extension->acceptingRequests.load()) {
+    if (refusesOpens()) {
         extension->openCount.fetch_sub(1);
         status = STATUS_DEVICE_NOT_CONNECTED;
     }
@@ -64,6 +68,14 @@ NTSTATUS TernCleanup(PDEVICE_OBJECT device, PIRP irp) {
         // Each one was admitted when it was queued; a stop waits for it.
         releaseRequest(extension);
         completeRequest(queued, STATUS_CANCELLED);
+    }
+    // The card is opened exclusively, so this is its owner letting go (by
+    // closing, or by ending): a DMA program it left running would go on
+    // fetching from its freed memory. Admitted like a request, so that a
+    // stop cannot take the window away meanwhile (a stop halts it itself).
+    if (acquireRequest(extension)) {
+        haltCardDma(extension);
+        releaseRequest(extension);
     }
     return completeRequest(irp, STATUS_SUCCESS);
 }

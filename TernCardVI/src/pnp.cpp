@@ -52,11 +52,15 @@ NTSTATUS startDevice(TernCardVIExtension* extension, PIRP irp) {
 
 NTSTATUS queryRemove(TernCardVIExtension* extension, PIRP irp) {
     // Refuse new opens first, then look: see the matching check in create.
-    const bool wasAccepting = extension->acceptingRequests.exchange(false);
+    // Only opens: the owner's requests go on, so a refused query leaves
+    // the device exactly as it was.
+    extension->removalQueried.store(true);
     if (extension->openCount.load() > 0) {
-        extension->acceptingRequests.store(wasAccepting);
+        extension->removalQueried.store(false);
         return finish(extension, irp, STATUS_UNSUCCESSFUL);
     }
+    extension->acceptingRequests.store(false);
+    extension->removalQueried.store(false);
     irp->IoStatus.Status = STATUS_SUCCESS;
     return passDown(extension, irp);
 }

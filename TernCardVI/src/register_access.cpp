@@ -85,3 +85,18 @@ RequestResult accessRegister(TernCardVIExtension* extension, PVOID buffer, ULONG
         return {STATUS_SUCCESS, 0};
     }
 }
+
+void haltCardDma(TernCardVIExtension* extension) {
+    // The card's enable registers, as the card library programs them.
+    constexpr ULONG kCaptureControl = 0x0DC;
+    constexpr ULONG kDmaControl = 0x10C;
+    PUCHAR window = extension->registerWindow.load();
+    if (!extension->hasRegisters.load() || window == nullptr) {
+        return;
+    }
+    for (ULONG offset : {kCaptureControl, kDmaControl}) {
+        if (insideWindow(extension, offset, sizeof(ULONG))) {
+            writeWord(extension, window + offset, 0);
+        }
+    }
+}

@@ -1,5 +1,7 @@
 #include "register_window.h"
 
+#include "register_access.h"
+
 #include "admission.h"
 
 namespace {
@@ -83,6 +85,8 @@ void stopDevice(TernCardVIExtension* extension) {
     const NTSTATUS waited = KeWaitForSingleObject(&extension->idleEvent, Executive, KernelMode, FALSE, &timeout);
     extension->draining.store(false);
 
+    // No request is left to stop the card once the window is gone.
+    haltCardDma(extension);
     PUCHAR window = extension->registerWindow.exchange(nullptr);
     if (waited == STATUS_TIMEOUT) {
         // A request is still inside: its window stays mapped rather than

@@ -3,6 +3,7 @@
 // queries, stop and restart, resources, bounds, power and system control.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "lx/terncard_ioctl.h"
@@ -253,6 +254,68 @@ TEST_F(DriverStates, QueryRemoveFollowsTheOpenCount) {
     EXPECT_EQ(machine_.kernel().closeFile(process_, handle), STATUS_SUCCESS);
     EXPECT_EQ(machine_.extension()->openCount.load(), 0);
     EXPECT_EQ(machine_.extension()->outstandingRequests.load(), 1);
+}
+
+// A refused query-remove must not disturb the owner: its requests go on
+// being taken at every moment of the query, not only after it. The flag
+// is watched from a second thread while queries are refused one after
+// another, and the owner's register traffic runs through them.
+TEST_F(DriverStates, RefusedQueryRemoveNeverInterruptsTheOwner) {
+    uint64_t handle = 0;
+    ASSERT_EQ(machine_.open(process_, &handle), STATUS_SUCCESS);
+    std::atomic<bool> querying{true};
+    std::atomic<int> flagDropped{0};
+    std::atomic<int> refusedReads{0};
+    std::thread watcher([&] {
+        while (querying.load()) {
+            if (!machine_.extension()->acceptingRequests.load()) flagDropped.fetch_add(1);
+        }
+    });
+    std::thread owner([&] {
+        while (querying.load()) {
+            uint32_t value = 0;
+            if (read(handle, 0x10, &value) != STATUS_SUCCESS) refusedReads.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        ASSERT_EQ(machine_.sendPnp(IRP_MN_QUERY_REMOVE_DEVICE), STATUS_UNSUCCESSFUL);
+    }
+    querying.store(false);
+    watcher.join();
+    owner.join();
+    EXPECT_EQ(flagDropped.load(), 0);
+    EXPECT_EQ(refusedReads.load(), 0);
+    EXPECT_EQ(machine_.kernel().closeFile(process_, handle), STATUS_SUCCESS);
+}
+
+// The owner letting go of the card, by closing its handle or by ending,
+// and a stop or surprise removal of the card, all leave its DMA engine
+// stopped: a program left running would fetch from memory that is freed.
+TEST_F(DriverStates, OwnerGoneOrCardStoppedHaltsTheDmaEngine) {
+    constexpr uint32_t kCaptureControl = 0x0DC, kDmaControl = 0x10C;
+    auto startEngine = [&](uint64_t handle) {
+        ASSERT_EQ(write(handle, kCaptureControl, 3), STATUS_SUCCESS);
+        ASSERT_EQ(write(handle, kDmaControl, 3), STATUS_SUCCESS);
+        ASSERT_EQ(machine_.card().word(kDmaControl), 3u);
+    };
+    auto halted = [&] { return machine_.card().word(kCaptureControl) == 0 && machine_.card().word(kDmaControl) == 0; };
+    uint64_t handle = 0;
+    ASSERT_EQ(machine_.open(process_, &handle), STATUS_SUCCESS);
+    startEngine(handle);
+    EXPECT_EQ(machine_.kernel().closeFile(process_, handle), STATUS_SUCCESS);
+    EXPECT_TRUE(halted()) << "closed";
+
+    ASSERT_EQ(machine_.open(process_, &handle), STATUS_SUCCESS);
+    startEngine(handle);
+    machine_.kernel().processExited(process_);
+    EXPECT_TRUE(halted()) << "process ended";
+
+    TestProcess other{4343};
+    ASSERT_EQ(machine_.open(other, &handle), STATUS_SUCCESS);
+    ASSERT_EQ(machine_.regRequest(other, handle, TERN_REG_WRITE_WORD, kDmaControl, 3, nullptr), STATUS_SUCCESS);
+    ASSERT_EQ(machine_.sendPnp(IRP_MN_SURPRISE_REMOVAL), STATUS_SUCCESS);
+    EXPECT_TRUE(halted()) << "surprise removal";
+    EXPECT_EQ(machine_.kernel().closeFile(other, handle), STATUS_SUCCESS);
 }
 
 TEST_F(DriverStates, RefusedRequestsNeverReachTheCard) {

@@ -53,6 +53,10 @@ struct TernCardContext {
   uint16_t ringFrames;       // entries in the snap-to-memory ring
   uint16_t fieldCountMask;
   uint32_t frameProgramBytes;  // DMA program bytes per ring entry
+  // The card library's mark of a live context (in what was padding, so
+  // nothing moves): its exports tell a context from a block of another
+  // kind by this and the block's size.
+  uint32_t kindTag;
 };
 static_assert(sizeof(void*) == 8, "the card context assumes 64-bit pointers");
 static_assert(offsetof(TernCardContext, device) == 0);
@@ -96,4 +100,5 @@ static_assert(offsetof(TernCardContext, boardRevisionFlag) == 424);
 static_assert(offsetof(TernCardContext, ringFrames) == 426);
 static_assert(offsetof(TernCardContext, fieldCountMask) == 428);
 static_assert(offsetof(TernCardContext, frameProgramBytes) == 432);
+static_assert(offsetof(TernCardContext, kindTag) == 436);
 static_assert(sizeof(TernCardContext) == 440);

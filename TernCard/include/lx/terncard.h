@@ -49,8 +49,9 @@ LX_EXPORT int32_t TernCardSetColorSpace(uint64_t handle, uint8_t code);
 LX_EXPORT int32_t TernCardSetVideoDecimation(uint64_t handle, uint8_t value);
 LX_EXPORT int32_t TernCardVideoPresent(uint64_t handle, int32_t* present);
 
-// Static memory, passed through to the static-memory service.
-LX_EXPORT int32_t TernCardStaticMemLock(uint32_t offset, uint32_t length, uint64_t* mappingHandle, void** userAddress);
-LX_EXPORT int32_t TernCardStaticMemUnlock(uint64_t mappingHandle, void* userAddress);
-LX_EXPORT int32_t TernCardGetStaticMem(uint32_t* requiredPages, uint32_t* physicalAddress);
-LX_EXPORT int32_t TernCardSetStaticMem(uint32_t pages);
+// Static memory, passed through to the static-memory service (unprefixed
+// names, like the board access above).
+LX_EXPORT int32_t StaticMemLock(uint32_t offset, uint32_t length, uint64_t* mappingHandle, void** userAddress);
+LX_EXPORT int32_t StaticMemUnlock(uint64_t mappingHandle, void* userAddress);
+LX_EXPORT int32_t GetStaticMem(uint32_t* requiredPages, uint32_t* physicalAddress);
+LX_EXPORT int32_t SetStaticMem(uint32_t pages);

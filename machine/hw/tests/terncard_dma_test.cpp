@@ -186,6 +186,67 @@ TEST_F(TernCardDma, FieldCounterHandOverFindsTheCardInTheOtherSlot) {
     h().stopDma();
 }
 
+// The worst mask a card library can build: every line of a full PAL frame
+// alternates visible and hidden pixels (768 one-pixel pieces a line). The
+// engine must run it like any other program: each visible pixel lands, each
+// hidden one keeps its byte, and no error bit is raised.
+TEST_F(TernCardDma, WorstMaskAtFullSizeWritesEveryVisiblePixelAndNoOther) {
+    constexpr uint32_t kWidth = 768, kLines = 288, kBytes = 4;
+    constexpr uint32_t kLineBytes = kWidth * kBytes;
+    constexpr uint32_t kFrameBytes = kLineBytes * 2 * kLines;
+    constexpr uint32_t kMaskedProgram = 0x800000;  // 2.6 MB: past the frame at kTarget
+    programWindow(h(), kWidth, kLines);
+    std::memset(h().ram(kTarget), kUntouched, kFrameBytes + 4096);
+    auto visible = [](uint32_t frameLine, uint32_t x) { return (x + frameLine) % 2 == 0; };
+
+    ProgramWriter p(h(), kMaskedProgram);
+    for (uint32_t parity : {0u, 1u}) {
+        p.pair(parity == 0 ? dma::kSyncFirst : dma::kSyncSecond, 0).pair(dma::kSyncData, 0);
+        for (uint32_t i = 0; i < kLines; ++i) {
+            const uint32_t frameLine = 2 * i + parity;
+            const uint32_t lineAddress = kTarget + frameLine * kLineBytes;
+            for (uint32_t x = 0; x < kWidth; ++x) {
+                const uint32_t marks = (x == 0 ? dma::kFirstPiece : 0) | (x + 1 == kWidth ? dma::kLastPiece : 0);
+                if (visible(frameLine, x)) {
+                    p.pair(dma::kOpWrite | marks | kBytes, lineAddress + x * kBytes);
+                } else {
+                    p.word(dma::kOpSkip | marks | kBytes);
+                }
+            }
+        }
+    }
+    p.jumpToStart();
+    h().write(kProgramStart, kMaskedProgram);
+
+    h().startDma();
+    const uint32_t lastFirst = kTarget + (2 * kLines - 2) * kLineBytes;
+    const uint32_t lastSecond = kTarget + (2 * kLines - 1) * kLineBytes;
+    ASSERT_TRUE(waitFor([&] {
+        return (h().read(kIntStatus) & kIntDmaErrors) != 0 ||
+               (!untouched(lastFirst + (kWidth - 2) * kBytes, kBytes) && !untouched(lastSecond + (kWidth - 1) * kBytes, kBytes));
+    }, 20.0));
+    // Two more fields: each line written since has the same bytes.
+    ASSERT_TRUE(h().waitOdd());
+    h().stopDma();
+    ASSERT_EQ(h().read(kIntStatus) & kIntDmaErrors, 0u);
+
+    uint32_t wrongVisible = 0, touchedHidden = 0;
+    for (uint32_t line = 0; line < 2 * kLines; ++line) {
+        const std::vector<uint8_t>& colour = line % 2 == 0 ? kWhite32 : kBlack32;
+        for (uint32_t x = 0; x < kWidth; ++x) {
+            const uint32_t at = kTarget + line * kLineBytes + x * kBytes;
+            if (visible(line, x)) {
+                wrongVisible += filledWith(at, kBytes, colour) ? 0 : 1;
+            } else {
+                touchedHidden += untouched(at, kBytes) ? 0 : 1;
+            }
+        }
+    }
+    EXPECT_EQ(wrongVisible, 0u);
+    EXPECT_EQ(touchedHidden, 0u);
+    EXPECT_TRUE(untouched(kTarget + kFrameBytes, 4096));
+}
+
 TEST_F(TernCardDma, MalformedProgramsStopTheEngineWithAnErrorBit) {
     struct Case {
         const char* what;
@@ -207,6 +268,13 @@ TEST_F(TernCardDma, MalformedProgramsStopTheEngineWithAnErrorBit) {
         {"misaligned jump", [](ProgramWriter& p) { p.pair(dma::kJump, kProgram + 2); }, kIntDmaFetchFault},
         {"never syncs", [](ProgramWriter& p) { p.pair(dma::kWriteLine | 64, kTarget).jumpToStart(); }, kIntDmaSyncMissing},
         {"jumps to itself", [](ProgramWriter& p) { p.jumpToStart(); }, kIntDmaSyncMissing},
+        {"a line that never ends",
+         [](ProgramWriter& p) {
+             p.pair(dma::kSyncFirst, 0).pair(dma::kSyncData, 0).word(dma::kOpSkip | dma::kFirstPiece | 4);
+             const uint32_t loop = p.here();
+             p.word(dma::kOpSkip | 4).pair(dma::kJump, loop);
+         },
+         kIntDmaSyncMissing},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

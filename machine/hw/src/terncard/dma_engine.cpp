@@ -13,6 +13,7 @@ void DmaEngine::start(uint32_t programStart) {
     pc_ = programStart;
     state_ = State::Running;
     linesDone_ = 0;
+    sinceLine_ = 0;
     lineOpen_ = false;
 }
 
@@ -46,6 +47,7 @@ void DmaEngine::endLine() {
     if (!lineOpen_) return;
     lineOpen_ = false;
     ++linesDone_;
+    sinceLine_ = 0;
 }
 
 bool DmaEngine::fieldStart(uint32_t parity) {
@@ -54,14 +56,15 @@ bool DmaEngine::fieldStart(uint32_t parity) {
     if (state_ != State::WaitingSync || parity != waitParity_) return false;
     const uint32_t syncAddress = pc_;
     pc_ = syncAddress + 8;
+    sinceLine_ = 0;
     state_ = State::Running;
     return syncAddress == programStart_;
 }
 
 uint32_t DmaEngine::run(uint32_t lineLimit, FieldRenderer& renderer) {
     uint32_t pc = pc_;
-    for (uint32_t executed = 0; state_ == State::Running; ++executed) {
-        if (executed >= kMaxInstructionsPerRun || linesDone_ > kMaxLinesPerField) {
+    while (state_ == State::Running) {
+        if (++sinceLine_ > kMaxInstructionsPerLine || linesDone_ > kMaxLinesPerField) {
             pc_ = pc;
             return fault(kIntDmaSyncMissing);
         }

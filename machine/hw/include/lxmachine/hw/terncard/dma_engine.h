@@ -15,7 +15,10 @@
 // Faults stop the engine and are reported as REG_INT_STATUS error bits:
 // an unknown instruction, a fetch outside physical memory (or misaligned),
 // a line target outside RAM and VRAM (nothing of that piece is written),
-// or more than 1024 lines / 16384 instructions without reaching a sync.
+// or a runaway program: more than 1024 lines without reaching a sync, or
+// more instructions than fit in the time of one line without finishing a
+// line. Like the card's, the bound is time, not program length: a field of
+// masked lines of any length runs, a loop that never writes or syncs stops.
 #pragma once
 
 #include <atomic>
@@ -32,7 +35,10 @@ namespace lxhw::tern {
 class DmaEngine {
 public:
     static constexpr uint32_t kMaxLinesPerField = 1024;
-    static constexpr uint32_t kMaxInstructionsPerRun = 16384;
+    // A line holds at most 4095 bytes (the count field), so at most 4095
+    // pieces; twice that, with what lies between two lines, is more than a
+    // line's time allows.
+    static constexpr uint32_t kMaxInstructionsPerLine = 8192;
 
     explicit DmaEngine(PhysicalMemory* memory) : memory_(memory) {}
 
@@ -62,6 +68,7 @@ private:
     std::atomic<uint32_t> pc_{0};  // read by register accesses on other threads
     uint32_t waitParity_ = 0;
     uint32_t linesDone_ = 0;   // lines of the current field
+    uint32_t sinceLine_ = 0;   // instructions since a line was last finished (or a sync left)
     bool lineOpen_ = false;
     uint32_t lineOffset_ = 0;
     const uint8_t* lineData_ = nullptr;
