@@ -103,6 +103,15 @@ WIN32_API HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 WIN32_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 WIN32_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 WIN32_API BOOL WINAPI FreeLibrary(HMODULE module);
+// With GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, moduleName is an address inside
+// the module (a library finds itself wherever it was loaded from). Unless
+// GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT is given, a reference is added
+// that FreeLibrary releases; GET_MODULE_HANDLE_EX_FLAG_PIN keeps the module
+// until the process ends.
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001u
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
+WIN32_API BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE* module);
 
 // ---- Handles and waiting ---------------------------------------------------
 // Kernel-object handles (threads, device files, file mappings, mutexes ...)

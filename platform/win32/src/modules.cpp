@@ -175,6 +175,61 @@ WIN32_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
   return nullptr;
 }
 
+WIN32_API BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE* module) {
+  if (module == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *module = nullptr;
+  constexpr DWORD known = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+                          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+  const bool pinAndUnchanged =
+      (flags & GET_MODULE_HANDLE_EX_FLAG_PIN) != 0 && (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) != 0;
+  if ((flags & ~known) != 0 || pinAndUnchanged) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string path;
+  if (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+    Dl_info info{};
+    void* owner = nullptr;
+    if (moduleName == nullptr || ::dladdr1(moduleName, &info, &owner, RTLD_DL_LINKMAP) == 0 || owner == nullptr) {
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return FALSE;
+    }
+    const auto* map = static_cast<struct link_map*>(owner);
+    if (map->l_prev == nullptr) {  // the main program
+      *module = static_cast<HMODULE>(mainProgramHandle());
+      return TRUE;
+    }
+    path = map->l_name;
+  } else {
+    HMODULE found = GetModuleHandleA(moduleName);
+    if (found == nullptr) return FALSE;
+    if (moduleName == nullptr || (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
+      *module = found;
+      return TRUE;
+    }
+    const auto* map = reinterpret_cast<struct link_map*>(found);
+    path = map->l_name;
+  }
+  // RTLD_NOLOAD finds the loaded object and adds a reference to it.
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | ((flags & GET_MODULE_HANDLE_EX_FLAG_PIN) ? RTLD_NODELETE : 0));
+  if (handle == nullptr) {
+    ::dlerror();
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  if (flags & (GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT | GET_MODULE_HANDLE_EX_FLAG_PIN)) {
+    ::dlclose(handle);  // pinned by RTLD_NODELETE, or no reference wanted
+  } else {
+    std::lock_guard<std::mutex> lock(gModulesMutex);
+    ++gLoadCounts[handle];
+  }
+  *module = static_cast<HMODULE>(handle);
+  return TRUE;
+}
+
 WIN32_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
   void* handle = module != nullptr ? static_cast<void*>(module) : mainProgramHandle();
   if (!isLoadedModule(handle)) {

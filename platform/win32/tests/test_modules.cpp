@@ -100,6 +100,41 @@ TEST_F(ModulesTest, GetModuleHandleAddsNoReference) {
   EXPECT_EQ(nullptr, GetModuleHandleA("LxFakeCount.dll"));
 }
 
+// A library finds itself by an address inside it, wherever it was loaded
+// from, and holds itself with that reference.
+TEST_F(ModulesTest, ModuleFromAnAddressInsideIt) {
+  HMODULE module = LoadLibraryA("LxFakeCount.dll");
+  ASSERT_NE(nullptr, module);
+  const auto inside = reinterpret_cast<LPCSTR>(GetProcAddress(module, "FakeModuleId"));
+  ASSERT_NE(nullptr, inside);
+  const int detachesBefore = detaches("LxFakeCount");
+
+  HMODULE held = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, inside, &held));
+  EXPECT_EQ(module, held);
+  HMODULE peek = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 inside, &peek));
+  EXPECT_EQ(module, peek);
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_EQ(detachesBefore, detaches("LxFakeCount")) << "the address reference holds it";
+  EXPECT_EQ(1, moduleId(held));
+  EXPECT_TRUE(FreeLibrary(held));
+  EXPECT_EQ(detachesBefore + 1, detaches("LxFakeCount"));
+
+  int local = 0;
+  HMODULE main = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&detaches), &main));
+  EXPECT_EQ(GetModuleHandleA(nullptr), main);
+  HMODULE none = reinterpret_cast<HMODULE>(1);
+  SetLastError(0);
+  EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&local), &none));
+  EXPECT_EQ(nullptr, none);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+  EXPECT_FALSE(GetModuleHandleExA(0x80, "LxFakeCount.dll", &none));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
 TEST_F(ModulesTest, FreeOfUnreferencedModuleFails) {
   HMODULE module = LoadLibraryA("LxFakeCount.dll");
   ASSERT_NE(nullptr, module);
