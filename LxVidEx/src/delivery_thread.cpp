@@ -6,9 +6,17 @@
 #include "snap_ex_manager.h"
 
 namespace lxvidex {
+namespace {
+
+thread_local int32_t tDeliveringCard = 0;
+
+}  // namespace
+
+int32_t deliveringCard() { return tDeliveringCard; }
 
 DWORD WINAPI deliveryThreadMain(LPVOID parameter) {
   auto* slot = static_cast<SnapExSlot*>(parameter);
+  tDeliveringCard = slot->cardIndex;
   uint32_t run = slot->run;
   while (slot->stopped == 0) {
     Sleep(1);
@@ -30,9 +38,13 @@ DWORD WINAPI deliveryThreadMain(LPVOID parameter) {
     }
     slot->lastDelivered = number;
     SnapExInfo info{slot->handle, slot->cardIndex, frameIndexOf(number, ring), slot->context};
-    if (slot->callback != nullptr && info.frameIndex >= 0) {
+    // Announced before `paused` is looked at again: a stop that sets it
+    // either stops this callback or sees it running and waits for it.
+    slot->inCallback = 1;
+    if (slot->callback != nullptr && info.frameIndex >= 0 && slot->paused == 0 && slot->run == run) {
       slot->callback(&info);
     }
+    slot->inCallback = 0;
     slot->ready = 0;
   }
   return 0;

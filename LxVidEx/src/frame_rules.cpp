@@ -19,6 +19,16 @@ bool isNewFrame(int32_t number, int32_t lastDelivered, const RingShape& ring) {
   return !(lastDelivered == -1 && number == 0);
 }
 
+int32_t distinctNumbers(const RingShape& ring) {
+  if (ring.frames <= 0) {
+    return 0;
+  }
+  if (countsFieldPairs(ring)) {
+    return ring.frames;  // two numbers a frame, one position
+  }
+  return ring.scanMode == LX_SCAN_MODE_FRAME ? 2 * ring.frames : ring.frames;
+}
+
 int32_t frameIndexOf(int32_t number, const RingShape& ring) {
   if (number < 0 || ring.frames <= 0) {
     return -1;

@@ -21,6 +21,10 @@ bool countsFieldPairs(const RingShape& ring);
 // nothing has been delivered yet is not a completed frame.
 bool isNewFrame(int32_t number, int32_t lastDelivered, const RingShape& ring);
 
+// How many distinct positions the card's numbers take in the ring: with only
+// one, the numbers never move and no frame after the first can be told apart.
+int32_t distinctNumbers(const RingShape& ring);
+
 // The ring entry completed just before the one `number` is writing; -1 for a
 // number or ring that names no entry.
 int32_t frameIndexOf(int32_t number, const RingShape& ring);

@@ -2,10 +2,12 @@
 // run (the sections do not exclude one another) and reaches the card only
 // through the public API's ExInt operations.
 #include <exception>
+#include <memory>
 
 #include "lx/card_record.h"
 #include "lx/handle_kinds.h"
 #include "lx/video_capture.h"
+#include "frame_rules.h"
 #include "snap_ex_manager.h"
 
 using namespace lxvidex;
@@ -43,17 +45,21 @@ LxStatus guarded(Body body) {
   }
 }
 
-// What every entry point does first: a handle, the entry point's own section
-// held for the whole call, the card record pinned and a card number that
-// names a slot. `body` gets the manager, the card and its number.
+// Whether an entry point may run on the delivery thread of its own card.
+enum class FromOwnCallback { Allowed, Refused };
+
+// What every entry point does first: a handle, the card record pinned, a card
+// number that names a slot, and the entry point's own section held for the
+// rest of the call (on a delivery thread, waited for within a bound, since
+// the application may hold it while it waits for that thread). `body` gets
+// the manager, the card and its number.
 template <typename Body>
-LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*section, Body body) {
+LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*section, FromOwnCallback own, Body body) {
   if (handle == nullptr) {
     return LX_CARD_HANDLE_INVALID;
   }
   return guarded([&] {
     SnapExManager& snapEx = manager();
-    SectionLock held(snapEx.*section);
     LockedRecord card(handle);
     if (!card) {
       return LX_CARD_HANDLE_INVALID;
@@ -62,6 +68,13 @@ LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*sectio
     if (!validCardIndex(cardIndex)) {
       return LX_INTERNAL_ERROR;
     }
+    if (own == FromOwnCallback::Refused && deliveringCard() == cardIndex) {
+      return LX_IN_WORK;  // it would wait for its own thread
+    }
+    SectionLock held(snapEx.*section);
+    if (!held.entered()) {
+      return LX_IN_WORK;
+    }
     return body(snapEx, card, cardIndex);
   });
 }
@@ -69,7 +82,8 @@ LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*sectio
 }  // namespace
 
 LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, void* context) {
-  return entryPoint(handle, &SnapExManager::openSection, [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
+  return entryPoint(handle, &SnapExManager::openSection, FromOwnCallback::Allowed,
+                    [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
     if (snapEx.slot(cardIndex)) {
       return LX_IN_WORK;
     }
@@ -79,7 +93,8 @@ LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, vo
 
 LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t interleave, uint16_t frames) {
   return entryPoint(
-      handle, &SnapExManager::startSection, [&](SnapExManager& snapEx, LockedRecord& card, int32_t cardIndex) {
+      handle, &SnapExManager::startSection, FromOwnCallback::Allowed,
+      [&](SnapExManager& snapEx, LockedRecord& card, int32_t cardIndex) {
         const auto slot = snapEx.slot(cardIndex);
         if (!slot) {
           return LX_NOT_OPEN_SNAP_EX;
@@ -102,6 +117,11 @@ LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t in
           return LX_OK;  // already snapping
         }
         const int32_t scanMode = card->scanMode;
+        // A ring whose numbers cannot move never tells a second frame from
+        // the first: refused rather than started and never reported.
+        if (frames != 0 && distinctNumbers(RingShape{scanMode, interleave, frames}) < 2) {
+          return LX_PARAMETER_INVALID;
+        }
         if (const LxStatus status = LxStartSnapExInt(handle, start, interleave, frames); status != LX_OK) {
           return status;
         }
@@ -122,30 +142,39 @@ LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t in
 }
 
 LX_EXPORT LxStatus LxStopSnapEx(LxCardHandle handle) {
-  return entryPoint(handle, &SnapExManager::stopSection, [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
-    const auto slot = snapEx.slot(cardIndex);
-    if (!slot || slot->deliveryThread == nullptr) {
-      return LX_NOT_OPEN_SNAP_EX;
-    }
-    if (slot->stopped == 1) {
-      return LX_NOT_START_SNAP_EX;
-    }
-    slot->paused = 1;  // the delivery thread stays, idle
-    return LxStopSnapExInt(handle);
-  });
+  std::shared_ptr<SnapExSlot> paused;
+  const LxStatus status = entryPoint(handle, &SnapExManager::stopSection, FromOwnCallback::Allowed,
+                                     [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
+                                       const auto slot = snapEx.slot(cardIndex);
+                                       if (!slot || slot->deliveryThread == nullptr) {
+                                         return LX_NOT_OPEN_SNAP_EX;
+                                       }
+                                       if (slot->stopped == 1) {
+                                         return LX_NOT_START_SNAP_EX;
+                                       }
+                                       slot->paused = 1;  // the delivery thread stays, idle
+                                       paused = slot;
+                                       return LxStopSnapExInt(handle);
+                                     });
+  // Outside the section, which a callback of another card may need: once
+  // this returns no callback of the card runs, so the caller may free what
+  // its callback uses.
+  if (paused) {
+    waitForCallback(*paused);
+  }
+  return status;
 }
 
 LX_EXPORT LxStatus LxCloseSnapEx(LxCardHandle handle) {
-  return entryPoint(handle, &SnapExManager::closeSection, [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
+  // From the card's own callback the wait for its thread would never end:
+  // refused before any section is taken.
+  return entryPoint(handle, &SnapExManager::closeSection, FromOwnCallback::Refused,
+                    [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
     const auto slot = snapEx.slot(cardIndex);
     if (!slot) {
       return LX_NOT_OPEN_SNAP_EX;
     }
     if (const HANDLE thread = slot->deliveryThread; thread != nullptr) {
-      // From the card's own callback the wait below would never end.
-      if (GetCurrentThreadId() == slot->deliveryThreadId) {
-        return LX_IN_WORK;
-      }
       // Also a delivery thread that never ran: it is started to end.
       endThread(thread, slot->stopped);
       CloseHandle(thread);

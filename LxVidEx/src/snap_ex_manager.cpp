@@ -93,8 +93,9 @@ LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, SnapExC
   if (pollThread_ == nullptr) {
     // Threads run the library's code: it must not unload under them, even
     // when the application releases it with snap-ex still open.
-    if (pin_ == nullptr) {
-      pin_ = LoadLibraryA("LxVidEx.dll");
+    if (pin_ == nullptr &&
+        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&pollThreadMain), &pin_)) {
+      return LX_INTERNAL_ERROR;  // without the pin a release could unmap the threads' code
     }
     pollStopped = 1;
     pollThread_ = CreateThread(nullptr, 0, pollThreadMain, this, CREATE_SUSPENDED, &pollThreadId_);
@@ -123,6 +124,9 @@ LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, SnapExC
     return LX_NOT_ENOUGH_SYSTEM_MEMORY;
   }
   slot->deliveryThread = thread;
+  // The threads read the card record while the slot is open: the handle is
+  // held locked until the close, and the card cannot be ended meanwhile.
+  GlobalLock(handle);
   std::lock_guard<std::mutex> lock(tableMutex_);
   slots_[cardIndex] = std::move(slot);
   return LX_OK;
@@ -142,6 +146,9 @@ void SnapExManager::removeSlot(int32_t cardIndex) {
   std::lock_guard<std::mutex> pollLock(pollMutex_);
   {
     std::lock_guard<std::mutex> lock(tableMutex_);
+    if (slots_[cardIndex]) {
+      GlobalUnlock(slots_[cardIndex]->handle);
+    }
     slots_[cardIndex].reset();
   }
   if (!anySlot()) {
@@ -165,6 +172,41 @@ void SnapExManager::endPollThread() {
   }
 }
 
+SectionLock::SectionLock(CRITICAL_SECTION& section) : section_(section) {
+  if (deliveringCard() == 0) {
+    EnterCriticalSection(&section_);
+    entered_ = true;
+    return;
+  }
+  for (DWORD waited = 0; !(entered_ = TryEnterCriticalSection(&section_) != FALSE) && waited < kCallbackSectionWaitMs;
+       ++waited) {
+    Sleep(1);
+  }
+}
+
+namespace {
+
+// Takes one message of the calling thread, if any, and dispatches it.
+void pumpOneMessage() {
+  MSG msg;
+  if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+}  // namespace
+
+void waitForCallback(const SnapExSlot& slot) {
+  if (GetCurrentThreadId() == slot.deliveryThreadId) {
+    return;  // the callback itself
+  }
+  while (slot.inCallback != 0) {
+    Sleep(1);
+    pumpOneMessage();
+  }
+}
+
 void endThread(HANDLE thread, std::atomic<uint8_t>& stopFlag) {
   stopFlag = 1;
   // Starts a thread that was never resumed; a running one is not affected.
@@ -175,11 +217,7 @@ void endThread(HANDLE thread, std::atomic<uint8_t>& stopFlag) {
     if (!GetExitCodeThread(thread, &code) || code != STILL_ACTIVE) {
       return;
     }
-    MSG msg;
-    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
+    pumpOneMessage();
   }
 }
 

@@ -39,7 +39,17 @@ struct SnapExSlot {
   // Counts starts, so that numbers read before a stop are never taken for
   // numbers of the next snap.
   std::atomic<uint32_t> run{0};
+  // 1 from just before the delivery thread's last check of `paused` until
+  // its callback returned: a stop waits for it to clear.
+  std::atomic<uint8_t> inCallback{0};
 };
+
+// The card whose delivery thread the calling thread is, or 0.
+int32_t deliveringCard();
+
+// Waits until no callback of the slot runs, pumping the calling thread's
+// messages; returns at once on the slot's own delivery thread.
+void waitForCallback(const SnapExSlot& slot);
 
 // Ends `thread` at its next check and waits for it, removing and dispatching
 // the calling thread's messages meanwhile (a callback may be sending to it).
@@ -92,23 +102,37 @@ class SnapExManager {
   std::mutex pollMutex_;
   HANDLE pollThread_ = nullptr;
   DWORD pollThreadId_ = 0;
-  // A reference to this library, held while the polling thread exists.
+  // A reference to the module that holds this code (wherever it was loaded
+  // from), held while the polling thread exists.
   HMODULE pin_ = nullptr;
 };
 
 // The instance built when the library is loaded.
 SnapExManager& manager();
 
-// Holds a critical section for one scope.
+// How long a callback waits for an entry point's section before it gives up
+// with LX_IN_WORK: the application may hold the section while it waits for
+// that very callback to return (a close of the callback's card).
+constexpr DWORD kCallbackSectionWaitMs = 1000;
+
+// Holds a critical section for one scope. On a delivery thread the wait for
+// it is bounded by kCallbackSectionWaitMs; entered() tells whether it was
+// taken.
 class SectionLock {
  public:
-  explicit SectionLock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~SectionLock() { LeaveCriticalSection(&section_); }
+  explicit SectionLock(CRITICAL_SECTION& section);
+  ~SectionLock() {
+    if (entered_) {
+      LeaveCriticalSection(&section_);
+    }
+  }
   SectionLock(const SectionLock&) = delete;
   SectionLock& operator=(const SectionLock&) = delete;
+  bool entered() const { return entered_; }
 
  private:
   CRITICAL_SECTION& section_;
+  bool entered_ = false;
 };
 
 }  // namespace lxvidex

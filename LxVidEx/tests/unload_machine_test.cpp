@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "lx/card_record.h"
 #include "lx/snap_ex.h"
@@ -92,4 +97,47 @@ TEST(SnapExUnload, LastReleaseUnloadsAndAnOpenSnapExKeepsItLoaded) {
   EXPECT_EQ(GetModuleHandleA("LxVidEx.dll"), nullptr) << "closed, the last release unloads it";
   EXPECT_TRUE(waitForThreads(before));
   EXPECT_EQ(EndLxCard(card), LX_OK);
+}
+
+// Loaded from a path of the application's choosing (another file name, another
+// folder), the library must still hold itself, not a copy found by its usual
+// name, while its threads run.
+TEST(SnapExUnload, ALibraryLoadedFromElsewhereHoldsItselfUnderItsThreads) {
+  namespace fs = std::filesystem;
+  const char* buildDir = std::getenv("LX_BUILD_DIR");
+  ASSERT_NE(buildDir, nullptr);
+  const fs::path dir = fs::temp_directory_path() / ("lxvidex-elsewhere-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path copy = dir / "libSnapExElsewhere.so";
+  fs::copy_file(fs::path(buildDir) / "lib" / "libLxVidEx.so", copy, fs::copy_options::overwrite_existing);
+
+  LxCardHandle card = nullptr;
+  ASSERT_EQ(BeginLxCard(1, &card), LX_OK);
+  ASSERT_EQ(LxSetVideoFormat(card, LX_VIDEO_FORMAT_GREY8_FULL), LX_OK);
+  const int before = threadsOfProcess();
+  HMODULE module = LoadLibraryA(copy.c_str());
+  ASSERT_NE(module, nullptr);
+  const auto open = exportOf<decltype(&LxOpenSnapEx)>(module, "LxOpenSnapEx");
+  const auto start = exportOf<decltype(&LxStartSnapEx)>(module, "LxStartSnapEx");
+  const auto close = exportOf<decltype(&LxCloseSnapEx)>(module, "LxCloseSnapEx");
+  ASSERT_TRUE(open && start && close);
+  ASSERT_EQ(open(card, count, nullptr), LX_OK);
+  ASSERT_EQ(start(card, 0, 1, 4), LX_OK);
+  ASSERT_TRUE(waitForCalls(gCalls + 3));
+  ASSERT_TRUE(FreeLibrary(module)) << "released with snap-ex running";
+  EXPECT_EQ(GetModuleHandleA("LxVidEx.dll"), nullptr) << "nothing loaded the library by its usual name";
+  EXPECT_NE(GetModuleHandleA(copy.c_str()), nullptr) << "the threads hold the module they run in";
+  EXPECT_TRUE(waitForCalls(gCalls + 5)) << "and go on calling back";
+
+  // Loaded again, the same instance still holds the slot.
+  HMODULE again = LoadLibraryA(copy.c_str());
+  ASSERT_EQ(again, module);
+  EXPECT_EQ(open(card, count, nullptr), LX_IN_WORK);
+  EXPECT_EQ(close(card), LX_OK);
+  EXPECT_EQ(stateOf(card), LX_CAPTURE_STATE_IDLE);
+  EXPECT_TRUE(FreeLibrary(again));
+  EXPECT_EQ(GetModuleHandleA(copy.c_str()), nullptr) << "closed, the last release unloads it";
+  EXPECT_TRUE(waitForThreads(before));
+  EXPECT_EQ(EndLxCard(card), LX_OK);
+  fs::remove_all(dir);
 }

@@ -114,6 +114,12 @@ LX_EXPORT LxStatus EndLxCard(LxCardHandle handle) {
   if (!card.idle()) {
     return LX_IN_WORK;
   }
+  // Another holder of the record (the snap-ex library keeps it locked while
+  // snap-ex is open on the card, another thread may be inside a call): the
+  // card is in use and must not be ended under it.
+  if ((GlobalFlags(handle) & GMEM_LOCKCOUNT) > 1) {
+    return LX_IN_WORK;
+  }
   card::End end = nullptr;
   LxStatus status = card.bind("End", NameForm::NameThenPrefix, &end);
   if (status != LX_OK) {
