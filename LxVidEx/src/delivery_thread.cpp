@@ -18,6 +18,7 @@ DWORD WINAPI deliveryThreadMain(LPVOID parameter) {
   auto* slot = static_cast<SnapExSlot*>(parameter);
   tDeliveringCard = slot->cardIndex;
   uint32_t run = slot->run;
+  uint32_t lastSequence = 0;
   while (slot->stopped == 0) {
     Sleep(1);
     if (slot->paused != 0) {
@@ -27,17 +28,30 @@ DWORD WINAPI deliveryThreadMain(LPVOID parameter) {
       // A new snap numbers its ring from the start again.
       run = current;
       slot->lastDelivered = -1;
+      lastSequence = 0;
     }
     if (slot->ready == 0) {
       continue;
     }
-    const int32_t number = slot->number;
+    SnapExSlot::Observation seen;
+    {
+      std::lock_guard<std::mutex> lock(slot->observationMutex);
+      seen = slot->observation;
+    }
+    const int32_t number = seen.number;
     const RingShape ring{slot->scanMode, slot->interleave, slot->frames};
     if (!isNewFrame(number, slot->lastDelivered, ring)) {
       continue;  // ready stays set
     }
     slot->lastDelivered = number;
-    SnapExInfo info{slot->handle, slot->cardIndex, frameIndexOf(number, ring), slot->context};
+    // Counted in the units frameIndex names: frames, or field entries when a
+    // frame's fields are stored apart.
+    const uint32_t sequence =
+        static_cast<uint32_t>(seen.completedNumbers / (countsFieldPairs(ring) ? 2 : 1));
+    const uint32_t skipped = sequence > lastSequence ? sequence - lastSequence - 1 : 0;
+    lastSequence = sequence;
+    SnapExInfo info{slot->handle, slot->cardIndex, frameIndexOf(number, ring), slot->context,
+                    seen.frameEndNs,  sequence,          skipped};
     // Announced before `paused` is looked at again: a stop that sets it
     // either stops this callback or sees it running and waits for it.
     slot->inCallback = 1;

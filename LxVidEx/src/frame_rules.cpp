@@ -19,6 +19,10 @@ bool isNewFrame(int32_t number, int32_t lastDelivered, const RingShape& ring) {
   return !(lastDelivered == -1 && number == 0);
 }
 
+int32_t numbersPerFrame(const RingShape& ring) { return ring.scanMode == LX_SCAN_MODE_FRAME ? 2 : 1; }
+
+int32_t numberRange(const RingShape& ring) { return ring.frames > 0 ? ring.frames * numbersPerFrame(ring) : 0; }
+
 int32_t distinctNumbers(const RingShape& ring) {
   if (ring.frames <= 0) {
     return 0;

@@ -21,6 +21,11 @@ bool countsFieldPairs(const RingShape& ring);
 // nothing has been delivered yet is not a completed frame.
 bool isNewFrame(int32_t number, int32_t lastDelivered, const RingShape& ring);
 
+// The card's numbers run from 0 to numberRange - 1 round the ring; a frame
+// is numbersPerFrame of them.
+int32_t numberRange(const RingShape& ring);
+int32_t numbersPerFrame(const RingShape& ring);
+
 // How many distinct positions the card's numbers take in the ring: with only
 // one, the numbers never move and no frame after the first can be told apart.
 int32_t distinctNumbers(const RingShape& ring);

@@ -1,10 +1,63 @@
 // The polling thread: one for all cards. Every millisecond it reads the
-// snapping number of each card that snaps and hands it to that card's
-// delivery thread.
+// snapping number of each card that snaps, counts how far the card moved
+// round its ring, and hands both, with the time the newest frame was
+// complete, to that card's delivery thread.
+#include <time.h>
+
+#include "frame_rules.h"
+#include "lx/card_type.h"
 #include "lx/video_capture.h"
+#include "lx/video_card.h"
 #include "snap_ex_manager.h"
 
 namespace lxvidex {
+namespace {
+
+// The card library's field clock (registers of the TernCard cards).
+constexpr uint16_t kFieldEndTimeLo = 0x0E0;
+constexpr uint16_t kFieldEndTimeHi = 0x0E4;
+
+uint64_t monotonicNow() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+// When the card's newest field ended: from its field clock where the card has
+// one (reading the low word latches the high word), else now.
+uint64_t frameEndTime(const SnapExSlot& slot) {
+  if (slot.cardTypeIndex == LX_CARD_TYPE_TERNCARD) {
+    int32_t low = 0, high = 0;
+    if (LxGet32BitParam(slot.handle, kFieldEndTimeLo, &low) == LX_OK &&
+        LxGet32BitParam(slot.handle, kFieldEndTimeHi, &high) == LX_OK && (low != 0 || high != 0)) {
+      return uint64_t{static_cast<uint32_t>(high)} << 32 | static_cast<uint32_t>(low);
+    }
+  }
+  return monotonicNow();
+}
+
+// Counts the numbers the card moved past since the last look (the ring turns
+// far slower than once a millisecond) and publishes what was seen.
+void observe(SnapExSlot& slot, uint32_t run, int32_t number) {
+  const RingShape ring{slot.scanMode, slot.interleave, slot.frames};
+  const int32_t range = numberRange(ring);
+  if (slot.pollRun != run) {
+    slot.pollRun = run;
+    slot.pollNumber = -1;
+    slot.pollCompleted = 0;
+    slot.pollFrameEndNs = 0;
+  }
+  if (number != slot.pollNumber && number >= 0 && number < range) {
+    const int32_t from = slot.pollNumber < 0 ? 0 : slot.pollNumber;
+    slot.pollCompleted += static_cast<uint64_t>((number - from + range) % range);
+    slot.pollNumber = number;
+    slot.pollFrameEndNs = frameEndTime(slot);
+  }
+  std::lock_guard<std::mutex> lock(slot.observationMutex);
+  slot.observation = {number, slot.pollCompleted, slot.pollFrameEndNs};
+}
+
+}  // namespace
 
 DWORD WINAPI pollThreadMain(LPVOID parameter) {
   auto* snapEx = static_cast<SnapExManager*>(parameter);
@@ -25,6 +78,7 @@ DWORD WINAPI pollThreadMain(LPVOID parameter) {
       if (slot->paused != 0 || slot->run != run) {
         continue;
       }
+      observe(*slot, run, number);
       slot->number = number;
       slot->ready = 1;
     }

@@ -83,11 +83,11 @@ LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*sectio
 
 LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, void* context) {
   return entryPoint(handle, &SnapExManager::openSection, FromOwnCallback::Allowed,
-                    [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
+                    [&](SnapExManager& snapEx, LockedRecord& card, int32_t cardIndex) {
     if (snapEx.slot(cardIndex)) {
       return LX_IN_WORK;
     }
-    return snapEx.openSlot(handle, cardIndex, callback, context);
+    return snapEx.openSlot(handle, cardIndex, card->cardTypeIndex, callback, context);
   });
 }
 
@@ -135,6 +135,10 @@ LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t in
         slot->interleave = interleave;
         slot->ready = 0;
         slot->number = -1;
+        {
+          std::lock_guard<std::mutex> lock(slot->observationMutex);
+          slot->observation = SnapExSlot::Observation{};
+        }
         ++slot->run;
         slot->paused = 0;
         return LX_OK;

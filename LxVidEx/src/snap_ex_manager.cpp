@@ -88,7 +88,8 @@ bool SnapExManager::anySlot() const {
   return false;
 }
 
-LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, SnapExCallback callback, void* context) {
+LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, int32_t cardTypeIndex,
+                                 SnapExCallback callback, void* context) {
   std::lock_guard<std::mutex> pollLock(pollMutex_);
   if (pollThread_ == nullptr) {
     // Threads run the library's code: it must not unload under them, even
@@ -112,6 +113,7 @@ LxStatus SnapExManager::openSlot(LxCardHandle handle, int32_t cardIndex, SnapExC
   if (slot) {
     slot->handle = handle;
     slot->cardIndex = cardIndex;
+    slot->cardTypeIndex = cardTypeIndex;
     slot->callback = callback;
     slot->context = context;
     thread = CreateThread(nullptr, 0, deliveryThreadMain, slot.get(), CREATE_SUSPENDED, &slot->deliveryThreadId);

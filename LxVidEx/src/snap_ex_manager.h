@@ -42,6 +42,21 @@ struct SnapExSlot {
   // 1 from just before the delivery thread's last check of `paused` until
   // its callback returned: a stop waits for it to clear.
   std::atomic<uint8_t> inCallback{0};
+  int32_t cardTypeIndex = 0;  // from the card record at open
+
+  // What the polling thread saw last, handed to the delivery thread whole.
+  struct Observation {
+    int32_t number = -1;
+    uint64_t completedNumbers = 0;  // numbers the card moved past since the start
+    uint64_t frameEndNs = 0;        // field end of the newest completed frame
+  };
+  std::mutex observationMutex;
+  Observation observation;  // under observationMutex
+  // The polling thread's own: the run it counts for and the number it saw last.
+  uint32_t pollRun = 0;
+  int32_t pollNumber = -1;
+  uint64_t pollCompleted = 0;
+  uint64_t pollFrameEndNs = 0;
 };
 
 // The card whose delivery thread the calling thread is, or 0.
@@ -72,7 +87,8 @@ class SnapExManager {
 
   // Creates the polling thread (suspended) if there is none, then opens a
   // slot for the card with a suspended delivery thread.
-  LxStatus openSlot(LxCardHandle handle, int32_t cardIndex, SnapExCallback callback, void* context);
+  LxStatus openSlot(LxCardHandle handle, int32_t cardIndex, int32_t cardTypeIndex, SnapExCallback callback,
+                    void* context);
   // Lets the polling thread run (it is created suspended).
   void runPollThread();
   // Forgets the card's slot; the last one ends the polling thread.

@@ -88,3 +88,24 @@ TEST(FrameRules, NumbersOutsideTheRingNameNoEntry) {
   EXPECT_EQ(frameIndexOf(4, RingShape{0, 0, 2}), 3);
   EXPECT_EQ(frameIndexOf(5, RingShape{0, 0, 2}), -1);
 }
+
+// How far the numbers run round the ring, and whether they can move at all.
+TEST(FrameRules, NumberRangesOfEveryRingShape) {
+  using lxvidex::distinctNumbers;
+  using lxvidex::numberRange;
+  using lxvidex::numbersPerFrame;
+  const RingShape interleaved{0, 1, 3}, apart{0, 0, 3}, first{1, 1, 3}, second{2, 0, 3};
+  EXPECT_EQ(numberRange(interleaved), 6) << "two fields counted a frame";
+  EXPECT_EQ(numberRange(apart), 6) << "one entry a field";
+  EXPECT_EQ(numberRange(first), 3);
+  EXPECT_EQ(numberRange(second), 3);
+  EXPECT_EQ(numbersPerFrame(interleaved), 2);
+  EXPECT_EQ(numbersPerFrame(first), 1);
+  EXPECT_EQ(numberRange(RingShape{0, 1, 0}), 0);
+  // One frame: only fields stored apart let the numbers tell frames apart.
+  EXPECT_EQ(distinctNumbers(RingShape{0, 1, 1}), 1);
+  EXPECT_EQ(distinctNumbers(RingShape{1, 1, 1}), 1);
+  EXPECT_EQ(distinctNumbers(RingShape{2, 0, 1}), 1);
+  EXPECT_EQ(distinctNumbers(RingShape{0, 0, 1}), 2);
+  EXPECT_EQ(distinctNumbers(RingShape{1, 1, 2}), 2);
+}

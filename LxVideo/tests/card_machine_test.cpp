@@ -47,7 +47,7 @@ constexpr uint16_t kSourceControl = 0x068;
 constexpr uint16_t kPixelFormat = 0x0D4;
 constexpr uint16_t kSetB = 0x80;
 // Registers whose value the card itself changes.
-constexpr uint16_t kVolatile[] = {0x000, 0x0E8, 0x100, 0x110};
+constexpr uint16_t kVolatile[] = {0x000, 0x0E0, 0x0E4, 0x0E8, 0x100, 0x110};
 
 }  // namespace
 

@@ -39,6 +39,10 @@ inline constexpr uint16_t REG_SYNC_CONTROL = 0x084;
 inline constexpr uint16_t REG_PIXEL_FORMAT = 0x0D4;
 inline constexpr uint16_t REG_PIXEL_CONTROL = 0x0D8;
 inline constexpr uint16_t REG_CAPTURE_CONTROL = 0x0DC;
+// The field clock: CLOCK_MONOTONIC ns of the last field end; reading the low
+// word latches the high word.
+inline constexpr uint16_t REG_FIELD_END_TIME_LO = 0x0E0;
+inline constexpr uint16_t REG_FIELD_END_TIME_HI = 0x0E4;
 inline constexpr uint16_t REG_FIELD_COUNT = 0x0E8;
 inline constexpr uint16_t REG_CLOCK_1 = 0x0F0;
 inline constexpr uint16_t REG_CLOCK_2 = 0x0F4;

@@ -10,15 +10,27 @@
 #include "lx/status.h"
 #include "lx/video_card.h"
 
-// Handed to the callback by address; valid only during the call.
+// Handed to the callback by address; valid only during the call. A caller
+// that knows only the first four fields reads a prefix of the record.
 struct SnapExInfo {
   LxCardHandle handle;
   int32_t cardIndex;   // the card's global number
   int32_t frameIndex;  // ring entry of the frame just completed
   void* context;       // as given to LxOpenSnapEx
+  // When the frame was complete: CLOCK_MONOTONIC nanoseconds of the field end
+  // that completed it, from the card's field clock (for a card without one,
+  // the moment the library saw the frame).
+  uint64_t timestampNs;
+  // Frames the card completed since the start (ring entries, one a field,
+  // when a frame's fields are stored apart), this one included.
+  uint32_t sequence;
+  uint32_t skipped;  // completed since the previous callback (or the start) and not told
 };
 static_assert(sizeof(void*) == 8, "SnapExInfo assumes 64-bit pointers");
-static_assert(sizeof(SnapExInfo) == 24);
+static_assert(sizeof(SnapExInfo) == 40);
+static_assert(offsetof(SnapExInfo, timestampNs) == 24);
+static_assert(offsetof(SnapExInfo, sequence) == 32);
+static_assert(offsetof(SnapExInfo, skipped) == 36);
 static_assert(offsetof(SnapExInfo, handle) == 0);
 static_assert(offsetof(SnapExInfo, cardIndex) == 8);
 static_assert(offsetof(SnapExInfo, frameIndex) == 12);

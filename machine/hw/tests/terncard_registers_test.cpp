@@ -159,5 +159,34 @@ TEST(TernCardTiming, FieldIndicatorAlternatesWithTheFieldNumber) {
     EXPECT_GT(fields / seconds, 250.0);
 }
 
+// The field clock: the host's monotonic time at each field end, read as two
+// words (the low word latches the high one).
+TEST(TernCardTiming, FieldClockHoldsTheHostTimeOfTheLastFieldEnd) {
+    CardHarness h({}, 20.0);
+    auto nowNs = [] {
+        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count());
+    };
+    auto fieldEnd = [&] {
+        const uint64_t low = h.read(kFieldEndTimeLo);
+        return static_cast<uint64_t>(h.read(kFieldEndTimeHi)) << 32 | low;
+    };
+    ASSERT_TRUE(h.waitOdd());
+    const uint64_t first = fieldEnd();
+    const uint64_t afterFirst = nowNs();
+    EXPECT_LE(first, afterFirst);
+    EXPECT_GT(first + 5'000'000, afterFirst) << "the field that just ended, not an older one";
+    ASSERT_TRUE(h.waitEven());
+    const uint64_t second = fieldEnd();
+    EXPECT_GT(second, first);
+    EXPECT_LE(second, nowNs());
+    // One field at 1000 fields a second of host time: about 1 ms apart.
+    EXPECT_GE(second - first, 500'000u);
+    h.write(kFieldEndTimeLo, 0);  // read-only
+    h.write(kFieldEndTimeHi, 0);
+    EXPECT_GE(fieldEnd(), second);
+}
+
 }  // namespace
 }  // namespace lxhw::tern::testing

@@ -1,6 +1,7 @@
 #include "lxmachine/hw/terncard/terncard.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace lxhw::tern {
@@ -137,6 +138,12 @@ uint32_t TernCard::read32(uint32_t offset) {
         }
         return intStatus_.load();
     case kFieldCount: return fieldCount_.load() & 0xFFFF;
+    case kFieldEndTimeLo: {
+        const uint64_t ns = fieldEndNs_.load();
+        latchedEndTimeHi_.store(static_cast<uint32_t>(ns >> 32));
+        return static_cast<uint32_t>(ns);
+    }
+    case kFieldEndTimeHi: return latchedEndTimeHi_.load();
     case kI2c: return i2c_.readRegister();
     case kProgramCounter: return engine_.programCounter();
     case kGpioData: return gpio_.read();
@@ -259,6 +266,10 @@ void TernCard::beginField() {
 }
 
 void TernCard::endField() {
+    // Latched before the engine finishes the field: whoever sees the program
+    // counter leave the field's lines reads this field's end.
+    const auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();  // CLOCK_MONOTONIC on Linux
+    fieldEndNs_.store(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceBoot).count()));
     if (engine_.running() && busMaster()) reportFault(engine_.run(DmaEngine::kMaxLinesPerField + 1, renderer_));
 }
 

@@ -53,6 +53,10 @@ enum Reg : uint32_t {
     kPixelFormat = 0x0D4,
     kPixelControl = 0x0D8,  // reset value only
     kCaptureControl = 0x0DC,
+    // The card's field clock: the host's CLOCK_MONOTONIC in nanoseconds at the
+    // end of the last field, latched whole when the low word is read.
+    kFieldEndTimeLo = 0x0E0,
+    kFieldEndTimeHi = 0x0E4,
     kFieldCount = 0x0E8,
     kClock1 = 0x0F0,
     kClock2 = 0x0F4,

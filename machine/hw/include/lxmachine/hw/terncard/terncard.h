@@ -136,6 +136,8 @@ private:
     std::atomic<uint32_t> fieldCount_{0};
     bool countAligned_ = false;
     std::atomic<uint64_t> fieldNumber_{0};
+    std::atomic<uint64_t> fieldEndNs_{0};       // host CLOCK_MONOTONIC at the last field end
+    std::atomic<uint32_t> latchedEndTimeHi_{0};  // high word as of the last low-word read
     std::thread fieldThread_;
 };
 
