@@ -4,7 +4,9 @@
 // physical address.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <tuple>
+#include <utility>
 #include <windows.h>
 
 #include "fake_host.h"
@@ -97,6 +99,7 @@ TEST_F(LayoutB, EndFinishesWhenTheMaskCannotBeFreed) {
   const int32_t freesBefore = fakeHost()->dynamicFreeCalls;
   EXPECT_EQ(EndLxCard(handle), LX_OK);
   fakeHost()->failDynamicFree = false;
+  std::free(std::exchange(fakeHost()->refusedBlock, nullptr));  // the process's until it ends
   EXPECT_EQ(fakeHost()->dynamicFreeCalls, freesBefore + 1);
   EXPECT_EQ(GlobalFlags(handle), static_cast<UINT>(GMEM_INVALID_HANDLE)) << "the handle is gone";
   EXPECT_EQ(EndLxCard(handle), LX_CARD_HANDLE_INVALID);

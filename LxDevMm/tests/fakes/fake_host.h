@@ -42,6 +42,7 @@ struct FakeHost {
   bool failUnlock;
   bool failDynamicAlloc;
   bool failDynamicFree;
+  void* refusedBlock;  // the last block whose free was refused: still allocated
   uint8_t staticMemory[kFakeStaticMemBytes];
 };
 

@@ -103,6 +103,7 @@ LX_EXPORT int32_t HmbDynamicMemAlloc(DynamicMemBlock* block) {
 LX_EXPORT int32_t HmbDynamicMemFree(const DynamicMemBlock* block) {
   ++fakeHost()->dynamicFreeCalls;
   if (fakeHost()->failDynamicFree) {
+    fakeHost()->refusedBlock = reinterpret_cast<void*>(block->UserAddress);
     return 0;
   }
   std::free(reinterpret_cast<void*>(block->UserAddress));
