@@ -23,8 +23,10 @@ namespace lxsnap {
 
 namespace {
 
-// Ring entries: enough that a gap round the ring is rarely a whole ring.
-constexpr uint32_t kMostRingFrames = 8;
+// Ring entries, as many as fit up to this: until the card counts its frames
+// itself, skips are seen as gaps round the ring, and a longer ring sees
+// longer stalls (16 frames: 0.64 s of PAL).
+constexpr uint32_t kMostRingFrames = 16;
 constexpr uint32_t kPageBytes = 4096;
 constexpr auto kTick = std::chrono::milliseconds(50);
 
@@ -84,12 +86,12 @@ class InterruptScope {
 };
 
 // Prints the live line until the time is up or the run is interrupted;
-// returns the seconds it ran.
-double watch(const StreamMeter& meter, double totalSeconds) {
+// returns the seconds it ran. `start` is taken before the snap starts, so
+// every frame counted falls within the seconds reported.
+double watch(const StreamMeter& meter, double totalSeconds, std::chrono::steady_clock::time_point start) {
   const bool terminal = isatty(STDOUT_FILENO) == 1;
   // A terminal line is rewritten in place; a file or pipe gets one a second.
   const auto lineEvery = terminal ? std::chrono::milliseconds(250) : std::chrono::milliseconds(1000);
-  const auto start = std::chrono::steady_clock::now();
   auto lastLine = start;
   StreamReading previous;
   double elapsed = 0;
@@ -137,11 +139,12 @@ int runStream(const Options& options) {
   double elapsed = 0;
   {
     InterruptScope interrupts;
+    const auto start = std::chrono::steady_clock::now();
     if (const LxStatus status = LxStartSnapEx(card.handle(), 0, 1, static_cast<uint16_t>(ringFrames));
         status != LX_OK) {
       result = reportFailure("starting the snap", status);
     } else {
-      elapsed = watch(state.meter, options.seconds);
+      elapsed = watch(state.meter, options.seconds, start);
       if (const LxStatus stopped = LxStopSnapEx(card.handle()); stopped != LX_OK) {
         result = reportFailure("stopping the snap", stopped);
       }
