@@ -8,6 +8,8 @@ packages=(
   libtomlplusplus-dev
   libpng-dev
   libyuv-dev
+  libcli11-dev
+  python3-pil
 )
 missing=()
 for p in "${packages[@]}"; do

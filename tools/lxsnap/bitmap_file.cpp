@@ -1,5 +1,7 @@
 #include "bitmap_file.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -32,9 +34,15 @@ struct BitmapInfoHeader {
 };
 #pragma pack(pop)
 static_assert(sizeof(BitmapFileHeader) == 14);
+static_assert(offsetof(BitmapFileHeader, size) == 2);
 static_assert(offsetof(BitmapFileHeader, pixelOffset) == 10);
 static_assert(sizeof(BitmapInfoHeader) == 40);
 static_assert(offsetof(BitmapInfoHeader, bitCount) == 14);
+static_assert(offsetof(BitmapInfoHeader, imageSize) == 20);
+static_assert(offsetof(BitmapInfoHeader, coloursUsed) == 32);
+
+constexpr uint32_t kGreyPaletteEntries = 256;
+constexpr int32_t kPixelsPerMeter = 2835;  // 72 dpi
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -42,23 +50,50 @@ struct FileCloser {
 
 }  // namespace
 
-bool writeBitmap24(const std::string& path, const uint8_t* pixels, uint32_t width, uint32_t height) {
-  const uint32_t rowBytes = (width * 3 + 3) & ~3u;  // lines are padded to 4 bytes
-  BitmapFileHeader file{0x4D42, 0, 0, 0, sizeof(BitmapFileHeader) + sizeof(BitmapInfoHeader)};
-  BitmapInfoHeader info{sizeof(BitmapInfoHeader), static_cast<int32_t>(width), static_cast<int32_t>(height), 1, 24, 0,
-                        rowBytes * height, 2835, 2835, 0, 0};
+bool writeBitmapFile(const std::string& path, const Image& image) {
+  if ((image.channels != 1 && image.channels != 3) ||
+      image.pixels.size() != size_t{image.width} * image.height * image.channels) {
+    errno = EINVAL;
+    return false;
+  }
+  const bool grey = image.channels == 1;
+  const uint32_t lineBytes = image.width * image.channels;
+  const uint32_t paddedLineBytes = (lineBytes + 3) & ~3u;  // lines are padded to 4 bytes
+  const uint32_t paletteBytes = grey ? kGreyPaletteEntries * 4 : 0;
+  BitmapFileHeader file{0x4D42, 0, 0, 0,
+                        static_cast<uint32_t>(sizeof(BitmapFileHeader) + sizeof(BitmapInfoHeader)) + paletteBytes};
+  BitmapInfoHeader info{sizeof(BitmapInfoHeader),
+                        static_cast<int32_t>(image.width),
+                        static_cast<int32_t>(image.height),
+                        1,
+                        static_cast<uint16_t>(8 * image.channels),
+                        0,
+                        paddedLineBytes * image.height,
+                        kPixelsPerMeter,
+                        kPixelsPerMeter,
+                        grey ? kGreyPaletteEntries : 0,
+                        0};
   file.size = file.pixelOffset + info.imageSize;
+
   std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
   if (!out) {
     return false;
   }
   bool ok = std::fwrite(&file, sizeof file, 1, out.get()) == 1 && std::fwrite(&info, sizeof info, 1, out.get()) == 1;
-  std::vector<uint8_t> row(rowBytes, 0);
-  for (uint32_t line = height; ok && line-- > 0;) {
-    std::copy(pixels + size_t{line} * width * 3, pixels + (size_t{line} + 1) * width * 3, row.begin());
-    ok = std::fwrite(row.data(), 1, row.size(), out.get()) == row.size();
+  if (grey) {
+    std::vector<uint8_t> palette(paletteBytes, 0);
+    for (uint32_t level = 0; level < kGreyPaletteEntries; ++level) {
+      palette[4 * level] = palette[4 * level + 1] = palette[4 * level + 2] = static_cast<uint8_t>(level);
+    }
+    ok = ok && std::fwrite(palette.data(), 1, palette.size(), out.get()) == palette.size();
   }
-  return std::fflush(out.get()) == 0 && ok;
+  std::vector<uint8_t> line(paddedLineBytes, 0);
+  for (uint32_t y = image.height; ok && y-- > 0;) {
+    std::copy_n(image.pixels.data() + size_t{y} * lineBytes, lineBytes, line.begin());
+    ok = std::fwrite(line.data(), 1, line.size(), out.get()) == line.size();
+  }
+  const bool flushed = std::fflush(out.get()) == 0;
+  return flushed && ok;
 }
 
 }  // namespace lxsnap

@@ -1,13 +1,14 @@
-// Writing a frame of blue, green, red pixels as a 24-bit bitmap file.
+// Writing an image as an uncompressed bitmap file: 24 bits per pixel for
+// colour, 8 bits with a grey palette for grey.
 #pragma once
 
-#include <cstdint>
 #include <string>
+
+#include "frame_image.h"
 
 namespace lxsnap {
 
-// `pixels`: `height` lines of `width` pixels (3 bytes each, no gaps), top line
-// first. False when the file cannot be written.
-bool writeBitmap24(const std::string& path, const uint8_t* pixels, uint32_t width, uint32_t height);
+// False (errno set) when the file cannot be written.
+bool writeBitmapFile(const std::string& path, const Image& image);
 
 }  // namespace lxsnap
