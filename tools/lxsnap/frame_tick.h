@@ -1,15 +1,12 @@
 // What one snap-ex callback says about the frames the card made: how many
 // since the start, how many were not reported since the previous callback,
-// and how long after the frame's end the callback came.
-//
-// SnapExInfo is to carry the card's own account (timestampNs of the field end
-// that completed the frame, sequence, skipped); when it does, those are used.
-// Until then the count comes from gaps in frameIndex round the ring, which
-// cannot see a whole ring or more skipped at once, and the latency is unknown.
+// and how long after the frame's field end the callback came.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+
+#include "lx/snap_ex.h"
 
 namespace lxsnap {
 
@@ -19,45 +16,10 @@ struct FrameTick {
   std::optional<uint64_t> latencyNs;
 };
 
-template <typename Info>
-concept CarriesCardTiming = requires(const Info& info) {
-  info.timestampNs;
-  info.sequence;
-  info.skipped;
-};
-
-// Used by one callback thread at a time.
-class FrameCounter {
- public:
-  explicit FrameCounter(int32_t ringFrames) : ringFrames_(ringFrames > 0 ? ringFrames : 1) {}
-
-  // nowNs: CLOCK_MONOTONIC when the callback began.
-  template <typename Info>
-  FrameTick onFrame(const Info& info, uint64_t nowNs) {
-    if constexpr (CarriesCardTiming<Info>) {
-      return {static_cast<uint32_t>(info.sequence), static_cast<uint32_t>(info.skipped),
-              nowNs >= info.timestampNs ? nowNs - info.timestampNs : 0};
-    } else {
-      return fromRingPosition(info.frameIndex);
-    }
-  }
-
-  // Ring entries passed over since the last reported one; the ring fills from
-  // entry 0, so before the first report the last one counts as entry -1.
-  FrameTick fromRingPosition(int32_t frameIndex) {
-    uint32_t skipped = 0;
-    if (frameIndex >= 0 && frameIndex < ringFrames_) {
-      skipped = static_cast<uint32_t>(((frameIndex - lastIndex_ - 1) % ringFrames_ + ringFrames_) % ringFrames_);
-      lastIndex_ = frameIndex;
-    }
-    sequence_ += 1 + skipped;
-    return {sequence_, skipped, std::nullopt};
-  }
-
- private:
-  int32_t ringFrames_;
-  int32_t lastIndex_ = -1;
-  uint32_t sequence_ = 0;
-};
+// nowNs: CLOCK_MONOTONIC when the callback began. A field end after it (the
+// card's clock read a moment late) is no negative latency.
+inline FrameTick frameTickOf(const SnapExInfo& info, uint64_t nowNs) {
+  return {info.sequence, info.skipped, nowNs >= info.timestampNs ? nowNs - info.timestampNs : 0};
+}
 
 }  // namespace lxsnap

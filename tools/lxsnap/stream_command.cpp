@@ -42,16 +42,14 @@ uint64_t monotonicNs() {
 }
 
 struct StreamState {
-  explicit StreamState(int32_t ringFrames) : counter(ringFrames) {}
-  FrameCounter counter;  // the delivery thread's alone
   StreamMeter meter;
 };
 
-// The account of one callback, from whatever SnapExInfo carries.
+// The account of one callback, as the card gave it.
 int32_t onFrame(SnapExInfo* info) {
   const uint64_t now = monotonicNs();
   auto* state = static_cast<StreamState*>(info->context);
-  state->meter.record(state->counter.onFrame(*info, now));
+  state->meter.record(frameTickOf(*info, now));
   return 0;
 }
 
@@ -125,7 +123,7 @@ int runStream(const Options& options) {
   }
   const FrameLayout layout = frameLayoutOf(options.video);
   const uint32_t ringFrames = ringFramesFor(layout);
-  StreamState state(static_cast<int32_t>(ringFrames));
+  StreamState state;
   if (const LxStatus status = LxOpenSnapEx(card.handle(), onFrame, &state); status != LX_OK) {
     return reportFailure("opening snap-ex", status);
   }

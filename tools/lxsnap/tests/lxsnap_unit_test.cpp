@@ -264,53 +264,16 @@ TEST_F(BitmapFile, RefusesAnImageThatIsNotWhatItSays) {
   EXPECT_FALSE(writeBitmapFile(directory_ + "/missing/fine.bmp", fine));
 }
 
-// The account of a callback with the card's timing fields, as SnapExInfo is to carry them.
-struct StampedInfo {
-  LxCardHandle handle;
-  int32_t cardIndex;
-  int32_t frameIndex;
-  void* context;
-  uint64_t timestampNs;
-  uint32_t sequence;
-  uint32_t skipped;
-};
-
-TEST(FrameCounter, GapsRoundTheRingAreSkippedFrames) {
-  static_assert(!CarriesCardTiming<SnapExInfo> || sizeof(SnapExInfo) == 40);
-  FrameCounter counter(4);
-  struct Step {
-    int32_t frameIndex;
-    uint32_t skipped;
-    uint32_t sequence;
-  };
-  // 2 first: entries 0 and 1 went by; then round the ring (3, 0 skipped).
-  for (const Step step : {Step{2, 2, 3}, Step{3, 0, 4}, Step{1, 1, 6}, Step{2, 0, 7}, Step{1, 2, 10}}) {
-    const FrameTick tick = counter.fromRingPosition(step.frameIndex);
-    EXPECT_EQ(tick.skipped, step.skipped) << "frame index " << step.frameIndex;
-    EXPECT_EQ(tick.sequence, step.sequence) << "frame index " << step.frameIndex;
-    EXPECT_FALSE(tick.latencyNs);
-  }
-  // An index outside the ring counts the frame and nothing else.
-  EXPECT_EQ(counter.fromRingPosition(9).skipped, 0u);
-  EXPECT_EQ(counter.fromRingPosition(2).skipped, 0u);  // after 1, the last good index
-
-  FrameCounter fromInfo(4);
-  SnapExInfo plain{};
-  plain.frameIndex = 1;
-  EXPECT_EQ(fromInfo.onFrame(plain, 5).skipped, 1u);
-}
-
-TEST(FrameCounter, TheCardsOwnAccountWhenTheInfoCarriesIt) {
-  FrameCounter counter(4);
-  StampedInfo info{nullptr, 1, 0, nullptr, 1'000'000, 17, 3};
-  const FrameTick tick = counter.onFrame(info, 1'250'000);
+TEST(FrameTick, TheCardsOwnAccount) {
+  SnapExInfo info{nullptr, 1, 0, nullptr, 1'000'000, 17, 3};
+  const FrameTick tick = frameTickOf(info, 1'250'000);
   EXPECT_EQ(tick.sequence, 17u);
   EXPECT_EQ(tick.skipped, 3u);
   ASSERT_TRUE(tick.latencyNs);
   EXPECT_EQ(*tick.latencyNs, 250'000u);
   // A stamp after the callback's clock reading is no negative latency.
   info.timestampNs = 2'000'000;
-  EXPECT_EQ(counter.onFrame(info, 1'250'000).latencyNs, 0u);
+  EXPECT_EQ(frameTickOf(info, 1'250'000).latencyNs, 0u);
 }
 
 TEST(StreamMeter, TalliesAndLines) {
