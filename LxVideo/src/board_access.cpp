@@ -1,5 +1,6 @@
 // Direct board access: signal presence, board and slot information, I2C
 // transfers and raw 32-bit registers.
+#include "board_call.h"
 #include "card_dispatch.h"
 #include "card_functions.h"
 #include "lx/card_type.h"
@@ -7,21 +8,6 @@
 using namespace lxvideo;
 
 namespace {
-
-// Lock, bind, call, unlock; `rule` turns the card library's result into a status.
-template <typename Function, typename Rule, typename... Args>
-LxStatus callBoard(LxCardHandle handle, const char* name, NameForm form, Rule rule, Args... args) {
-  LockedCard card(handle);
-  if (!card) {
-    return LX_CARD_HANDLE_INVALID;
-  }
-  Function function = nullptr;
-  const LxStatus status = card.bind(name, form, &function);
-  if (status != LX_OK) {
-    return status;
-  }
-  return rule(card->cardTypeIndex, function(card->context, args...));
-}
 
 LxStatus nonzeroIsSuccess(int32_t, int32_t result) { return statusOfResult(result); }
 

@@ -35,5 +35,9 @@ using GetSlotInfo = int32_t (*)(uint64_t context, void* slotInfo);
 using I2CParam = int32_t (*)(uint64_t context, uint16_t device, uint8_t subAddress, uint8_t* data, int32_t count);
 using Get32BitParam = int32_t (*)(uint64_t context, uint32_t offset, uint32_t* value);
 using Set32BitParam = int32_t (*)(uint64_t context, uint32_t offset, uint32_t value);
+// record: the card library's command record; size: its size in bytes.
+using Command = int32_t (*)(uint64_t context, uint32_t command, void* record, uint32_t* size);
+// output: one byte (or more, by the code); size: a 32-bit count.
+using DeviceControl = int32_t (*)(uint64_t context, uint32_t code, uint8_t* output, uint32_t* size);
 
 }  // namespace lxvideo::card

@@ -2,6 +2,8 @@
 //   count N    counter N-1 of "OpenCountMap" ("none" without the map)
 //   format N   opens card N and prints the context's pixel format and bits
 //              per pixel, then ends it ("error S" with the status otherwise)
+//   command N  opens card N and prints the open count LxCommand 16 answers
+//              while the peer holds it, then ends it
 #include <windows.h>
 
 #include <cstdio>
@@ -46,6 +48,22 @@ void printFormat(int card) {
   EndLxCard(handle);
 }
 
+void printCommandCount(int card) {
+  LxCardHandle handle = nullptr;
+  LxStatus status = BeginLxCard(card, &handle);
+  int32_t count = -1;
+  int32_t size = 4;
+  if (status == LX_OK) {
+    status = LxCommand(handle, 16, &count, &size);
+    EndLxCard(handle);
+  }
+  if (status != LX_OK) {
+    std::printf("error %d\n", status);
+  } else {
+    std::printf("%d\n", count);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,6 +73,8 @@ int main(int argc, char** argv) {
       printCount(card);
     } else if (std::strcmp(argv[k], "format") == 0) {
       printFormat(card);
+    } else if (std::strcmp(argv[k], "command") == 0) {
+      printCommandCount(card);
     } else {
       std::printf("unknown %s\n", argv[k]);
     }

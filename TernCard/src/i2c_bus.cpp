@@ -1,5 +1,7 @@
 #include "i2c_bus.h"
 
+#include "i2c_bus_lock.h"
+#include "i2c_step.h"
 #include "register_access.h"
 #include "register_map.h"
 
@@ -7,28 +9,10 @@ namespace terncard {
 
 namespace {
 
-// Control codes of REG_I2C bits 7..0.
-constexpr uint32_t kStartWithSubAddress = 0xAB;
-constexpr uint32_t kNextByte = 0xBF;
-constexpr uint32_t kLastByteStop = 0x9F;
-constexpr uint32_t kReadOneByteStop = 0x8B;
-constexpr uint32_t kReadFirstOfSeveral = 0xAF;
-constexpr uint32_t kReadLastByteStop = 0x9B;
-constexpr uint32_t kReadAddressBit = 0x01000000;
-
 constexpr uint8_t kSignature[2] = {'K', 'Z'};
 
-enum class Clearing { Immediate, AfterPolling };
+}  // namespace
 
-struct StepOutcome {
-  bool done;
-  uint32_t polls;       // polls made, including the one that saw the bit
-  uint32_t lastStatus;  // last REG_INT_STATUS word read
-};
-
-// Issues one command word and polls for the step-done bit. With Immediate
-// clearing the bit is cleared as soon as it is seen; with AfterPolling the
-// clearing word is written once polling has ended, whatever its outcome.
 StepOutcome runStep(TernCardContext* context, uint32_t command, uint32_t pollLimit, Clearing clearing) {
   writeRegister(context, REG_I2C, command);
   StepOutcome outcome{false, 0, 0};
@@ -46,14 +30,16 @@ StepOutcome runStep(TernCardContext* context, uint32_t command, uint32_t pollLim
   return outcome;
 }
 
+uint8_t receivedByte(TernCardContext* context) { return static_cast<uint8_t>(readRegister(context, REG_I2C) >> 8); }
+
+namespace {
+
 // The last status word, unless it reads like a success: 0 is the
 // primitives' own success and 1 the board-information export's, and bit 0
 // (a field started) alone is set on a card every field.
 uint32_t failureValue(const StepOutcome& outcome) {
   return outcome.lastStatus > 1 ? outcome.lastStatus : kI2cFailed;
 }
-
-uint8_t receivedByte(TernCardContext* context) { return static_cast<uint8_t>(readRegister(context, REG_I2C) >> 8); }
 
 uint32_t startCommand(uint8_t device, uint8_t sub) {
   return (uint32_t{device} << 24) | (uint32_t{sub} << 16) | kStartWithSubAddress;
@@ -65,6 +51,7 @@ uint32_t I2cWrite(TernCardContext* context, uint8_t device, uint8_t sub, const u
   if (count == 0 || data == nullptr) {
     return kI2cFailed;
   }
+  const I2cBusLock bus(context);
   StepOutcome step = runStep(context, startCommand(device, sub), kStepPollLimit, Clearing::Immediate);
   if (!step.done) {
     return failureValue(step);
@@ -85,6 +72,7 @@ uint32_t I2cRead(TernCardContext* context, uint8_t device, uint8_t sub, uint8_t*
   if (count == 0 || buffer == nullptr) {
     return kI2cFailed;
   }
+  const I2cBusLock bus(context);
   StepOutcome step = runStep(context, startCommand(device, sub), kStepPollLimit, Clearing::AfterPolling);
   if (!step.done) {
     return failureValue(step);

@@ -93,8 +93,7 @@ TEST_F(DeviceAccess, I2cWriteSendsEveryByteAndStopsAfterTheLast) {
   ASSERT_EQ(SetI2CParam(block.handle(), 126, 80, data, 3), 1);
   EXPECT_EQ(card.i2cCommands,
             (std::vector<uint32_t>{(126u << 24) | (80u << 16) | 0xAB, 0x110000BF, 0x220000BF, 0x3300009F}));
-  EXPECT_EQ(card.controller[80], 0x11);
-  EXPECT_EQ(card.controller[82], 0x33);
+  EXPECT_EQ(card.channelWrites, (std::vector<uint8_t>{0x11, 0x22, 0x33}));
 
   card.clearLog();
   EXPECT_EQ(SetI2CParam(block.handle(), 126, 80, data, 0), 0);

@@ -40,6 +40,7 @@ void FakeCard::setSignature(bool present) {
 void FakeCard::clearLog() {
   log.clear();
   i2cCommands.clear();
+  channelWrites.clear();
   statusPolls = 0;
 }
 
@@ -54,6 +55,7 @@ std::vector<uint32_t> FakeCard::writesTo(uint32_t offset) const {
 }
 
 BOOL FakeCard::handle(DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes, DWORD* returned) {
+  const std::lock_guard lock(mutex_);
   *returned = 0;
   if (code == IOCTL_TERN_SLOT_INFO) {
     log.push_back({code, 0, 0, 0});
@@ -96,7 +98,7 @@ BOOL FakeCard::handle(DWORD code, void* in, DWORD inBytes, void* out, DWORD outB
       ++statusPolls;
       if (stepPending_ && pollsLeft_ != 0 && --pollsLeft_ == 0) {
         stepPending_ = false;
-        registers_[REG_INT_STATUS / 4] |= kI2cStepDone | kI2cAcknowledged;
+        registers_[REG_INT_STATUS / 4] |= kI2cStepDone | (acknowledgeStep_ ? kI2cAcknowledged : 0);
       }
       value = registers_[REG_INT_STATUS / 4];
     } else if (request.offset == REG_VIDEO_STATUS && fieldsTurn) {
@@ -133,33 +135,54 @@ void FakeCard::runI2cCommand(uint32_t word) {
   const uint8_t code = static_cast<uint8_t>(word);
   const uint8_t first = static_cast<uint8_t>(word >> 24);
   uint32_t received = registers_[REG_I2C / 4] & 0xFF00;
+  // The command channel keeps what it is sent apart from the memory.
+  auto store = [&](uint8_t byte) {
+    if (transactionSub_ >= 80) {
+      channelWrites.push_back(byte);
+    } else {
+      controller[pointer_++] = byte;
+    }
+  };
+  auto next = [&]() -> uint32_t {
+    if (transactionSub_ == 84) {
+      return replyIndex_ < replyBlock.size() ? replyBlock[replyIndex_++] : 0;
+    }
+    return controller[pointer_++];
+  };
   switch (code) {
     case 0xAB:
       pointer_ = static_cast<uint8_t>(word >> 16);
+      transactionSub_ = pointer_;
+      replyIndex_ = 0;
       reading_ = false;
       break;
     case 0xBF:
       // After a read-address step the engine receives, otherwise it sends.
       if (reading_) {
-        received = uint32_t{controller[pointer_++]} << 8;
+        received = next() << 8;
       } else {
-        controller[pointer_++] = first;
+        store(first);
       }
       break;
     case 0x9F:
-      controller[pointer_++] = first;
+      store(first);
       break;
     case 0xAF:
       reading_ = true;
-      received = uint32_t{controller[pointer_++]} << 8;
+      received = next() << 8;
       break;
     case 0x8B:
     case 0x9B:
-      received = uint32_t{controller[pointer_++]} << 8;
+      received = next() << 8;
       reading_ = false;
       break;
     default:
       break;
+  }
+  // An unacknowledged step also takes away the previous step's acknowledge.
+  acknowledgeStep_ = unacknowledgedCommand == 0 || i2cCommands.size() != unacknowledgedCommand;
+  if (!acknowledgeStep_) {
+    registers_[REG_INT_STATUS / 4] &= ~kI2cAcknowledged;
   }
   registers_[REG_I2C / 4] = received | code;
   const uint32_t polls = slowStepCode != 0 && code == slowStepCode ? slowStepPolls : pollsUntilDone;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include <windows.h>
@@ -32,6 +33,13 @@ class FakeCard {
   // Controller memory, by sub-address.
   std::array<uint8_t, 256> controller{};
   void setSignature(bool present);
+  // Command channel: bytes written at sub-addresses 80 and up land here, in
+  // order, instead of in controller memory; reads at 84 serve the reply block.
+  std::vector<uint8_t> channelWrites;
+  std::array<uint8_t, 255> replyBlock{};
+  // The n-th word written to REG_I2C since clearLog() (from 1) completes
+  // without the acknowledge bit; 0 acknowledges every step.
+  uint32_t unacknowledgedCommand = 0;
 
   // I2C timing: the step-done bit shows on the n-th status read after a
   // command; 0 means never.
@@ -68,7 +76,11 @@ class FakeCard {
   void raiseFaultIfDue();
   uint32_t videoStatus();
 
+  std::mutex mutex_;  // requests may come from several threads
   std::array<uint32_t, 0x1000 / 4> registers_{};
+  uint8_t transactionSub_ = 0;
+  uint32_t replyIndex_ = 0;
+  bool acknowledgeStep_ = true;
   uint32_t pollsLeft_ = 0;
   bool stepPending_ = false;
   uint8_t pointer_ = 0;

@@ -56,3 +56,10 @@ LX_EXPORT LxStatus LxGetI2CParam(LxCardHandle handle, uint16_t device, uint8_t s
 LX_EXPORT LxStatus LxSetI2CParam(LxCardHandle handle, uint16_t device, uint8_t subaddress, uint8_t* data, int count);
 LX_EXPORT LxStatus LxGet32BitParam(LxCardHandle handle, uint16_t reg, int32_t* value);
 LX_EXPORT LxStatus LxSet32BitParam(LxCardHandle handle, uint16_t reg, int32_t value);
+// Command 16 with *b = 4 writes to *a how many handles are open for this
+// card across all processes; other commands go to the card library (for
+// TernCard: a is the command record, b the address of its size, 32).
+LX_EXPORT LxStatus LxCommand(LxCardHandle handle, uint32_t command, int32_t* a, int32_t* b);
+// Device control of the card's on-board controller (for TernCard: input is
+// the output byte, output the address of the 32-bit size).
+LX_EXPORT LxStatus LxDeviceControl(LxCardHandle handle, uint32_t code, void* input, void* output);

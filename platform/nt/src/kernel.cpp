@@ -472,6 +472,32 @@ lxm::DisplayConfig KernelImpl::displayMode() const {
     return result;
 }
 
+namespace {
+
+// The on-board controller's status byte and its record of command-channel
+// transactions, for tests and diagnosis.
+void writeControllerReport(JsonWriter& json, const lxhw::tern::BoardController& controller) {
+    auto bytes = [&json](const std::vector<uint8_t>& values) {
+        json.beginArray();
+        for (uint8_t value : values) json.value(uint64_t{value});
+        json.endArray();
+    };
+    json.key("controller").beginObject();
+    json.key("status").value(uint64_t{controller.status()});
+    json.key("channel").beginArray();
+    for (const auto& transaction : controller.channelRecord()) {
+        json.beginObject().key("number").value(transaction.number).key("sub").value(uint64_t{transaction.sub});
+        json.key("written");
+        bytes(transaction.written);
+        json.key("read");
+        bytes(transaction.read);
+        json.endObject();
+    }
+    json.endArray().endObject();
+}
+
+}  // namespace
+
 std::string KernelImpl::statusJson() const {
     JsonWriter json;
     json.beginObject();
@@ -493,7 +519,8 @@ std::string KernelImpl::statusJson() const {
         json.key("class").value(hex(unsigned{node.identity.baseClass} << 8 | node.identity.subclass, 4));
         json.key("revision").value(hex(node.identity.revision, 2));
         json.key("kind").value(node.kind);
-        if (node.state != "surprise-removed") json.key("number").value(++numbers[node.kind]);
+        uint64_t number = 0;
+        if (node.state != "surprise-removed") json.key("number").value(number = ++numbers[node.kind]);
         json.key("instance").value(node.instanceId);
         json.key("driver");
         if (node.service.empty())
@@ -502,6 +529,11 @@ std::string KernelImpl::statusJson() const {
             json.value(node.service);
         json.key("state").value(node.state);
         json.key("problem").value(node.problem);
+        if (number != 0 && node.kind == "terncard") {
+            std::shared_ptr<lxhw::PciFunction> function = pnp_->nthFunctionOfKind(node.kind, static_cast<int>(number));
+            if (lxhw::tern::TernCard* card = function ? lxhw::tern::asTernCard(function.get()) : nullptr)
+                writeControllerReport(json, card->controller());
+        }
         json.endObject();
     }
     json.endArray();

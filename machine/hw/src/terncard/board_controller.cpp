@@ -30,6 +30,7 @@ bool BoardController::start(bool read) {
     if (!read) {
         // A start for writing: the next byte sets the register pointer.
         if (phase_ == Phase::Writing) finishWrite();
+        closeRecord();
         phase_ = Phase::Pointer;
         written_.clear();
         return true;
@@ -46,6 +47,7 @@ bool BoardController::start(bool read) {
         }
     }
     if (pointer_ == kSubReply) replyIndex_ = 0;
+    if (!recording_ && isChannelSub(pointer_)) openRecord(pointer_);
     phase_ = Phase::Reading;
     return true;
 }
@@ -56,19 +58,27 @@ bool BoardController::write(uint8_t byte) {
     case Phase::Pointer:
         pointer_ = byte;
         phase_ = Phase::Writing;
+        if (isChannelSub(byte)) openRecord(byte);
         return true;
     case Phase::Writing:
         if (pointer_ != kSubCommand && pointer_ != kSubWrite && pointer_ != kSubRead && pointer_ != kSubReset)
             return false;  // identity, status and reply are read only
         if (written_.size() >= kMaxTransaction) return false;
         written_.push_back(byte);
+        if (recording_) open_.written.push_back(byte);
         return true;
     default: return false;
     }
 }
 
-uint8_t BoardController::read(bool) {
+uint8_t BoardController::read(bool more) {
     std::lock_guard lock(mutex_);
+    const uint8_t value = nextByte(more);
+    if (recording_ && phase_ == Phase::Reading) open_.read.push_back(value);
+    return value;
+}
+
+uint8_t BoardController::nextByte(bool) {
     if (phase_ != Phase::Reading) return 0xFF;
     switch (pointer_) {
     case kSubRead:
@@ -104,7 +114,20 @@ void BoardController::stop() {
         written_.clear();
         readFromMemory_ = false;
     }
+    closeRecord();
     phase_ = Phase::Idle;
+}
+
+void BoardController::openRecord(uint8_t sub) {
+    recording_ = true;
+    open_ = ChannelTransaction{++transactions_, sub, {}, {}};
+}
+
+void BoardController::closeRecord() {
+    if (!recording_) return;
+    recording_ = false;
+    record_.push_back(std::move(open_));
+    if (record_.size() > kChannelRecordLength) record_.pop_front();
 }
 
 void BoardController::finishWrite() {
@@ -130,26 +153,26 @@ void BoardController::finishWrite() {
     written_.clear();
 }
 
+// The header count byte is followed by that many header bytes; a count of 0
+// stands alone.
 bool BoardController::acceptMessage(const std::vector<uint8_t>& b) {
     const size_t header = b[0];
-    const size_t headerBytes = std::max<size_t>(header, 1);
-    if (b.size() < 2 + headerBytes) return false;
-    const size_t data = b[1 + headerBytes];
-    if (b.size() != 2 + headerBytes + data) return false;
+    if (b.size() < 2 + header) return false;
+    const size_t data = b[1 + header];
+    if (b.size() != 2 + header + data) return false;
     message_ = b;
-    accepted(std::vector<uint8_t>(b.begin() + 2 + headerBytes, b.end()), static_cast<uint8_t>(header));
+    accepted(std::vector<uint8_t>(b.begin() + 2 + header, b.end()), static_cast<uint8_t>(header));
     return true;
 }
 
 bool BoardController::acceptAddressedWrite(const std::vector<uint8_t>& b) {
     const size_t header = b[0];
-    const size_t headerBytes = std::max<size_t>(header, 1);
-    if (b.size() < 4 + headerBytes) return false;
-    const size_t address = size_t{b[1 + headerBytes]} << 8 | b[2 + headerBytes];
-    const size_t data = b[3 + headerBytes];
-    if (b.size() != 4 + headerBytes + data || address + data > memory_.size()) return false;
-    std::copy(b.begin() + 4 + headerBytes, b.end(), memory_.begin() + address);
-    accepted(std::vector<uint8_t>(b.begin() + 4 + headerBytes, b.end()), static_cast<uint8_t>(header));
+    if (b.size() < 4 + header) return false;
+    const size_t address = size_t{b[1 + header]} << 8 | b[2 + header];
+    const size_t data = b[3 + header];
+    if (b.size() != 4 + header + data || address + data > memory_.size()) return false;
+    std::copy(b.begin() + 4 + header, b.end(), memory_.begin() + address);
+    accepted(std::vector<uint8_t>(b.begin() + 4 + header, b.end()), static_cast<uint8_t>(header));
     return true;
 }
 
@@ -169,6 +192,11 @@ uint8_t BoardController::status() const {
 std::vector<uint8_t> BoardController::lastMessage() const {
     std::lock_guard lock(mutex_);
     return message_;
+}
+
+std::vector<BoardController::ChannelTransaction> BoardController::channelRecord() const {
+    std::lock_guard lock(mutex_);
+    return {record_.begin(), record_.end()};
 }
 
 std::vector<uint8_t> BoardController::memory(size_t address, size_t length) const {

@@ -7,9 +7,9 @@
 //   21      revision: low nibble minor, high nibble major
 //   22      number of video inputs
 // and has a command channel:
-//   80  command message: header count h, h header bytes (a single 0 when
-//       h is 0), data count d, d data bytes
-//   81  addressed write: h, header (or 0), address high, address low, d, data
+//   80  command message: header count h, h header bytes, data count d, d
+//       data bytes (with h = 0 the count byte 0 stands alone: 0, d, data)
+//   81  addressed write: h, h header bytes, address high, address low, d, data
 //   82  addressed read: address high, address low [, h, header]; then a
 //       repeated start reads controller memory from that address
 //   83  status: '<' after an accepted operation, '!' after a rejected one,
@@ -19,10 +19,16 @@
 //       accepted since the controller's last reset (modulo 256)
 //   85  reset request: the byte 0xFF clears memory, reply block and counter
 // An operation is judged at the stop condition that ends it.
+//
+// The controller keeps a record of its last kChannelRecordLength transactions
+// on the command sub-addresses (80 to 85): the bytes written after the
+// sub-address and the bytes read, numbered from power-on, so that the
+// machine's status report and the tests can see what a driver sent.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +58,15 @@ public:
         kSubReset = 85,
     };
 
+    // One transaction on a command sub-address, from its start to its stop.
+    struct ChannelTransaction {
+        uint64_t number;               // 1 for the first since power-on
+        uint8_t sub;
+        std::vector<uint8_t> written;  // bytes the controller acknowledged
+        std::vector<uint8_t> read;     // bytes the master received
+    };
+    static constexpr size_t kChannelRecordLength = 64;
+
     BoardController(bool signature, uint8_t revision, const std::string& serial);
 
     bool start(bool read) override;
@@ -63,14 +78,20 @@ public:
     uint8_t status() const;
     std::vector<uint8_t> lastMessage() const;
     std::vector<uint8_t> memory(size_t address, size_t length) const;
+    // The recorded transactions, oldest first (ended ones only).
+    std::vector<ChannelTransaction> channelRecord() const;
 
 private:
     enum class Phase { Idle, Pointer, Writing, Reading };
     uint8_t identityByte(uint8_t sub) const;
+    uint8_t nextByte(bool more);
     void finishWrite();
     bool acceptMessage(const std::vector<uint8_t>& bytes);
     bool acceptAddressedWrite(const std::vector<uint8_t>& bytes);
     void accepted(const std::vector<uint8_t>& data, uint8_t headerCount);
+    static bool isChannelSub(uint8_t sub) { return sub >= kSubCommand && sub <= kSubReset; }
+    void openRecord(uint8_t sub);
+    void closeRecord();
 
     mutable std::mutex mutex_;
     std::array<uint8_t, 32> identity_{};
@@ -85,6 +106,10 @@ private:
     std::array<uint8_t, 255> reply_{};
     std::vector<uint8_t> message_;
     std::vector<uint8_t> memory_;
+    bool recording_ = false;
+    ChannelTransaction open_{};
+    uint64_t transactions_ = 0;
+    std::deque<ChannelTransaction> record_;
 };
 
 }  // namespace lxhw::tern
