@@ -162,7 +162,13 @@ TEST_F(LineStampCapture, RingStoppedAnywhereHoldsWholeFramesButTheOneBeingFilled
     ASSERT_EQ(LxStartSnap(card_, kStart, 1, 4), LX_OK);
     // Long enough to fill every entry at least once, a different length each round.
     for (int wait = 0; wait < 10 + 3 * round; ++wait) {
-      ASSERT_EQ(LxWaitEvenVSync(card_), LX_OK);
+      const LxStatus waited = LxWaitEvenVSync(card_);
+      if (waited != LX_OK) {
+        int32_t interrupts = 0;
+        LxGet32BitParam(card_, 0x100, &interrupts);
+        FAIL() << "field wait " << wait << ": status " << waited << ", interrupt status 0x" << std::hex
+               << interrupts << " (DMA faults in bits 12-19)";
+      }
     }
     ASSERT_EQ(LxStopSnap(card_), LX_OK);
     EXPECT_EQ(recordOf(card_).state, LX_CAPTURE_STATE_IDLE);
