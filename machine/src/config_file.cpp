@@ -4,6 +4,8 @@
 #include <sstream>
 #include <toml++/toml.h>
 
+#include "lxmachine/stamp_source_name.h"
+
 namespace lxm {
 
 namespace {
@@ -131,9 +133,10 @@ public:
                 if (!item.is_string()) fail(item, skey, "must be an array of four strings");
                 const std::string& s = item.as_string()->get();
                 bool image = s.rfind("image:", 0) == 0 && s.size() > 6;
-                if (s != "bars" && s != "none" && !image)
-                    fail(item, skey, "input " + std::to_string(i) + " must be \"bars\", \"none\" or \"image:PATH\" (got \"" +
-                                         s + "\")");
+                if (s != "bars" && s != "none" && !image && !stampSourceId(s))
+                    fail(item, skey, "input " + std::to_string(i) +
+                                         " must be \"bars\", \"stamp\", \"stamp:ID\" (ID 0-255), \"none\" or "
+                                         "\"image:PATH\" (got \"" + s + "\")");
                 card.sources[i] = s;
             }
         }
@@ -232,7 +235,7 @@ workstation = true
 signature = true
 revision = 0x21
 switch = 0
-sources = ["none", "none", "none", "bars"]   # "bars", "none" or "image:PATH"
+sources = ["none", "none", "none", "bars"]   # "bars", "stamp[:ID]", "none" or "image:PATH"
 
 # Audio functions: add "[[heron_audio]]" tables.
 )";

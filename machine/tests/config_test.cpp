@@ -63,7 +63,7 @@ workstation = false
 signature = false
 revision = 0x30
 switch = 3
-sources = ["bars", "none", "image:/tmp/a.bmp", "none"]
+sources = ["bars", "stamp:42", "image:/tmp/a.bmp", "stamp"]
 [[terncard]]
 [[heron_audio]]
 [[heron_audio]]
@@ -81,7 +81,7 @@ sources = ["bars", "none", "image:/tmp/a.bmp", "none"]
     EXPECT_FALSE(c.terncards[0].signature);
     EXPECT_EQ(c.terncards[0].revision, 0x30);
     EXPECT_EQ(c.terncards[0].boardSwitch, 3);
-    EXPECT_EQ(c.terncards[0].sources[2], "image:/tmp/a.bmp");
+    EXPECT_EQ(c.terncards[0].sources, (std::array<std::string, 4>{"bars", "stamp:42", "image:/tmp/a.bmp", "stamp"}));
     EXPECT_EQ(c.terncards[1].revision, 0x21);  // a bare table takes the defaults
     EXPECT_EQ(c.heronAudio.size(), 2u);
 }
@@ -100,7 +100,11 @@ TEST(MachineConfigFile, ErrorsNameFileLineAndKey) {
     EXPECT_EQ(errorOf("[sound]\n"), "m.toml:1: unknown key 'sound'");
     EXPECT_EQ(errorOf("[[terncard]]\nswitch = 4\n"), "m.toml:2: key 'terncard[0].switch': must be between 0 and 3 (got 4)");
     EXPECT_EQ(errorOf("[[terncard]]\n[[terncard]]\nsources = [\"bars\", \"tv\", \"none\", \"none\"]\n"),
-              "m.toml:3: key 'terncard[1].sources': input 1 must be \"bars\", \"none\" or \"image:PATH\" (got \"tv\")");
+              "m.toml:3: key 'terncard[1].sources': input 1 must be \"bars\", \"stamp\", \"stamp:ID\" (ID 0-255), \"none\" "
+              "or \"image:PATH\" (got \"tv\")");
+    EXPECT_EQ(errorOf("[[terncard]]\nsources = [\"none\", \"none\", \"none\", \"stamp:256\"]\n"),
+              "m.toml:2: key 'terncard[0].sources': input 3 must be \"bars\", \"stamp\", \"stamp:ID\" (ID 0-255), \"none\" "
+              "or \"image:PATH\" (got \"stamp:256\")");
     EXPECT_EQ(errorOf("[[terncard]]\nsources = [\"bars\"]\n"),
               "m.toml:2: key 'terncard[0].sources': must be an array of four strings");
     EXPECT_EQ(errorOf("[[terncard]]\nsignature = 1\n"), "m.toml:2: key 'terncard[0].signature': must be true or false");

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "lxmachine/nt_status_codes.h"
+#include "lxmachine/stamp_source_name.h"
 
 namespace lxhw {
 class PciFunction;
@@ -203,7 +204,7 @@ public:
         }
         const bool image = source.rfind("image:", 0) == 0 && source.size() > 7 && source[6] == '/' &&
                            std::filesystem::is_regular_file(source.substr(6));
-        if (input < 0 || input > 3 || (source != "none" && source != "bars" && !image)) {
+        if (input < 0 || input > 3 || (source != "none" && source != "bars" && !lxm::stampSourceId(source) && !image)) {
             *error = "cannot use '" + source + "' on input " + std::to_string(input);
             return false;
         }

@@ -221,9 +221,12 @@ TEST(LxmachineTool, SourceAndSwitchReachTheCard) {
     EXPECT_EQ(bars.exitStatus, 0) << bars.output;
     EXPECT_EQ(bars.output, "card 1 input 3: bars\n");
     EXPECT_EQ(m.lxmachine({"source", "1", "0", "none"}).exitStatus, 0);
+    ToolResult stamp = m.lxmachine({"source", "1", "1", "stamp:42"});
+    EXPECT_EQ(stamp.exitStatus, 0) << stamp.output;
+    EXPECT_EQ(stamp.output, "card 1 input 1: stamp:42\n");
     EXPECT_EQ(m.lxmachine({"switch", "1", "2"}).exitStatus, 0);
     std::string status = m.statusJson();
-    EXPECT_TRUE(contains(status, "\"sources\":[\"1/3=bars\",\"1/0=none\"]")) << status;
+    EXPECT_TRUE(contains(status, "\"sources\":[\"1/3=bars\",\"1/0=none\",\"1/1=stamp:42\"]")) << status;
     EXPECT_TRUE(contains(status, "\"switches\":[\"1=2\"]")) << status;
 
     // A relative image path is resolved against the tool's directory, not the daemon's.
@@ -250,7 +253,9 @@ TEST(LxmachineTool, SourceAndSwitchRefuseBadArgumentsAndKeepTheOldState) {
     EXPECT_TRUE(contains(input.output, "INPUT is a number from 0 to 3")) << input.output;
     ToolResult kind = m.lxmachine({"source", "1", "0", "stripes"});
     EXPECT_EQ(kind.exitStatus, 2);
-    EXPECT_TRUE(contains(kind.output, "SOURCE is none, bars or image:PATH (got 'stripes')")) << kind.output;
+    EXPECT_TRUE(contains(kind.output, "SOURCE is none, bars, stamp[:ID] or image:PATH (got 'stripes')")) << kind.output;
+    EXPECT_EQ(m.lxmachine({"source", "1", "0", "stamp:256"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"source", "1", "0", "stamp:"}).exitStatus, 2);
     EXPECT_EQ(m.lxmachine({"source", "1", "0", "image:"}).exitStatus, 2);
     EXPECT_EQ(m.lxmachine({"source", "0", "0", "bars"}).exitStatus, 2);
     EXPECT_EQ(m.lxmachine({"source", "1", "0"}).exitStatus, 2);

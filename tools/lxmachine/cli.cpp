@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "control_connection.h"
 #include "lxmachine/machine_directory.h"
+#include "lxmachine/stamp_source_name.h"
 
 namespace lxm {
 
@@ -26,7 +27,8 @@ const char* kUsage =
     "  unplug terncard N [--surprise]\n"
     "                            remove card N (safe removal fails if a driver refuses)\n"
     "  display WIDTHxHEIGHTxBITS change the display mode\n"
-    "  source CARD INPUT SOURCE  connect SOURCE (none, bars or image:PATH) to input 0-3 of card CARD\n"
+    "  source CARD INPUT SOURCE  connect SOURCE (none, bars, stamp[:ID] or image:PATH)\n"
+    "                            to input 0-3 of card CARD\n"
     "  switch CARD BITS          set the board switch of card CARD to BITS (0-3)\n"
     "DIR: --dir, else $LX_MACHINE, else $XDG_RUNTIME_DIR/lxmachine, else /tmp/lxmachine-$UID\n";
 
@@ -121,10 +123,10 @@ int unplug(const std::string& directory, const CommandLine& line) {
     return 0;
 }
 
-// "none", "bars" or "image:PATH"; a relative path is taken from here, since
-// the daemon's working directory is another.
+// "none", "bars", "stamp[:ID]" or "image:PATH"; a relative path is taken
+// from here, since the daemon's working directory is another.
 bool sourceForMachine(const std::string& text, std::string* source) {
-    if (text == "none" || text == "bars") {
+    if (text == "none" || text == "bars" || lxm::stampSourceId(text)) {
         *source = text;
         return true;
     }
@@ -143,7 +145,7 @@ int connectSource(const std::string& directory, const CommandLine& line) {
     if (!parseNumber(line.words[0], 1, 64, &number)) return usageError("source: CARD is a card number from 1");
     if (!parseNumber(line.words[1], 0, 3, &input)) return usageError("source: INPUT is a number from 0 to 3");
     if (!sourceForMachine(line.words[2], &source))
-        return usageError("source: SOURCE is none, bars or image:PATH (got '" + line.words[2] + "')");
+        return usageError("source: SOURCE is none, bars, stamp[:ID] or image:PATH (got '" + line.words[2] + "')");
     if (source.size() > wire::kMaxName) return usageError("source: the image path is too long");
     wire::PayloadWriter w;
     w.record(wire::CardSourceRecord{number, input, static_cast<uint32_t>(source.size()), 0}).text(source);

@@ -1,5 +1,6 @@
 // Rendering speed of the card's decoder: one 768 x 576 RGB32 frame (two
-// fields of 288 lines) from the bars, as the DMA engine asks for it.
+// fields of 288 lines) from the bars, the stamped bars and a picture, as the
+// DMA engine asks for it.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <unistd.h>
@@ -50,6 +51,10 @@ void renderFrame(benchmark::State& state, std::shared_ptr<VideoSource> source) {
 
 void BM_RenderBarsFrameRgb32(benchmark::State& state) { renderFrame(state, makeBarsSource()); }
 BENCHMARK(BM_RenderBarsFrameRgb32)->Unit(benchmark::kMicrosecond);
+
+// The bars with a stamp on every line: the stamp should cost little beside the bars.
+void BM_RenderStampFrameRgb32(benchmark::State& state) { renderFrame(state, makeStampSource(1)); }
+BENCHMARK(BM_RenderStampFrameRgb32)->Unit(benchmark::kMicrosecond);
 
 // The worst case: a picture whose every line differs, so every line is converted.
 void BM_RenderPictureFrameRgb32(benchmark::State& state) {

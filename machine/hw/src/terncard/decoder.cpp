@@ -114,7 +114,7 @@ void FieldRenderer::storeBlack() {
     storePixels(format(), blackPacked_.data(), xIndex_.data(), geometry_.outWidth, blackLine_.data());
 }
 
-const uint32_t* FieldRenderer::convertedLine(const SourceLine& source) {
+uint32_t* FieldRenderer::convertedLine(const SourceLine& source) {
     CachedLine& slot = cache_[(source.key ^ (source.key >> 32) ^ (source.key >> 13)) % cache_.size()];
     if (slot.generation == generation_ && slot.key == source.key && !slot.packed.empty()) return slot.packed.data();
     slot.packed.resize(sourceWidth_ + 1);
@@ -133,8 +133,39 @@ const uint8_t* FieldRenderer::line(uint32_t j) {
     if (fieldLine < 0 || fieldLine >= t.frameLines / 2) return blackLine_.data();
     const auto frameLine = static_cast<uint32_t>(2 * fieldLine + (fieldNumber_ & 1));
     const SourceLine source = source_->line(g.standard, fieldNumber_, frameLine);
-    storePixels(format(), convertedLine(source), xIndex_.data(), g.outWidth, lineBuffer_.data());
+    uint32_t* packed = convertedLine(source);
+    const uint32_t head = std::min({source.headSamples, kMaxHeadSamples, sourceWidth_});
+    if (!source.head || head == 0) {
+        storePixels(format(), packed, xIndex_.data(), g.outWidth, lineBuffer_.data());
+        return lineBuffer_.data();
+    }
+    // The head goes over the cached line only while this line is stored, so
+    // a line with a head costs its head, not a whole conversion.
+    std::array<uint32_t, kMaxHeadSamples> kept;
+    std::copy_n(packed, head, kept.begin());
+    convertHead(source.head, head, packed);
+    storePixels(format(), packed, xIndex_.data(), g.outWidth, lineBuffer_.data());
+    std::copy_n(kept.begin(), head, packed);
     return lineBuffer_.data();
+}
+
+// Heads are drawn in few values (a stamp in two): each distinct value met is
+// converted once while it stays one of the last two seen. The choice between
+// those two is made without a branch, since a stamp's bits are not predictable.
+void FieldRenderer::convertHead(const YuvSample* in, uint32_t count, uint32_t* out) const {
+    auto valueOf = [](const YuvSample& s) { return uint32_t{s.y} | uint32_t{s.u} << 8 | uint32_t{s.v} << 16; };
+    uint32_t seen0 = valueOf(in[0]), seen1 = seen0;
+    uint32_t packed0 = colour_.convertOne(in[0]), packed1 = packed0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t v = valueOf(in[i]);
+        if (v != seen0 && v != seen1) [[unlikely]] {
+            seen1 = seen0;
+            packed1 = packed0;
+            seen0 = v;
+            packed0 = colour_.convertOne(in[i]);
+        }
+        out[i] = v == seen0 ? packed0 : packed1;
+    }
 }
 
 }  // namespace lxhw::tern

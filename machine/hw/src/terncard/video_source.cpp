@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "lxmachine/stamp_source_name.h"
+
 namespace lxhw::tern {
 
 std::unique_ptr<VideoSource> makeImageSource(const std::string& path, std::string* error);
@@ -24,6 +26,7 @@ private:
 std::unique_ptr<VideoSource> makeVideoSource(const std::string& name, std::string* error) {
     if (name == "none") return std::make_unique<NoSignal>();
     if (name == "bars") return makeBarsSource();
+    if (const auto id = lxm::stampSourceId(name)) return makeStampSource(*id);
     if (name.rfind("image:", 0) == 0) {
         if (name.size() == 6) {
             *error = "image source needs a path: image:PATH";
@@ -31,7 +34,7 @@ std::unique_ptr<VideoSource> makeVideoSource(const std::string& name, std::strin
         }
         return makeImageSource(name.substr(6), error);
     }
-    *error = "unknown video source '" + name + "' (expected none, bars or image:PATH)";
+    *error = "unknown video source '" + name + "' (expected none, bars, stamp, stamp:ID with ID 0-255, or image:PATH)";
     return nullptr;
 }
 

@@ -119,10 +119,10 @@ public:
     // driver refuses; surprise removal always removes.
     virtual bool unplugTernCard(int number, bool surprise) = 0;
     virtual bool setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) = 0;
-    // Connects a video source ("none", "bars", "image:PATH") to input 0..3 of
-    // card `number` (counted as plugTernCard counts). On false *error says
-    // why (no such card, input out of range, unusable source) and the input
-    // keeps its old source.
+    // Connects a video source ("none", "bars", "stamp[:ID]", "image:PATH") to
+    // input 0..3 of card `number` (counted as plugTernCard counts). On false
+    // *error says why (no such card, input out of range, unusable source) and
+    // the input keeps its old source.
     virtual bool setCardSource(int /*number*/, int /*input*/, const std::string& /*source*/, std::string* error) {
         if (error) *error = "this machine has no capture cards";
         return false;

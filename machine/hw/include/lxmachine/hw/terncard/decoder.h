@@ -70,7 +70,8 @@ private:
         uint64_t generation = 0;
         std::vector<uint32_t> packed;
     };
-    const uint32_t* convertedLine(const SourceLine& source);
+    uint32_t* convertedLine(const SourceLine& source);
+    void convertHead(const YuvSample* in, uint32_t count, uint32_t* out) const;
     void storeBlack();
 
     FieldGeometry geometry_;

@@ -5,6 +5,9 @@
 // Source names (configuration and `lxmachine source`):
 //   "none"        nothing connected: no signal, black
 //   "bars"        moving colour bars with the field number in a block code (bars_code.h)
+//   "stamp[:ID]"  the bars with a code in the first 64 samples of every line telling
+//                 its field, parity, frame line and the source ID 0-255 (0 if not
+//                 given; line_stamp_code.h, stamp_source.cpp)
 //   "image:PATH"  a PNG file, or a directory of PNG files played in the order of
 //                 the number in their names, one picture per frame, in a loop
 #pragma once
@@ -21,7 +24,13 @@ namespace lxhw::tern {
 struct SourceLine {
     const YuvSample* samples = nullptr;  // timingOf(standard).width samples
     uint64_t key = 0;                    // equal keys: equal samples (lets the card reuse conversions)
+    // Samples 0 .. headSamples-1 come from here instead; they may change from
+    // line to line and are not covered by the key.
+    const YuvSample* head = nullptr;
+    uint32_t headSamples = 0;  // at most kMaxHeadSamples
 };
+
+constexpr uint32_t kMaxHeadSamples = 64;
 
 class VideoSource {
 public:
@@ -38,5 +47,6 @@ std::unique_ptr<VideoSource> makeVideoSource(const std::string& name, std::strin
 
 // The bars' picture, exposed for tests and benchmarks.
 std::unique_ptr<VideoSource> makeBarsSource();
+std::unique_ptr<VideoSource> makeStampSource(uint8_t sourceId);
 
 }  // namespace lxhw::tern
