@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bars_decoder.h"
+#include "line_stamp.h"
 #include "private_machine.h"
 
 namespace {
@@ -24,12 +25,13 @@ using lxhw::tern::PixelFormat;
 using lxm::testing::PrivateMachine;
 using lxm::testing::ToolResult;
 
-// Card 1 has the bars on the multiplexer inputs of composite1 and composite2;
+// Card 1 has stamped bars (every line carries its field and frame line) on
+// the multiplexer inputs of composite1 and composite2;
 // card 2 answers without a signature. Clock factor 1: 50 fields a second, so
 // a snap's hand-over has a whole field time even on a busy host.
 constexpr char kTwoCards[] =
     "[clock]\nfactor = 1.0\n\n"
-    "[[terncard]]\nsources = [\"none\", \"bars\", \"none\", \"bars\"]\n\n"
+    "[[terncard]]\nsources = [\"none\", \"stamp:3\", \"none\", \"stamp:3\"]\n\n"
     "[[terncard]]\nsignature = false\nrevision = 0x13\n";
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -212,6 +214,22 @@ TEST_F(LxsnapMachine, ThreeFramesAsBitmapsAreWholeAndInOrder) {
     frames.push_back(std::move(*picture));
   }
   expectWholeFramesInOrder(frames);
+  // Unscaled, every line's stamp reads: line k of each file is frame line k
+  // of that frame's two fields (black and white stamps read alike in any
+  // channel order).
+  for (size_t n = 0; n < frames.size(); ++n) {
+    std::optional<uint32_t> firstField;
+    for (uint32_t k = 0; k < frames[n].height; ++k) {
+      const auto stamp = lxtest::decodeLineStamp(frames[n].pixels.data() + size_t{k} * frames[n].stride,
+                                                 static_cast<int>(frames[n].width), 1);
+      ASSERT_TRUE(stamp) << "frame " << n << ", line " << k;
+      EXPECT_EQ(stamp->frameLine, k) << "frame " << n;
+      EXPECT_EQ(stamp->sourceId, 3u);
+      const uint32_t first = stamp->field - (k & 1);
+      if (!firstField) firstField = first;
+      ASSERT_EQ(first, *firstField) << "frame " << n << ", line " << k << " is from another frame";
+    }
+  }
 }
 
 TEST_F(LxsnapMachine, ThreeFramesAsPngAreWholeInOrderAndScaled) {
