@@ -40,23 +40,7 @@ bool waitUntil(Predicate done) {
   return done();
 }
 
-class SnapExLifecycle : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (int k = 0; k < 2; ++k) {
-      ASSERT_EQ(BeginLxCard(k + 1, &cards_[k]), LX_OK);
-      ASSERT_EQ(LxSetOutputWindow(cards_[k], 0, 0, 384, 288), LX_OK);
-      ASSERT_EQ(LxSetVideoFormat(cards_[k], LX_VIDEO_FORMAT_GREY8_FULL), LX_OK);
-    }
-  }
-  void TearDown() override {
-    for (LxCardHandle card : cards_) {
-      LxCloseSnapEx(card);
-      EXPECT_EQ(EndLxCard(card), LX_OK);
-    }
-  }
-  LxCardHandle cards_[2] = {};
-};
+class SnapExLifecycle : public snapextest::TwoCards {};
 
 // A callback that, on its first call, waits for the application to be inside
 // its close and then closes `target`.

@@ -64,23 +64,7 @@ int32_t logFrame(SnapExInfo* info) {
   return 0;
 }
 
-class SnapExTiming : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (int k = 0; k < 2; ++k) {
-      ASSERT_EQ(BeginLxCard(k + 1, &cards_[k]), LX_OK);
-      ASSERT_EQ(LxSetOutputWindow(cards_[k], 0, 0, 384, 288), LX_OK);
-      ASSERT_EQ(LxSetVideoFormat(cards_[k], LX_VIDEO_FORMAT_GREY8_FULL), LX_OK);
-    }
-  }
-  void TearDown() override {
-    for (LxCardHandle card : cards_) {
-      LxCloseSnapEx(card);
-      EXPECT_EQ(EndLxCard(card), LX_OK);
-    }
-  }
-  LxCardHandle cards_[2] = {};
-};
+class SnapExTiming : public snapextest::TwoCards {};
 
 // Every callback's numbers agree with each other and with the clock.
 void expectConsistent(const std::vector<Seen>& seen, int frames) {

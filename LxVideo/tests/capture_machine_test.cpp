@@ -25,6 +25,7 @@
 #include "lx/video_types.h"
 #include "card_record_copy.h"
 #include "machine_first.h"
+#include "static_window.h"
 #include "video_memory.h"
 
 const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
@@ -52,23 +53,7 @@ PixelFormat modelFormat(int format) {
 
 using terncard::testing::recordOf;
 
-// A window of the static memory, mapped for one scope.
-class StaticWindow {
- public:
-  StaticWindow(uint32_t offset, uint32_t length) {
-    EXPECT_EQ(LxStaticMemLock(offset, length, &lock_, &address_), LX_OK);
-  }
-  ~StaticWindow() {
-    if (lock_ != nullptr) {
-      LxStaticMemUnlock(lock_);
-    }
-  }
-  uint8_t* bytes() const { return static_cast<uint8_t*>(address_); }
-
- private:
-  LxStaticMemLockHandle lock_ = nullptr;
-  void* address_ = nullptr;
-};
+using terncard::testing::StaticWindow;
 
 class CaptureMachine : public ::testing::Test {
  protected:

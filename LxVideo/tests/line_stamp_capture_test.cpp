@@ -19,6 +19,7 @@
 #include "lx/video_types.h"
 #include "card_record_copy.h"
 #include "machine_first.h"
+#include "static_window.h"
 #include "video_memory.h"
 
 namespace {
@@ -42,23 +43,7 @@ constexpr uint32_t kFrameLines = 576;
 // Snap targets start off a page boundary.
 constexpr uint32_t kStart = 2 * 4096 + 36;
 
-// A window of the static memory, mapped for one scope.
-class StaticWindow {
- public:
-  StaticWindow(uint32_t offset, uint32_t length) {
-    EXPECT_EQ(LxStaticMemLock(offset, length, &lock_, &address_), LX_OK);
-  }
-  ~StaticWindow() {
-    if (lock_ != nullptr) {
-      LxStaticMemUnlock(lock_);
-    }
-  }
-  uint8_t* bytes() const { return static_cast<uint8_t*>(address_); }
-
- private:
-  LxStaticMemLockHandle lock_ = nullptr;
-  void* address_ = nullptr;
-};
+using terncard::testing::StaticWindow;
 
 // What the lines of one stored frame say about where they came from.
 struct FrameCheck {
