@@ -195,7 +195,17 @@ TEST_F(BringUpMachine, EndingTheCardWithARingRunningLeavesFreedMemoryAlone) {
   auto* ringBytes = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(ring.UserAddress));
 
   ASSERT_EQ(TernCardSnapToMem(handle, base, 2 * frameBytes, 0, 2), 1);
+  // A person sees what the engine does in the machine's status.
+  const terncard::testing::MachineControl machine;
+  char start[48];
+  std::snprintf(start, sizeof start, "\"programStart\":\"0x%08X\"", contextOf(handle).programBuffer.PhysicalAddress);
+  std::string status = machine.statusJson();
+  EXPECT_NE(status.find("\"engine\":{\"running\":true"), std::string::npos) << status;
+  EXPECT_NE(status.find(start), std::string::npos) << status;
+  EXPECT_NE(status.find("\"errorBits\":\"0x00000000\""), std::string::npos) << status;
   ASSERT_EQ(EndTernCard(handle), 1);
+  status = machine.statusJson();
+  EXPECT_NE(status.find("\"engine\":{\"running\":false"), std::string::npos) << status;
 
   std::memset(ringBytes, 0x5A, ring.Length);
   std::vector<DynamicMemBlock> garbage(8);

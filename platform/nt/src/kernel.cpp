@@ -496,6 +496,17 @@ void writeControllerReport(JsonWriter& json, const lxhw::tern::BoardController& 
     json.endArray().endObject();
 }
 
+void writeEngineReport(JsonWriter& json, const lxhw::tern::TernCard::EngineReport& engine) {
+    json.key("engine").beginObject();
+    json.key("running").value(engine.running);
+    json.key("programStart").value(hex(engine.programStart, 8));
+    json.key("programCounter").value(hex(engine.programCounter, 8));
+    json.key("errorBits").value(hex(engine.errorBits, 8));
+    json.key("fieldCount").value(uint64_t{engine.fieldCount});
+    json.key("fieldNumber").value(engine.fieldNumber);
+    json.endObject();
+}
+
 }  // namespace
 
 std::string KernelImpl::statusJson() const {
@@ -531,8 +542,10 @@ std::string KernelImpl::statusJson() const {
         json.key("problem").value(node.problem);
         if (number != 0 && node.kind == "terncard") {
             std::shared_ptr<lxhw::PciFunction> function = pnp_->nthFunctionOfKind(node.kind, static_cast<int>(number));
-            if (lxhw::tern::TernCard* card = function ? lxhw::tern::asTernCard(function.get()) : nullptr)
+            if (lxhw::tern::TernCard* card = function ? lxhw::tern::asTernCard(function.get()) : nullptr) {
                 writeControllerReport(json, card->controller());
+                writeEngineReport(json, card->engineReport());
+            }
         }
         json.endObject();
     }

@@ -237,6 +237,18 @@ void TernCard::reportFault(uint32_t bits) {
     updateInterrupt();
 }
 
+TernCard::EngineReport TernCard::engineReport() {
+    std::lock_guard lock(engineMutex_);
+    EngineReport report;
+    report.running = engine_.running();
+    report.programStart = regs_[kProgramStart / 4].load();
+    report.programCounter = engine_.programCounter();
+    report.errorBits = intStatus_.load() & kIntDmaErrors;
+    report.fieldCount = fieldCount_.load() & 0xFFFF;
+    report.fieldNumber = fieldNumber_.load();
+    return report;
+}
+
 // ---- field timing ----
 
 uint32_t TernCard::linesDue(uint32_t slice) const {

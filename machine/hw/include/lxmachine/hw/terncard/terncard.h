@@ -90,6 +90,17 @@ public:
     const std::string& setupErrors() const { return setupErrors_; }
 
     const BoardController& controller() const { return controller_; }
+
+    // What the DMA engine is doing, for a person looking at the machine.
+    struct EngineReport {
+        bool running = false;
+        uint32_t programStart = 0;    // where the engine starts (and jumps back to)
+        uint32_t programCounter = 0;  // the instruction executing, or the sync waited at
+        uint32_t errorBits = 0;       // interrupt-status bits 12 to 19
+        uint32_t fieldCount = 0;      // fields counted since the engine passed its start
+        uint64_t fieldNumber = 0;     // fields since power-on
+    };
+    EngineReport engineReport();
     uint64_t fieldNumber() const { return fieldNumber_.load(); }
     double clockFactor() const { return clock_.factor(); }
 
