@@ -104,9 +104,10 @@ inline void copyLine(uint8_t* to, const uint8_t* from, size_t bytes) {
 }
 
 // Short lines make a call to memcpy per line costly; the copy stays inline.
-void copyLinesReversed(uint8_t* dst, const uint8_t* src, size_t lineBytes, size_t lines) {
+void copyLinesReversed(uint8_t* dst, size_t dstStride, const uint8_t* src, size_t srcStride, size_t lineBytes,
+                       size_t lines) {
   for (size_t i = 0; i < lines; ++i) {
-    copyLine(dst + i * lineBytes, src + (lines - 1 - i) * lineBytes, lineBytes);
+    copyLine(dst + i * dstStride, src + (lines - 1 - i) * srcStride, lineBytes);
   }
 }
 
