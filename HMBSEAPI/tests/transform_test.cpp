@@ -103,19 +103,25 @@ std::vector<const hmb::RowConverters*> converterSets() {
   return sets;
 }
 
+// Packed lines, and lines apart by strides whose gaps must stay untouched.
 TEST(TransformMem, ReversedLineCopyMovesEveryByteOfEveryLineLength) {
   for (const hmb::RowConverters* set : converterSets()) {
     for (size_t lineBytes = 1; lineBytes <= 300; lineBytes += (lineBytes < 70 ? 1 : 13)) {
-      SCOPED_TRACE(testing::Message() << "line bytes " << lineBytes);
-      const size_t lines = 4;
-      const Bytes src = randomBytes(lineBytes * lines, static_cast<uint32_t>(lineBytes));
-      Bytes dst(lineBytes * lines + 64, 0xAA);
-      set->copyLinesReversed(dst.data(), src.data(), lineBytes, lines);
-      for (size_t i = 0; i < lines; ++i) {
-        ASSERT_TRUE(std::equal(src.begin() + i * lineBytes, src.begin() + (i + 1) * lineBytes,
-                               dst.begin() + (lines - 1 - i) * lineBytes));
+      for (size_t gap : {size_t{0}, size_t{3}}) {
+        SCOPED_TRACE(testing::Message() << "line bytes " << lineBytes << " gap " << gap);
+        const size_t lines = 4;
+        const size_t srcStride = lineBytes + gap, dstStride = lineBytes + 2 * gap;
+        const Bytes src = randomBytes(srcStride * lines, static_cast<uint32_t>(lineBytes));
+        Bytes dst(dstStride * lines + 64, 0xAA);
+        set->copyLinesReversed(dst.data(), dstStride, src.data(), srcStride, lineBytes, lines);
+        for (size_t i = 0; i < lines; ++i) {
+          const auto to = dst.begin() + static_cast<long>((lines - 1 - i) * dstStride);
+          ASSERT_TRUE(std::equal(src.begin() + static_cast<long>(i * srcStride),
+                                 src.begin() + static_cast<long>(i * srcStride + lineBytes), to));
+          ASSERT_EQ(Bytes(to + static_cast<long>(lineBytes), to + static_cast<long>(dstStride)), Bytes(2 * gap, 0xAA));
+        }
+        EXPECT_EQ(Bytes(dst.end() - 64, dst.end()), Bytes(64, 0xAA));
       }
-      EXPECT_EQ(Bytes(dst.end() - 64, dst.end()), Bytes(64, 0xAA));
     }
   }
 }

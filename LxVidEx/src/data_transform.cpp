@@ -1,38 +1,37 @@
 // LxDataTransform: 8, 15, 16, 24 and 32-bit rows to 8 or 24-bit rows.
+// The pixel work is done by the static-memory service's row converters
+// (vector code chosen for this processor), which write exactly the pixel
+// bytes of a row and nothing past them.
 #include <cstring>
 #include <new>
 
 #include "lx/data_transform.h"
 #include "pixel_rows.h"
+#include "transform/pixel_rows.h"
 
 namespace {
 
 using lxvidex::imageBytes;
 using lxvidex::rowStride;
 
-// A 5-6-5 word (lo, hi) as B, G, R with each channel at the top of its byte.
-void from565(const uint8_t* in, uint8_t* out, uint64_t width) {
-  for (uint64_t i = 0; i < width; ++i, in += 2, out += 3) {
-    const uint8_t lo = in[0], hi = in[1];
-    out[0] = static_cast<uint8_t>(lo << 3);
-    out[1] = static_cast<uint8_t>(((lo >> 3) & 0x1C) | (hi << 5));
-    out[2] = static_cast<uint8_t>(hi & 0xF8);
+hmb::RowConverter converterFor(const hmb::RowConverters& rows, int32_t bits) {
+  switch (bits) {
+    case 15: return rows.rgb555To24;
+    case 16: return rows.rgb565To24;
+    default: return rows.rgb32To24;
   }
 }
 
-// A 5-5-5 word (lo, hi; bit 15 ignored) as B, G, R.
-void from555(const uint8_t* in, uint8_t* out, uint64_t width) {
-  for (uint64_t i = 0; i < width; ++i, in += 2, out += 3) {
-    const uint8_t lo = in[0], hi = in[1];
-    out[0] = static_cast<uint8_t>(lo << 3);
-    out[1] = static_cast<uint8_t>(((lo >> 2) & 0x38) | (hi << 6));
-    out[2] = static_cast<uint8_t>((hi & 0xFC) * 2);
+// Converts every row; rows that lie back to back on both sides (no padding)
+// go through the converter as one long row.
+void convertRows(hmb::RowConverter convert, uint8_t* out, uint64_t outStride, const uint8_t* in, uint64_t inStride,
+                 uint64_t width, uint64_t bytesPerPixel, uint64_t rows, bool flip) {
+  if (!flip && inStride == width * bytesPerPixel && outStride == width * 3) {
+    convert(out, in, width * rows);
+    return;
   }
-}
-
-void from8888(const uint8_t* in, uint8_t* out, uint64_t width) {
-  for (uint64_t i = 0; i < width; ++i, in += 4, out += 3) {
-    std::memcpy(out, in, 3);
+  for (uint64_t r = 0; r < rows; ++r) {
+    convert(out + (flip ? rows - 1 - r : r) * outStride, in + r * inStride, width);
   }
 }
 
@@ -56,25 +55,25 @@ LX_EXPORT LxStatus LxDataTransform(void* destination, const void* source, int32_
   if (inBytes == 0 || outBytes == 0) {
     return LX_PARAMETER_INVALID;
   }
+  const bool copyOnly = bits == 8 || bits == 24;
+  if (copyOnly && flip == 0 && destination == source) {
+    return LX_OK;  // an image copied onto itself is already the result
+  }
   try {
     const lxvidex::SourceView view(source, inBytes, destination, outBytes);
     const uint8_t* in = view.data();
     auto* out = static_cast<uint8_t*>(destination);
-    if ((bits == 8 || bits == 24) && flip == 0) {
-      std::memcpy(out, in, inBytes);  // same stride: the whole image at once
+    const hmb::RowConverters& converters = hmb::bestRowConverters();
+    if (copyOnly) {
+      if (flip == 0) {
+        std::memcpy(out, in, inBytes);  // same stride: the whole image at once
+      } else {
+        converters.copyLinesReversed(out, outStride, in, inStride, w * outBits / 8, rows);
+      }
       return LX_OK;
     }
-    for (uint64_t r = 0; r < rows; ++r) {
-      const uint8_t* from = in + r * inStride;
-      uint8_t* to = out + (flip != 0 ? rows - 1 - r : r) * outStride;
-      switch (bits) {
-        case 8: std::memcpy(to, from, w); break;
-        case 15: from555(from, to, w); break;
-        case 16: from565(from, to, w); break;
-        case 24: std::memcpy(to, from, w * 3); break;
-        default: from8888(from, to, w); break;
-      }
-    }
+    const uint64_t bytesPerPixel = bits == 32 ? 4 : 2;
+    convertRows(converterFor(converters, bits), out, outStride, in, inStride, w, bytesPerPixel, rows, flip != 0);
     return LX_OK;
   } catch (const std::bad_alloc&) {
     return LX_NOT_ENOUGH_SYSTEM_MEMORY;

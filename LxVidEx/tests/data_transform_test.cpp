@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <numeric>
+#include <random>
 #include <vector>
 
 #include "lx/data_transform.h"
@@ -118,6 +119,118 @@ TEST(DataTransform, InPlaceReadsACopyOfTheSource) {
   EXPECT_EQ(pixel(2, 1), (Bytes{0, 0xFC, 0}));
   EXPECT_EQ(pixel(2, 2), red);
   EXPECT_EQ(image[36], kGuard);
+}
+
+Bytes randomBytes(size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(random());
+  return b;
+}
+
+// B, G, R of pixel x of a source row, by the byte formulas of each depth.
+Bytes expectedPixel(int bits, const uint8_t* row, size_t x) {
+  if (bits == 32 || bits == 24) {
+    const uint8_t* p = row + x * (bits / 8);
+    return {p[0], p[1], p[2]};
+  }
+  const uint8_t lo = row[2 * x], hi = row[2 * x + 1];
+  if (bits == 16) {
+    return {static_cast<uint8_t>(lo << 3), static_cast<uint8_t>(((lo >> 3) & 0x1C) | (hi << 5)),
+            static_cast<uint8_t>(hi & 0xF8)};
+  }
+  return {static_cast<uint8_t>(lo << 3), static_cast<uint8_t>(((lo >> 2) & 0x38) | (hi << 6)),
+          static_cast<uint8_t>((hi & 0xFC) * 2)};
+}
+
+// Every width up to a few vector steps (each tail length, padded and packed
+// rows) and a full frame width, flipped and not: each pixel by the formulas,
+// row padding and the byte past the image untouched.
+TEST(DataTransform, ConvertedRowsMatchTheByteFormulasForEveryWidth) {
+  std::vector<size_t> widths(140);
+  std::iota(widths.begin(), widths.end(), size_t{1});
+  widths.push_back(768);
+  for (int bits : {15, 16, 24, 32}) {
+    for (size_t width : widths) {
+      for (int flip : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "bits " << bits << " width " << width << " flip " << flip);
+        const size_t rows = 3;
+        const size_t inStride = lxvidex::rowStride(width, static_cast<uint64_t>(bits));
+        const size_t outStride = lxvidex::rowStride(width, 24);
+        const Bytes in = randomBytes(inStride * rows, static_cast<uint32_t>(width * 100 + static_cast<size_t>(bits)));
+        Bytes out = guarded(outStride * rows);
+        ASSERT_EQ(LxDataTransform(out.data(), in.data(), static_cast<int32_t>(width), rows, bits, flip), LX_OK);
+        for (size_t r = 0; r < rows; ++r) {
+          const uint8_t* from = in.data() + r * inStride;
+          const size_t to = (flip != 0 ? rows - 1 - r : r) * outStride;
+          for (size_t x = 0; x < width; ++x) {
+            ASSERT_EQ(Bytes(out.begin() + to + 3 * x, out.begin() + to + 3 * x + 3), expectedPixel(bits, from, x))
+                << "row " << r << " x " << x;
+          }
+          // 24-bit input without flip is one whole-image copy, padding included.
+          if (bits != 24 || flip != 0) {
+            ASSERT_EQ(Bytes(out.begin() + to + 3 * width, out.begin() + to + outStride),
+                      Bytes(outStride - 3 * width, kGuard));
+          }
+        }
+        EXPECT_EQ(out.back(), kGuard);
+      }
+    }
+  }
+}
+
+// Flipped 8-bit rows of every width: the width bytes of each row move to the
+// mirrored row, its padding stays.
+TEST(DataTransform, FlippedEightBitRowsOfEveryWidth) {
+  for (size_t width = 1; width <= 300; width += (width < 80 ? 1 : 11)) {
+    SCOPED_TRACE(testing::Message() << "width " << width);
+    const size_t rows = 4, stride = lxvidex::rowStride(width, 8);
+    const Bytes in = randomBytes(stride * rows, static_cast<uint32_t>(width));
+    Bytes out = guarded(stride * rows);
+    ASSERT_EQ(LxDataTransform(out.data(), in.data(), static_cast<int32_t>(width), rows, 8, 1), LX_OK);
+    for (size_t r = 0; r < rows; ++r) {
+      const auto to = out.begin() + static_cast<long>((rows - 1 - r) * stride);
+      ASSERT_TRUE(std::equal(in.begin() + static_cast<long>(r * stride),
+                             in.begin() + static_cast<long>(r * stride + width), to));
+      ASSERT_EQ(Bytes(to + static_cast<long>(width), to + static_cast<long>(stride)), Bytes(stride - width, kGuard));
+    }
+    EXPECT_EQ(out.back(), kGuard);
+  }
+}
+
+// In place, 8 and 24 bits: without flip the image stays as it is; flipped,
+// the rows come out reversed although each destination row is a source row
+// still to be read. Packed 32-bit rows (whole image as one row) read a copy.
+TEST(DataTransform, InPlaceCopiesAndPackedRows) {
+  for (int bits : {8, 24}) {
+    SCOPED_TRACE(testing::Message() << "bits " << bits);
+    const size_t width = 70, rows = 5, stride = lxvidex::rowStride(width, static_cast<uint64_t>(bits));
+    const size_t rowBytes = width * static_cast<size_t>(bits) / 8;
+    const Bytes original = randomBytes(stride * rows, static_cast<uint32_t>(bits));
+    Bytes image = original;
+    ASSERT_EQ(LxDataTransform(image.data(), image.data(), width, rows, bits, 0), LX_OK);
+    EXPECT_EQ(image, original);
+    ASSERT_EQ(LxDataTransform(image.data(), image.data(), width, rows, bits, 1), LX_OK);
+    for (size_t r = 0; r < rows; ++r) {
+      const auto to = image.begin() + static_cast<long>((rows - 1 - r) * stride);
+      EXPECT_TRUE(std::equal(original.begin() + static_cast<long>(r * stride),
+                             original.begin() + static_cast<long>(r * stride + rowBytes), to))
+          << "row " << r;
+      EXPECT_TRUE(std::equal(to + static_cast<long>(rowBytes), to + static_cast<long>(stride),
+                             original.begin() + static_cast<long>((rows - 1 - r) * stride + rowBytes)))
+          << "padding of row " << rows - 1 - r;
+    }
+  }
+  // 32 pixels of 4 bytes shrink to 3 in place: a conversion that read the
+  // buffer it writes would see pixels it had already packed.
+  const size_t width = 32, rows = 4;
+  const Bytes original = randomBytes(width * rows * 4, 32);
+  Bytes image = original;
+  ASSERT_EQ(LxDataTransform(image.data(), image.data(), width, rows, 32, 0), LX_OK);
+  for (size_t p = 0; p < width * rows; ++p) {
+    ASSERT_EQ(Bytes(image.begin() + 3 * p, image.begin() + 3 * p + 3), expectedPixel(32, original.data(), p)) << p;
+  }
+  EXPECT_TRUE(std::equal(image.begin() + width * rows * 3, image.end(), original.begin() + width * rows * 3));
 }
 
 TEST(DataTransform, RefusalsWriteNothing) {

@@ -9,9 +9,11 @@
 namespace hmb {
 
 using RowConverter = void (*)(uint8_t* dst, const uint8_t* src, size_t pixels);
-// Copies `lines` lines of lineBytes each, source line i to destination line
-// lines - 1 - i; buffers do not overlap.
-using ReversedLineCopier = void (*)(uint8_t* dst, const uint8_t* src, size_t lineBytes, size_t lines);
+// Copies `lines` lines of lineBytes each, source line i (at i x srcStride) to
+// destination line lines - 1 - i (at (lines - 1 - i) x dstStride); bytes
+// between lines are left alone. Buffers do not overlap.
+using ReversedLineCopier = void (*)(uint8_t* dst, size_t dstStride, const uint8_t* src, size_t srcStride,
+                                    size_t lineBytes, size_t lines);
 
 struct RowConverters {
   RowConverter rgb565To24;  // 5-6-5, low component bits zero

@@ -155,15 +155,16 @@ void copyLine(uint8_t* to, const uint8_t* from, size_t lineBytes) {
   }
 }
 
-void copyLinesReversed(uint8_t* dst, const uint8_t* src, size_t lineBytes, size_t lines) {
+void copyLinesReversed(uint8_t* dst, size_t dstStride, const uint8_t* src, size_t srcStride, size_t lineBytes,
+                       size_t lines) {
   if (lineBytes < 32) {
-    scalarRowConverters().copyLinesReversed(dst, src, lineBytes, lines);
+    scalarRowConverters().copyLinesReversed(dst, dstStride, src, srcStride, lineBytes, lines);
     return;
   }
   // Destination lines in ascending order: the writes stream forward, which
   // measured faster than streaming the reads forward.
   for (size_t i = 0; i < lines; ++i) {
-    copyLine(dst + i * lineBytes, src + (lines - 1 - i) * lineBytes, lineBytes);
+    copyLine(dst + i * dstStride, src + (lines - 1 - i) * srcStride, lineBytes);
   }
 }
 

@@ -64,11 +64,42 @@ void rgb555To24(uint8_t* dst, const uint8_t* src, size_t pixels) {
   rgb16To24<expand555>(dst, src, pixels, scalarRowConverters().rgb555To24);
 }
 
+// Three of the byte indexes that pick 64 packed output bytes from two
+// neighbouring vectors of sixteen 32-bit pixels (index bit 6 selects the
+// second): output vector k takes stream bytes 64k to 64k + 63, which lie in
+// input vectors k and k + 1.
+struct Pack2Index {
+  uint8_t byte[3][64];
+};
+
+constexpr Pack2Index makePack2Index() {
+  Pack2Index index{};
+  for (int k = 0; k < 3; ++k) {
+    for (int j = 0; j < 64; ++j) {
+      const int packed = 64 * k + j, pixel = packed / 3, component = packed % 3;
+      const int fromSecond = pixel / 16 == k ? 0 : 64;
+      index.byte[k][j] = static_cast<uint8_t>(fromSecond + 4 * (pixel % 16) + component);
+    }
+  }
+  return index;
+}
+
+alignas(64) constexpr Pack2Index kPack2Index = makePack2Index();
+
+// Sixty-four pixels a step as three whole 64-byte stores (no masked store,
+// nothing written ahead), which keeps pace with the memory where the
+// one-vector packing fell a few percent behind; sixteen at a time after.
 void rgb32To24(uint8_t* dst, const uint8_t* src, size_t pixels) {
+  const __m512i index0 = _mm512_load_si512(kPack2Index.byte[0]);
+  const __m512i index1 = _mm512_load_si512(kPack2Index.byte[1]);
+  const __m512i index2 = _mm512_load_si512(kPack2Index.byte[2]);
   size_t p = 0;
-  for (; p + 32 <= pixels; p += 32) {
-    store48(dst + 3 * p, pack32To24(load64(src + 4 * p)));
-    store48(dst + 3 * p + 48, pack32To24(load64(src + 4 * p + 64)));
+  for (; p + 64 <= pixels; p += 64) {
+    const __m512i a = load64(src + 4 * p), b = load64(src + 4 * p + 64);
+    const __m512i c = load64(src + 4 * p + 128), d = load64(src + 4 * p + 192);
+    _mm512_storeu_si512(dst + 3 * p, _mm512_permutex2var_epi8(a, index0, b));
+    _mm512_storeu_si512(dst + 3 * p + 64, _mm512_permutex2var_epi8(b, index1, c));
+    _mm512_storeu_si512(dst + 3 * p + 128, _mm512_permutex2var_epi8(c, index2, d));
   }
   for (; p + 16 <= pixels; p += 16) {
     store48(dst + 3 * p, pack32To24(load64(src + 4 * p)));
@@ -104,9 +135,10 @@ inline void copyLine(uint8_t* to, const uint8_t* from, size_t bytes) {
 }
 
 // Short lines make a call to memcpy per line costly; the copy stays inline.
-void copyLinesReversed(uint8_t* dst, const uint8_t* src, size_t lineBytes, size_t lines) {
+void copyLinesReversed(uint8_t* dst, size_t dstStride, const uint8_t* src, size_t srcStride, size_t lineBytes,
+                       size_t lines) {
   for (size_t i = 0; i < lines; ++i) {
-    copyLine(dst + i * lineBytes, src + (lines - 1 - i) * lineBytes, lineBytes);
+    copyLine(dst + i * dstStride, src + (lines - 1 - i) * srcStride, lineBytes);
   }
 }
 

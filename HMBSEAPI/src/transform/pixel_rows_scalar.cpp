@@ -33,9 +33,10 @@ void rgb32To24(uint8_t* dst, const uint8_t* src, size_t pixels) {
   }
 }
 
-void copyLinesReversed(uint8_t* dst, const uint8_t* src, size_t lineBytes, size_t lines) {
+void copyLinesReversed(uint8_t* dst, size_t dstStride, const uint8_t* src, size_t srcStride, size_t lineBytes,
+                       size_t lines) {
   for (size_t i = 0; i < lines; ++i) {
-    std::memcpy(dst + (lines - 1 - i) * lineBytes, src + i * lineBytes, lineBytes);
+    std::memcpy(dst + (lines - 1 - i) * dstStride, src + i * srcStride, lineBytes);
   }
 }
 

@@ -58,7 +58,7 @@ int32_t transformMem(void* dstAddress, const void* srcAddress, int32_t width, in
   // Same pixel size on both sides: whole block, or lines in reverse order.
   const size_t lineBytes = w * static_cast<size_t>(bytesPerPixel);
   if (flip) {
-    rows.copyLinesReversed(dst, src, lineBytes, n);
+    rows.copyLinesReversed(dst, lineBytes, src, lineBytes, lineBytes, n);
   } else {
     std::memcpy(dst, src, lineBytes * n);
   }
