@@ -213,7 +213,7 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
     }
     for (const lxm::HeronAudioConfig& audio : config_.heronAudio) {
         auto device = bus_->freeDevice(0, kHeronFirstDevice);
-        auto function = lxhw::makeDevice("heron", lxhw::DeviceRequest{&config_, nullptr, &audio});
+        auto function = lxhw::makeDevice("heron_audio", lxhw::DeviceRequest{&config_, nullptr, &audio});
         if (!device || !function || !bus_->place({0, *device, 0}, function)) klog("no slot left for a Heron card");
     }
 
