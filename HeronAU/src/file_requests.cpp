@@ -56,7 +56,7 @@ NTSTATUS AudioCleanup(PDEVICE_OBJECT device, PIRP irp) {
         giveOutstanding(state);
         completeRequest(queued, STATUS_CANCELLED);
     }
-    cancelAllWaits(state);
+    cancelAllWaits(state, IoGetCurrentIrpStackLocation(irp)->FileObject);
     return completeRequest(irp, STATUS_SUCCESS);
 }
 

@@ -89,6 +89,11 @@ NTSTATUS startHardware(AudioDeviceState* state, PCM_RESOURCE_LIST translated) {
     if (insideWindow(state, AUDIO_CONTROL_REGISTER, sizeof(ULONG))) {
         writeRegisterUlong(state, AUDIO_CONTROL_REGISTER, 0);
     }
+    if (state->hasInterrupt && !insideWindow(state, AUDIO_STATUS_REGISTER, sizeof(ULONG))) {
+        // The routine would read the status register outside the window.
+        DbgPrint("HeronAU: the register window ends before the status register; the interrupt is not connected\n");
+        state->hasInterrupt = false;
+    }
     if (state->hasInterrupt) {
         const NTSTATUS status =
             IoConnectInterrupt(&state->interruptObject, AudioInterrupt, state, nullptr, state->interruptVector,

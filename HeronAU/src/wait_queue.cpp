@@ -19,6 +19,15 @@ void setArmedAfter(PIRP irp, ULONGLONG value) {
 
 ULONGLONG later(ULONGLONG a, ULONGLONG b) { return a > b ? a : b; }
 
+// A file's context marks it cleaned up: its handle is closing and nothing
+// will cancel a wait that arrives on it after the cleanup.
+PVOID const kCleanedUp = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(1));
+
+bool cleanedUp(PIRP irp) {
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    return file != nullptr && file->FsContext == kCleanedUp;
+}
+
 // With WaitLock held: the first queued wait becomes the pending one.
 void promoteNext(AudioDeviceState* state, ULONGLONG after) {
     state->PendingWait = nullptr;
@@ -49,6 +58,11 @@ NTSTATUS queueWait(AudioDeviceState* state, PIRP irp) {
         KeReleaseSpinLock(&state->WaitLock, irql);
         giveOutstanding(state);
         return completeRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
+    }
+    if (cleanedUp(irp)) {
+        KeReleaseSpinLock(&state->WaitLock, irql);
+        giveOutstanding(state);
+        return completeRequest(irp, STATUS_CANCELLED);
     }
     IoSetCancelRoutine(irp, AudioCancelWait);
     if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
@@ -120,10 +134,13 @@ VOID AudioWaitDpc(PKDPC, PVOID context, PVOID, PVOID) {
     completeList(state, &done);
 }
 
-void cancelAllWaits(AudioDeviceState* state) {
+void cancelAllWaits(AudioDeviceState* state, PFILE_OBJECT closing) {
     LIST_ENTRY done;
     InitializeListHead(&done);
     KIRQL irql = KeAcquireSpinLockRaiseToDpc(&state->WaitLock);
+    if (closing != nullptr) {
+        closing->FsContext = kCleanedUp;
+    }
     LIST_ENTRY waits;
     InitializeListHead(&waits);
     if (state->PendingWait != nullptr) {

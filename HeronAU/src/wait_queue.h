@@ -9,7 +9,9 @@
 NTSTATUS queueWait(AudioDeviceState* state, PIRP irp);
 // Completes every wait, pending and queued, with STATUS_CANCELLED: no
 // interrupt will come for them (the handle closes, the hardware stops).
-void cancelAllWaits(AudioDeviceState* state);
+// With `closing`, waits that still arrive on that file afterwards (sent by
+// another thread just before the close) are refused as cancelled too.
+void cancelAllWaits(AudioDeviceState* state, PFILE_OBJECT closing = nullptr);
 
 DRIVER_CANCEL AudioCancelWait;
 // Queued by the interrupt routine when the count reaches a multiple of 4.

@@ -51,6 +51,27 @@ TEST_F(DriverStates, ReadsAndWritesAreRefusedByByteOffsetThenInTurn) {
     EXPECT_EQ(state()->OutstandingCount.load(), 1);
 }
 
+// A wait another thread sends just as the handle closes reaches the driver
+// after the cleanup: nothing would ever cancel it, so it is refused.
+TEST_F(DriverStates, AWaitArrivingAfterItsFilesCleanupIsCancelled) {
+    FILE_OBJECT closing{};
+    FILE_OBJECT other{};
+    EXPECT_EQ(machine_.sendFileRequest(&closing, IRP_MJ_CLEANUP), STATUS_SUCCESS);
+    EXPECT_EQ(machine_.sendFileRequest(&closing, IRP_MJ_DEVICE_CONTROL, IOCTL_AUDIO_WAIT_EVENT), STATUS_CANCELLED);
+    EXPECT_EQ(state()->OutstandingCount.load(), 1);
+    // Another file's wait is held as usual, and cancelled by its own cleanup.
+    std::atomic<NTSTATUS> held{kPending};
+    std::thread wait([&] {
+        held.store(machine_.sendFileRequest(&other, IRP_MJ_DEVICE_CONTROL, IOCTL_AUDIO_WAIT_EVENT));
+    });
+    ASSERT_TRUE(waitsHeld(1));
+    EXPECT_EQ(held.load(), kPending);
+    EXPECT_EQ(machine_.sendFileRequest(&other, IRP_MJ_CLEANUP), STATUS_SUCCESS);
+    wait.join();
+    EXPECT_EQ(held.load(), STATUS_CANCELLED);
+    EXPECT_EQ(state()->OutstandingCount.load(), 1);
+}
+
 TEST_F(DriverStates, QueryStopRefusesUntilCancelled) {
     uint64_t handle = 0;
     ASSERT_EQ(machine_.open(&handle), STATUS_SUCCESS);
@@ -163,6 +184,14 @@ TEST_F(DriverStates, WithoutRegistersEveryRequestIsRefused) {
               STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(machine_.sendTransfer(IRP_MJ_READ, 0), STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(machine_.kernel().closeFile(machine_.process(), handle), STATUS_SUCCESS);
+
+    // A window too short for the status register gets no interrupt routine.
+    ASSERT_EQ(machine_.sendPnp(IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
+    ResourceList shortWindow;
+    shortWindow.memory(machine_.windowBase(), 0x100).interrupt(machine_.vector(), 5, 0);
+    ASSERT_EQ(machine_.sendPnp(IRP_MN_START_DEVICE, shortWindow.get()), STATUS_SUCCESS);
+    EXPECT_EQ(state()->interruptObject, nullptr);
+    EXPECT_FALSE(state()->hasInterrupt);
 }
 
 }  // namespace

@@ -193,4 +193,14 @@ NTSTATUS ProbeMachine::sendTransfer(UCHAR major, LONGLONG byteOffset) {
     return sendAndWait(irp);
 }
 
+NTSTATUS ProbeMachine::sendFileRequest(PFILE_OBJECT file, UCHAR major, uint32_t code) {
+    PIRP irp = IoAllocateIrp(fdo_->StackSize, FALSE);
+    irp->Tail.Overlay.OriginalFileObject = file;
+    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+    stack->MajorFunction = major;
+    stack->FileObject = file;
+    stack->Parameters.DeviceIoControl.IoControlCode = code;
+    return sendAndWait(irp);
+}
+
 }  // namespace heronau_test

@@ -61,6 +61,9 @@ public:
     NTSTATUS sendPnp(UCHAR minor, PCM_RESOURCE_LIST translated = nullptr);
     NTSTATUS sendIrp(UCHAR major);
     NTSTATUS sendTransfer(UCHAR major, LONGLONG byteOffset);
+    // A request of `file` (cleanup, or a wait on a timer-free device that
+    // must be answered at once), bounded like the others.
+    NTSTATUS sendFileRequest(PFILE_OBJECT file, UCHAR major, uint32_t code = 0);
 
 private:
     NTSTATUS sendAndWait(PIRP irp);
