@@ -1,5 +1,6 @@
 #include "lxmachine/hw/heron/heron_audio.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace lxhw::heron {
@@ -127,8 +128,12 @@ void HeronAudio::setCausesLocked(uint32_t causes) {
 // than raised in a burst: the status bit holds one pending block anyway.
 void HeronAudio::runBlockClock() {
     using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / (setup_.blockRate * setup_.clockFactor)));
+    // At most 20000 blocks per host second: beyond that the interrupt path
+    // cannot keep up anyway and the clock thread would only burn a core.
+    const auto period = std::max<Clock::duration>(
+        std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(1.0 / (setup_.blockRate * setup_.clockFactor))),
+        std::chrono::microseconds(50));
     std::unique_lock lock(mutex_);
     for (;;) {
         controlChanged_.wait(lock, [this] { return stopping_ || (control_ & kBlockDone) != 0; });
