@@ -117,6 +117,24 @@ public:
         }
     }
 
+    HeronAudioConfig heronAudio(const toml::table& t, const std::string& key) {
+        onlyKeys(t, key, {"rate", "port"});
+        HeronAudioConfig audio;
+        audio.port = boolean(t, "port", key + ".port", audio.port);
+        if (const toml::node* node = t.get("rate")) {
+            double v = 0;
+            if (node->is_floating_point())
+                v = node->as_floating_point()->get();
+            else if (node->is_integer())
+                v = static_cast<double>(node->as_integer()->get());
+            else
+                fail(*node, key + ".rate", "must be a number");
+            if (!(v >= 1.0 && v <= 100000.0)) fail(*node, key + ".rate", "must be between 1 and 100000 blocks per second");
+            audio.rate = v;
+        }
+        return audio;
+    }
+
     TernCardConfig terncard(const toml::table& t, const std::string& key) {
         onlyKeys(t, key, {"signature", "revision", "switch", "sources"});
         TernCardConfig card;
@@ -171,8 +189,7 @@ public:
             });
         }
         tableArray(root, "heron_audio", [&](const toml::table& t, const std::string& key) {
-            onlyKeys(t, key, {});
-            c.heronAudio.push_back(HeronAudioConfig{});
+            c.heronAudio.push_back(heronAudio(t, key));
         });
         return c;
     }
@@ -237,7 +254,9 @@ revision = 0x21
 switch = 0
 sources = ["none", "none", "none", "bars"]   # "bars", "stamp[:ID]", "none" or "image:PATH"
 
-# Audio functions: add "[[heron_audio]]" tables.
+# Audio functions: add "[[heron_audio]]" tables, each with
+#   rate = 375.0        # audio blocks (interrupts) per second while enabled
+#   port = false        # true: registers in I/O port space
 )";
 }
 

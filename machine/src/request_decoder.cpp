@@ -104,7 +104,11 @@ bool decodeBody(PayloadReader& reader, Request& r, std::string* why) {
         if (r.plug.signature > 1 || r.plug.revision > 0xFF || r.plug.boardSwitch > 3)
             return reject(why, "plug values out of range");
         return true;
+    case Op::PlugAudio:
+        if (!reader.record(&r.audioPlug)) return reject(why, "short audio plug record");
+        return r.audioPlug.portSpace <= 1 || reject(why, "port flag out of range");
     case Op::Unplug:
+    case Op::UnplugAudio:
         if (!reader.record(&r.unplug)) return reject(why, "short unplug record");
         return r.unplug.surprise <= 1 || reject(why, "surprise flag out of range");
     case Op::Display:

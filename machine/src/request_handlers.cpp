@@ -100,6 +100,8 @@ bool MachineDaemon::handle(Connection& c, const Request& r) {
     case Op::Reboot:
     case Op::Plug:
     case Op::Unplug:
+    case Op::PlugAudio:
+    case Op::UnplugAudio:
     case Op::Display:
     case Op::CardSource:
     case Op::CardSwitch:
@@ -297,6 +299,22 @@ void MachineDaemon::handleControl(Connection& c, const Request& r) {
     case Op::Unplug: {
         std::shared_lock kernel(kernelLock_);
         bool removed = kernel_ && kernel_->unplugTernCard(static_cast<int>(r.unplug.number), r.unplug.surprise != 0);
+        reply(c, r.requestId, removed ? ntstatus::kSuccess : ntstatus::kUnsuccessful);
+        return;
+    }
+    case Op::PlugAudio: {
+        std::shared_lock kernel(kernelLock_);
+        HeronAudioConfig audio;
+        audio.port = r.audioPlug.portSpace != 0;
+        int number = kernel_ ? kernel_->plugHeronAudio(audio) : 0;
+        reply(c, r.requestId, number > 0 ? ntstatus::kSuccess : ntstatus::kUnsuccessful, 0,
+              static_cast<uint64_t>(number));
+        return;
+    }
+    case Op::UnplugAudio: {
+        std::shared_lock kernel(kernelLock_);
+        bool removed =
+            kernel_ && kernel_->unplugHeronAudio(static_cast<int>(r.unplug.number), r.unplug.surprise != 0);
         reply(c, r.requestId, removed ? ntstatus::kSuccess : ntstatus::kUnsuccessful);
         return;
     }

@@ -47,6 +47,8 @@ const char* opName(Op op) {
     case Op::Display: return "display";
     case Op::CardSource: return "card-source";
     case Op::CardSwitch: return "card-switch";
+    case Op::PlugAudio: return "plug-audio";
+    case Op::UnplugAudio: return "unplug-audio";
     case Op::MapPhysical: return "map-physical";
     case Op::UnmapPhysical: return "unmap-physical";
     case Op::Reply: return "reply";

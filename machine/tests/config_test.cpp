@@ -66,6 +66,8 @@ switch = 3
 sources = ["bars", "stamp:42", "image:/tmp/a.bmp", "stamp"]
 [[terncard]]
 [[heron_audio]]
+rate = 1500
+port = true
 [[heron_audio]]
 )");
     EXPECT_EQ(c.clockFactor, 25.0);
@@ -83,7 +85,11 @@ sources = ["bars", "stamp:42", "image:/tmp/a.bmp", "stamp"]
     EXPECT_EQ(c.terncards[0].boardSwitch, 3);
     EXPECT_EQ(c.terncards[0].sources, (std::array<std::string, 4>{"bars", "stamp:42", "image:/tmp/a.bmp", "stamp"}));
     EXPECT_EQ(c.terncards[1].revision, 0x21);  // a bare table takes the defaults
-    EXPECT_EQ(c.heronAudio.size(), 2u);
+    ASSERT_EQ(c.heronAudio.size(), 2u);
+    EXPECT_EQ(c.heronAudio[0].rate, 1500.0);
+    EXPECT_TRUE(c.heronAudio[0].port);
+    EXPECT_EQ(c.heronAudio[1].rate, 375.0);  // 48 kHz in blocks of 128 samples
+    EXPECT_FALSE(c.heronAudio[1].port);
 }
 
 TEST(MachineConfigFile, EmptyCardArrayMeansNoCard) {
@@ -109,6 +115,10 @@ TEST(MachineConfigFile, ErrorsNameFileLineAndKey) {
               "m.toml:2: key 'terncard[0].sources': must be an array of four strings");
     EXPECT_EQ(errorOf("[[terncard]]\nsignature = 1\n"), "m.toml:2: key 'terncard[0].signature': must be true or false");
     EXPECT_EQ(errorOf("[[heron_audio]]\nirq = 5\n"), "m.toml:2: unknown key 'heron_audio[0].irq'");
+    EXPECT_EQ(errorOf("[[heron_audio]]\nrate = 0.5\n"),
+              "m.toml:2: key 'heron_audio[0].rate': must be between 1 and 100000 blocks per second");
+    EXPECT_EQ(errorOf("[[heron_audio]]\nrate = \"fast\"\n"), "m.toml:2: key 'heron_audio[0].rate': must be a number");
+    EXPECT_EQ(errorOf("[[heron_audio]]\nport = 1\n"), "m.toml:2: key 'heron_audio[0].port': must be true or false");
     EXPECT_EQ(errorOf("[os]\nversion = \"ten\"\n"), "m.toml:2: key 'os.version': must look like \"10.0\" (got \"ten\")");
     EXPECT_EQ(errorOf("terncard = 3\n"), "m.toml:1: key 'terncard': must be an array of tables ([[terncard]])");
 }

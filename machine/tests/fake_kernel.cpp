@@ -188,6 +188,19 @@ public:
         --cards_;
         return true;
     }
+    // Audio functions: their window kinds in plug order ("port" or "memory").
+    int plugHeronAudio(const lxm::HeronAudioConfig& audio) override {
+        std::lock_guard lock(lock_);
+        audio_.push_back(audio.port ? "port" : "memory");
+        return static_cast<int>(audio_.size());
+    }
+    bool unplugHeronAudio(int number, bool surprise) override {
+        std::lock_guard lock(lock_);
+        if (number < 1 || number > static_cast<int>(audio_.size())) return false;
+        if (!surprise && !open_.empty()) return false;
+        audio_.erase(audio_.begin() + (number - 1));
+        return true;
+    }
     bool setDisplayMode(uint32_t w, uint32_t h, uint32_t bits) override {
         if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32) return false;
         display_ = {w, h, bits, display_.bus};
@@ -227,9 +240,11 @@ public:
         std::lock_guard lock(lock_);
         std::string exited;
         for (uint32_t id : exited_) exited += (exited.empty() ? "" : ",") + std::to_string(id);
+        std::string audio;
+        for (const std::string& kind : audio_) audio += (audio.empty() ? "\"" : ",\"") + kind + "\"";
         return "{\"kernel\":\"fake\",\"cards\":" + std::to_string(cards_) +
                ",\"openFiles\":" + std::to_string(open_.size()) + ",\"exitedProcesses\":[" + exited +
-               "],\"sources\":[" + sources_ + "],\"switches\":[" + switches_ + "]}";
+               "],\"sources\":[" + sources_ + "],\"switches\":[" + switches_ + "],\"audio\":[" + audio + "]}";
     }
 
 private:
@@ -279,6 +294,7 @@ private:
     std::set<uint32_t> exited_;
     uint64_t nextFile_ = 0x100;
     int cards_ = 0;
+    std::vector<std::string> audio_;
     std::string sources_;   // JSON strings "card/input=source", in order
     std::string switches_;  // JSON strings "card=bits", in order
     lxm::DisplayConfig display_;

@@ -206,6 +206,19 @@ TEST(LxmachineTool, PlugUnplugAndDisplay) {
     EXPECT_EQ(m.lxmachine({"unplug", "terncard", "5", "--surprise"}).exitStatus, 1);
     EXPECT_TRUE(contains(m.statusJson(), "\"cards\":1"));
 
+    // Audio functions are numbered apart from the cards.
+    EXPECT_EQ(m.lxmachine({"plug", "heron_audio"}).output, "1\n");
+    EXPECT_EQ(m.lxmachine({"plug", "heron_audio", "--port"}).output, "2\n");
+    EXPECT_TRUE(contains(m.statusJson(), "\"audio\":[\"memory\",\"port\"]"));
+    EXPECT_EQ(m.lxmachine({"plug", "heron_audio", "--revision", "1"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"unplug", "heron_audio"}).exitStatus, 2);
+    EXPECT_EQ(m.lxmachine({"unplug", "heron_audio", "3"}).exitStatus, 1);
+    ToolResult unplugged = m.lxmachine({"unplug", "heron_audio", "1", "--surprise"});
+    EXPECT_EQ(unplugged.exitStatus, 0);
+    EXPECT_EQ(unplugged.output, "audio function 1 removed\n");
+    EXPECT_TRUE(contains(m.statusJson(), "\"audio\":[\"port\"]"));
+    EXPECT_TRUE(contains(m.statusJson(), "\"cards\":1"));
+
     EXPECT_EQ(m.lxmachine({"display", "800x600x16"}).exitStatus, 0);
     EXPECT_TRUE(contains(m.lxmachine({"status"}).output, "display 800x600x16"));
     EXPECT_EQ(m.lxmachine({"display", "800x600x12"}).exitStatus, 2);

@@ -82,6 +82,21 @@ TEST(RequestDecoding, MalformedRequestsAreRejectedWithAReason) {
     wire::PayloadWriter plug;
     plug.record(wire::PlugRecord{1, 0x100, 0, 0});
     EXPECT_FALSE(decode(Op::Plug, plug.data(), &why));
+    wire::PayloadWriter audioPlug;
+    audioPlug.record(wire::AudioPlugRecord{1, 0});
+    auto audio = decode(Op::PlugAudio, audioPlug.data(), &why);
+    ASSERT_TRUE(audio) << why;
+    EXPECT_EQ(audio->audioPlug.portSpace, 1u);
+    wire::PayloadWriter badPort;
+    badPort.record(wire::AudioPlugRecord{2, 0});
+    EXPECT_FALSE(decode(Op::PlugAudio, badPort.data(), &why));
+    EXPECT_EQ(why, "port flag out of range");
+    wire::PayloadWriter audioUnplug;
+    audioUnplug.record(wire::UnplugRecord{2, 1});
+    auto unplugged = decode(Op::UnplugAudio, audioUnplug.data(), &why);
+    ASSERT_TRUE(unplugged) << why;
+    EXPECT_EQ(unplugged->unplug.number, 2u);
+    EXPECT_EQ(unplugged->unplug.surprise, 1u);
 
     wire::PayloadWriter source;
     source.record(wire::CardSourceRecord{1, 3, 4, 0}).text("bars");

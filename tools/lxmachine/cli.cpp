@@ -26,6 +26,10 @@ const char* kUsage =
     "                            plug in a capture card; prints its number\n"
     "  unplug terncard N [--surprise]\n"
     "                            remove card N (safe removal fails if a driver refuses)\n"
+    "  plug heron_audio [--port] plug in an audio function (registers in I/O space\n"
+    "                            with --port); prints its number\n"
+    "  unplug heron_audio N [--surprise]\n"
+    "                            remove audio function N\n"
     "  display WIDTHxHEIGHTxBITS change the display mode\n"
     "  source CARD INPUT SOURCE  connect SOURCE (none, bars, stamp[:ID] or image:PATH)\n"
     "                            to input 0-3 of card CARD\n"
@@ -105,21 +109,35 @@ int plug(const std::string& directory, const CommandLine& line) {
     return 0;
 }
 
-int unplug(const std::string& directory, const CommandLine& line) {
+int plugAudio(const std::string& directory, const CommandLine& line) {
+    wire::PayloadWriter w;
+    w.record(wire::AudioPlugRecord{line.options.contains("--port") ? 1u : 0u, 0});
+    auto reply = control(directory, wire::Op::PlugAudio, w.data());
+    if (!reply) return 1;
+    if (reply->status != 0) {
+        std::fprintf(stderr, "lxmachine: the audio function could not be plugged in\n");
+        return 1;
+    }
+    std::printf("%llu\n", static_cast<unsigned long long>(reply->value));
+    return 0;
+}
+
+// `what` names the device in messages: "card" or "audio function".
+int unplug(const std::string& directory, const CommandLine& line, wire::Op op, const char* what) {
     uint32_t number = 0;
     if (line.words.size() != 2 || !parseNumber(line.words[1], 1, 64, &number))
-        return usageError("unplug terncard takes a card number");
+        return usageError("unplug " + line.words[0] + " takes a number from 1");
     bool surprise = line.options.contains("--surprise");
     wire::PayloadWriter w;
     w.record(wire::UnplugRecord{number, surprise ? 1u : 0u});
-    auto reply = control(directory, wire::Op::Unplug, w.data());
+    auto reply = control(directory, op, w.data());
     if (!reply) return 1;
     if (reply->status != 0) {
-        std::fprintf(stderr, "lxmachine: card %u was not removed%s\n", number,
-                     surprise ? " (no such card)" : " (no such card, or a driver refused the removal)");
+        std::fprintf(stderr, "lxmachine: %s %u was not removed%s\n", what, number,
+                     surprise ? " (no such device)" : " (no such device, or a driver refused the removal)");
         return 1;
     }
-    std::printf("card %u removed\n", number);
+    std::printf("%s %u removed\n", what, number);
     return 0;
 }
 
@@ -217,14 +235,22 @@ int runLxmachine(int argc, char** argv, const KernelBoot& bootKernel) {
         return status(directory, line.options.contains("--json"));
     }
     if (line.verb == "plug") {
-        if (line.words.size() != 1 || line.words[0] != "terncard") return usageError("plug takes the device kind terncard");
+        const bool audio = line.words.size() == 1 && line.words[0] == "heron_audio";
+        if (line.words.size() != 1 || (line.words[0] != "terncard" && !audio))
+            return usageError("plug takes the device kind terncard or heron_audio");
+        if (audio) {
+            if (!onlyOptions(line, {"--port"}, &bad)) return usageError("plug: unexpected " + bad);
+            return plugAudio(directory, line);
+        }
         if (!onlyOptions(line, {"--signature", "--revision", "--switch"}, &bad)) return usageError("plug: unexpected " + bad);
         return plug(directory, line);
     }
     if (line.verb == "unplug") {
-        if (line.words.empty() || line.words[0] != "terncard") return usageError("unplug takes the device kind terncard");
+        if (line.words.empty() || (line.words[0] != "terncard" && line.words[0] != "heron_audio"))
+            return usageError("unplug takes the device kind terncard or heron_audio");
         if (!onlyOptions(line, {"--surprise"}, &bad)) return usageError("unplug: unexpected " + bad);
-        return unplug(directory, line);
+        if (line.words[0] == "heron_audio") return unplug(directory, line, wire::Op::UnplugAudio, "audio function");
+        return unplug(directory, line, wire::Op::Unplug, "card");
     }
     if (line.verb == "display") {
         wire::DisplayRecord mode{};

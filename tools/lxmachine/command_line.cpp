@@ -8,7 +8,7 @@ namespace lxm {
 
 namespace {
 const std::set<std::string> kValueOptions = {"--dir", "--config", "--signature", "--revision", "--switch"};
-const std::set<std::string> kFlags = {"--json", "--surprise", "--help"};
+const std::set<std::string> kFlags = {"--json", "--surprise", "--port", "--help"};
 }  // namespace
 
 std::optional<CommandLine> parseCommandLine(int argc, char** argv, std::string* error) {

@@ -1,6 +1,6 @@
 #include "lxmachine/hw/device_factory.h"
 
-#include "lxmachine/hw/placeholder_function.h"
+#include "lxmachine/hw/heron/heron_audio.h"
 #include "lxmachine/hw/terncard/terncard.h"
 
 namespace lxhw {
@@ -25,16 +25,14 @@ std::shared_ptr<PciFunction> makeTernCard(const DeviceRequest& request) {
     return std::make_shared<tern::TernCard>(setup, request.memory);
 }
 
-std::shared_ptr<PciFunction> makeHeronAudio(const DeviceRequest&) {
-    PciIdentity id;
-    id.vendor = pci::kLxVendor;
-    id.device = pci::kHeronAudioDevice;
-    id.baseClass = 0x04;
-    id.subclass = 0x01;  // audio
-    id.revision = 0x01;
-    id.subsystemVendor = pci::kLxVendor;
-    id.subsystem = 0x0001;
-    return std::make_shared<PlaceholderFunction>("heron", id, 0x1000);
+std::shared_ptr<PciFunction> makeHeronAudio(const DeviceRequest& request) {
+    heron::HeronAudioSetup setup;
+    if (const lxm::HeronAudioConfig* audio = request.heronAudio) {
+        setup.blockRate = audio->rate;
+        setup.portSpace = audio->port;
+    }
+    if (request.machine) setup.clockFactor = request.machine->clockFactor;
+    return std::make_shared<heron::HeronAudio>(setup);
 }
 
 }  // namespace
@@ -42,7 +40,7 @@ std::shared_ptr<PciFunction> makeHeronAudio(const DeviceRequest&) {
 const std::vector<DeviceKind>& deviceKinds() {
     static const std::vector<DeviceKind> kinds{
         {"terncard", makeTernCard},
-        {"heron", makeHeronAudio},
+        {"heron_audio", makeHeronAudio},
     };
     return kinds;
 }

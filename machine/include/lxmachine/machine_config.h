@@ -24,7 +24,11 @@ struct TernCardConfig {
     std::array<std::string, 4> sources{"none", "none", "none", "bars"};
 };
 
-struct HeronAudioConfig {};
+// One audio function of a Heron card.
+struct HeronAudioConfig {
+    double rate = 375.0;  // audio blocks per second (48 kHz in blocks of 128 samples)
+    bool port = false;    // registers in I/O port space instead of memory space
+};
 
 struct OsConfig {
     uint32_t major = 10;

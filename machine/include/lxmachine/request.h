@@ -29,6 +29,7 @@ struct Request {
     wire::StatusRecord status{};
     wire::PlugRecord plug{};
     wire::UnplugRecord unplug{};
+    wire::AudioPlugRecord audioPlug{};
     wire::DisplayRecord display{};
     wire::CardSourceRecord cardSource{};  // the source name is in `name`
     wire::CardSwitchRecord cardSwitch{};

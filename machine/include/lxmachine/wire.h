@@ -70,6 +70,8 @@ enum class Op : uint16_t {
     Display = 55,
     CardSource = 56,  // CardSourceRecord, then the source name
     CardSwitch = 57,
+    PlugAudio = 58,    // AudioPlugRecord
+    UnplugAudio = 59,  // UnplugRecord, numbering the audio functions
     // daemon -> client, in the middle of a request
     MapPhysical = 70,
     UnmapPhysical = 71,
@@ -215,6 +217,13 @@ struct UnplugRecord {
     uint32_t surprise;
 };
 static_assert(sizeof(UnplugRecord) == 8);
+
+// Plugs in a Heron audio function with the default block rate.
+struct AudioPlugRecord {
+    uint32_t portSpace;  // 1: registers in I/O port space
+    uint32_t reserved;
+};
+static_assert(sizeof(AudioPlugRecord) == 8);
 
 struct DisplayRecord {
     uint32_t width;

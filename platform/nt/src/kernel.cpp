@@ -14,6 +14,7 @@
 #include "log.h"
 #include "lxmachine/hw/device_factory.h"
 #include "lxmachine/hw/display_adapter.h"
+#include "lxmachine/hw/heron/heron_audio.h"
 #include "lxmachine/hw/physical_memory.h"
 #include "lxmachine/hw/terncard/terncard.h"
 #include "memory_manager.h"
@@ -107,6 +108,8 @@ public:
 
     int plugTernCard(const lxm::TernCardConfig& card) override;
     bool unplugTernCard(int number, bool surprise) override;
+    int plugHeronAudio(const lxm::HeronAudioConfig& audio) override;
+    bool unplugHeronAudio(int number, bool surprise) override;
     bool setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) override;
     bool setCardSource(int number, int input, const std::string& source, std::string* error) override;
     bool setCardSwitch(int number, uint32_t bits) override;
@@ -213,8 +216,8 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
     }
     for (const lxm::HeronAudioConfig& audio : config_.heronAudio) {
         auto device = bus_->freeDevice(0, kHeronFirstDevice);
-        auto function = lxhw::makeDevice("heron", lxhw::DeviceRequest{&config_, nullptr, &audio});
-        if (!device || !function || !bus_->place({0, *device, 0}, function)) klog("no slot left for a Heron card");
+        auto function = lxhw::makeDevice("heron_audio", lxhw::DeviceRequest{&config_, nullptr, &audio});
+        if (!device || !function || !bus_->place({0, *device, 0}, function)) klog("no slot left for a Heron audio function");
     }
 
     installDefaultServices();
@@ -406,6 +409,22 @@ bool KernelImpl::unplugTernCard(int number, bool surprise) {
     return address && pnp_->unplug(*address, surprise);
 }
 
+int KernelImpl::plugHeronAudio(const lxm::HeronAudioConfig& audio) {
+    auto pass = gate_.enter();
+    if (!pass) return 0;
+    auto function = lxhw::makeDevice("heron_audio", lxhw::DeviceRequest{&config_, nullptr, &audio});
+    uint32_t device = 0;
+    if (!function || !plugFunction(function, 0, kHeronFirstDevice, &device)) return 0;
+    return pnp_->numberOf("heron_audio", {0, device, 0});
+}
+
+bool KernelImpl::unplugHeronAudio(int number, bool surprise) {
+    auto pass = gate_.enter();
+    if (!pass) return false;
+    auto address = pnp_->nthOfKind("heron_audio", number);
+    return address && pnp_->unplug(*address, surprise);
+}
+
 bool KernelImpl::setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) {
     auto pass = gate_.enter();
     if (!pass || !display_->setMode(width, height, bits)) return false;
@@ -546,6 +565,14 @@ std::string KernelImpl::statusJson() const {
                 writeControllerReport(json, card->controller());
                 writeEngineReport(json, card->engineReport());
             }
+        }
+        if (const auto* audio = lxhw::heron::asHeronAudio(node.function.get())) {
+            json.key("audio").beginObject();
+            json.key("portSpace").value(audio->portSpace());
+            json.key("rate").value(static_cast<uint64_t>(audio->blockRate()));
+            json.key("blocks").value(audio->blocksCompleted());
+            json.key("interrupts").value(audio->interruptsRaised());
+            json.endObject();
         }
         json.endObject();
     }

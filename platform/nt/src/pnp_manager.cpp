@@ -457,7 +457,7 @@ std::vector<PnpManager::NodeInfo> PnpManager::nodes() const {
     std::vector<NodeInfo> result;
     for (const auto& node : nodes_) {
         result.push_back(NodeInfo{node->address, node->function->kind(), node->function->identity(), node->instanceId,
-                                  node->service, nodeStateName(node->state), node->problem});
+                                  node->service, nodeStateName(node->state), node->problem, node->function});
     }
     return result;
 }

@@ -50,6 +50,7 @@ public:
         std::string service;
         std::string state;
         std::string problem;
+        std::shared_ptr<lxhw::PciFunction> function;  // the model, for its own report
     };
     std::vector<NodeInfo> nodes() const;
     // Address of the n-th (from 1) present function of a kind, in bus order.

@@ -118,6 +118,9 @@ public:
     // Safe removal sends query-remove first and fails (returns false) when a
     // driver refuses; surprise removal always removes.
     virtual bool unplugTernCard(int number, bool surprise) = 0;
+    // The same for the audio functions of Heron cards, numbered apart.
+    virtual int plugHeronAudio(const lxm::HeronAudioConfig& /*audio*/) { return 0; }
+    virtual bool unplugHeronAudio(int /*number*/, bool /*surprise*/) { return false; }
     virtual bool setDisplayMode(uint32_t width, uint32_t height, uint32_t bits) = 0;
     // Connects a video source ("none", "bars", "stamp[:ID]", "image:PATH") to
     // input 0..3 of card `number` (counted as plugTernCard counts). On false
@@ -153,7 +156,9 @@ public:
     //  "system":{"contiguous":[...],"ramBytes":N,"contiguousFreeBytes":N,
     //   "interruptsDelivered":N}}
     // "number" counts functions of a kind in bus order from 1 (the card number
-    // plugTernCard returns); a surprise-removed device has none.
+    // plugTernCard returns); a surprise-removed device has none. Audio
+    // functions add "audio":{"portSpace":false,"rate":375,"blocks":N,
+    // "interrupts":N} (blocks completed, times the line was raised).
     // Processes appear when they hold a handle, a block or a mapping; blocks
     // allocated outside any process request are under "system".
     virtual std::string statusJson() const = 0;

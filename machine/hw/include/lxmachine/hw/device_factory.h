@@ -31,7 +31,7 @@ struct DeviceKind {
     DeviceMaker make;
 };
 
-// Built-in kinds: "terncard" and "heron" (a placeholder until its model exists).
+// Built-in kinds: "terncard" and "heron_audio".
 const std::vector<DeviceKind>& deviceKinds();
 // Null when the kind is unknown.
 std::shared_ptr<PciFunction> makeDevice(const std::string& kind, const DeviceRequest& request);

@@ -121,7 +121,7 @@ private:
     bool busMaster() const;  // the engine reaches memory only while bus mastering is on
 
     MachineClock clock_;
-    PhysicalMemory* const memory_;
+    [[maybe_unused]] PhysicalMemory* const memory_;  // the DMA engine holds its own reference
     std::string setupErrors_;
 
     std::array<std::atomic<uint32_t>, kRegisterCells> regs_;
