@@ -13,7 +13,9 @@
 #   - may be missing (counted in the summary line),
 #   - must not be exported (then its line has to go),
 #   - must be in LISTFILE (a misspelt name would excuse nothing).
-# Any other name of LISTFILE that is missing fails the check.
+# Any other name of LISTFILE that is missing fails the check, and so does
+# any defined dynamic symbol of LIBRARY that LISTFILE does not name: a
+# library exports exactly its API.
 #
 # Exit status: 0 all checks passed, 1 a check failed, 2 bad arguments or
 # unreadable input.
@@ -110,6 +112,13 @@ for name in $names; do
     absent_names="${absent_names:+$absent_names }$name"
   else
     echo "missing export: $name"
+    status=1
+  fi
+done
+
+for symbol in $symbols; do
+  if ! printf '%s\n' "$names" | grep -qxF "$symbol"; then
+    echo "exported outside the API: $symbol"
     status=1
   fi
 done
