@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "card_record_copy.h"
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/video_types.h"
 
 namespace snapextest {
