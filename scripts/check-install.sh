@@ -67,18 +67,45 @@ unset LX_MACHINE_TOOL LX_DRIVER_PATH LX_MODULE_PATH
 "$prefix/bin/lxmachine" boot >/dev/null
 "$prefix/bin/lxmachine" status
 
-for way in with-cmake with-pkg-config; do
+# The CMake build saves bitmaps, the pkg-config build PNG files.
+for run in with-cmake:bmp with-pkg-config:png; do
+  way=${run%%:*}
+  format=${run##*:}
   bin="$work/$way"
   echo "-- examples built $way"
   "$bin/list_cards" | tee "$work/list.txt"
   grep -q '^card 1: TernCard, slot' "$work/list.txt"
-  mkdir -p "$work/frames-$way"
-  "$bin/snap_frames" "$work/frames-$way" | tee "$work/snap.txt"
+  frames="$work/frames-$way"
+  mkdir -p "$frames"
+  "$bin/snap_frames" "$frames" "$format" | tee "$work/snap.txt"
   [ "$(grep -c '^frame ' "$work/snap.txt")" -eq 10 ]
-  for file in "$work/frames-$way"/frame0{0..9}.bmp; do
-    # 54-byte header and 288 rows of 384 * 3 bytes.
-    [ "$(stat -c %s "$file")" -eq $((54 + 288 * 1152)) ] || { echo "bad size: $file" >&2; exit 1; }
-  done
+  python3 - "$frames" "$format" <<'PY'
+# Decodes every file with the standard library alone: a bitmap's header and
+# rows; a PNG file's chunk sums, header and zlib stream (with its own sum).
+import struct, sys, zlib
+directory, extension = sys.argv[1], sys.argv[2]
+for frame in range(10):
+    data = open(f"{directory}/frame{frame:02d}.{extension}", "rb").read()
+    if extension == "bmp":
+        assert data[:2] == b"BM" and struct.unpack_from("<I", data, 2)[0] == len(data), frame
+        width, height, planes, bits = struct.unpack_from("<iiHH", data, 18)
+        assert (width, height, bits) == (384, 288, 24), (frame, width, height, bits)
+        pixels = data[54:]
+    else:
+        assert data[:8] == b"\x89PNG\r\n\x1a\n", frame
+        at, chunks = 8, {}
+        while at < len(data):
+            length, kind = struct.unpack_from(">I4s", data, at)
+            body = data[at + 8 : at + 8 + length]
+            assert struct.unpack_from(">I", data, at + 8 + length)[0] == zlib.crc32(kind + body), (frame, kind)
+            chunks[kind] = chunks.get(kind, b"") + body
+            at += 12 + length
+        assert struct.unpack(">IIBBBBB", chunks[b"IHDR"]) == (384, 288, 8, 2, 0, 0, 0), frame
+        raw = zlib.decompress(chunks[b"IDAT"])
+        assert len(raw) == 288 * (1 + 384 * 3) and all(raw[y * 1153] == 0 for y in range(288)), frame
+        pixels = raw
+    assert len(set(pixels)) >= 3, f"frame {frame} is one flat colour"
+PY
   "$bin/snap_ex_rate" 2
   "$bin/frame_summary"
 done
