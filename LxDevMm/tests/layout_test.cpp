@@ -2,11 +2,11 @@
 // makes the build check them together, and checks the few helpers beside them.
 #include <gtest/gtest.h>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/card_type.h"
 #include "lx/static_mem_records.h"
 #include "lx/status.h"
-#include "lx/tern_card_context.h"
+#include "lx/internal/tern_card_context.h"
 #include "lx/video_types.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <exception>
 #include <memory>
 
-#include "lx/card_record.h"
-#include "lx/handle_kinds.h"
+#include "lx/internal/card_record.h"
+#include "lx/internal/handle_kinds.h"
 #include "lx/video_capture.h"
 #include "frame_rules.h"
 #include "snap_ex_manager.h"

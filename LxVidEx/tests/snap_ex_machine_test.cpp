@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bars_decoder.h"
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "card_record_copy.h"
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"
 #include "lx/video_card.h"

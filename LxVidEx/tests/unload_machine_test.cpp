@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"
 #include "lx/video_card.h"

@@ -31,7 +31,9 @@ LX_EXPORT LxStatus LxVideoPresent(LxCardHandle handle, int32_t* present) {
 }
 
 LX_EXPORT LxStatus LxGetBoardInfo(LxCardHandle handle, int kind, void* buffer) {
-  if (buffer == nullptr) {
+  // The card library takes the kind as 8 bits: a kind beyond them would be
+  // answered as another kind and write bytes the caller did not size for.
+  if (buffer == nullptr || kind < 0 || kind > UINT8_MAX) {
     return LX_PARAMETER_INVALID;
   }
   return callBoard<card::GetBoardInfos>(handle, "GetBoardInfos", NameForm::PrefixThenName, boardInfoStatus,

@@ -5,9 +5,9 @@
 
 #include <windows.h>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/devmm.h"
-#include "lx/handle_kinds.h"
+#include "lx/internal/handle_kinds.h"
 #include "lx/status.h"
 #include "lx/video_types.h"
 #include "lx/video_card.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/status.h"
 #include "lx/video_card.h"
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "lx/devmm.h"
-#include "lx/handle_kinds.h"
+#include "lx/internal/handle_kinds.h"
 #include "lx/video.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "card_record_copy.h"
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/data_transform.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"

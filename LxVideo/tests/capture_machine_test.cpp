@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bars_decoder.h"
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/terncard_capture.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"

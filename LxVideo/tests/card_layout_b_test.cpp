@@ -10,7 +10,7 @@
 #include <windows.h>
 
 #include "fake_host.h"
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/video_card.h"
 #include "lx/video_types.h"
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "lx/card_record.h"
-#include "lx/tern_card_context.h"
+#include "lx/internal/card_record.h"
+#include "lx/internal/tern_card_context.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
 #include "lx/video_card.h"
@@ -358,6 +358,13 @@ TEST(CardMachine, BoardAccess) {
   ASSERT_EQ(LxGetBoardInfo(h, 5, bytes), LX_OK);
   EXPECT_EQ(bytes[0], 2);
   EXPECT_EQ(LxGetBoardInfo(h, 9, bytes), LX_INTERNAL_ERROR);
+  // Kinds beyond 8 bits are refused rather than read as the kind they alias.
+  for (int alias : {256, 257, -256, -1}) {
+    std::memset(bytes, 0xEE, sizeof bytes);
+    EXPECT_EQ(LxGetBoardInfo(h, alias, bytes), LX_PARAMETER_INVALID) << alias;
+    EXPECT_EQ(bytes[0], 0xEE) << alias;
+    EXPECT_EQ(bytes[11], 0xEE) << alias;
+  }
   EXPECT_EQ(LxSetI2CParam(h, 126, 80, bytes, 0), LX_INTERNAL_ERROR);
 
   // Raw writes reach the card and leave the shadow alone.
@@ -402,6 +409,32 @@ class Unchanged {
   LxCardRecord record_;
   TernCardContext context_;
 };
+
+// Each board-information kind writes exactly the bytes the public header
+// gives for it. A byte counts as written when it differs from the fill in
+// either of two runs with different fills.
+TEST(CardMachine, BoardInfoKindsWriteTheirDocumentedSizes) {
+  OpenCard card(1);
+  ASSERT_EQ(card.status, LX_OK);
+  for (int kind = 0; kind < LX_BOARD_INFO_KIND_COUNT; ++kind) {
+    uint8_t first[LX_BOARD_INFO_MAX_BYTES + 4];
+    uint8_t second[LX_BOARD_INFO_MAX_BYTES + 4];
+    std::memset(first, 0xAA, sizeof first);
+    std::memset(second, 0x55, sizeof second);
+    ASSERT_EQ(LxGetBoardInfo(card.handle, kind, first), LX_OK) << kind;
+    ASSERT_EQ(LxGetBoardInfo(card.handle, kind, second), LX_OK) << kind;
+    int written = 0;
+    for (int i = 0; i < static_cast<int>(sizeof first); ++i) {
+      if (first[i] != 0xAA || second[i] != 0x55) written = i + 1;
+    }
+    EXPECT_EQ(written, LxBoardInfoBytes(kind)) << "kind " << kind;
+  }
+  char signature[LX_BOARD_INFO_MAX_BYTES] = {};
+  ASSERT_EQ(LxGetBoardInfo(card.handle, LX_BOARD_INFO_SIGNATURE, signature), LX_OK);
+  EXPECT_EQ(std::string(signature), "KZ");
+  EXPECT_EQ(LxBoardInfoBytes(LX_BOARD_INFO_KIND_COUNT), 0);
+  EXPECT_EQ(LxBoardInfoBytes(-1), 0);
+}
 
 TEST(CardMachine, RefusedArgumentsLeaveCardAndRecordUnchanged) {
   OpenCard card(1);

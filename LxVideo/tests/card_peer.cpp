@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "lx/card_record.h"
-#include "lx/tern_card_context.h"
+#include "lx/internal/card_record.h"
+#include "lx/internal/tern_card_context.h"
 #include "lx/video_card.h"
 
 namespace {

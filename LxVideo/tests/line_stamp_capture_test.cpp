@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "line_stamp.h"
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
 #include "lx/video_card.h"

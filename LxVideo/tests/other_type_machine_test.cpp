@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/devmm.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "lx/tern_card_context.h"
+#include "lx/internal/tern_card_context.h"
 
 namespace terncard {
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 
 namespace terncard {
 

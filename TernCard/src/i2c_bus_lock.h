@@ -8,7 +8,7 @@
 
 #include <mutex>
 
-#include "lx/tern_card_context.h"
+#include "lx/internal/tern_card_context.h"
 
 namespace terncard {
 

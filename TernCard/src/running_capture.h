@@ -1,7 +1,7 @@
 // Live capture that is running when the output window changes.
 #pragma once
 
-#include "lx/tern_card_context.h"
+#include "lx/internal/tern_card_context.h"
 
 namespace terncard {
 

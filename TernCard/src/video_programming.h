@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "lx/tern_card_context.h"
+#include "lx/internal/tern_card_context.h"
 
 namespace terncard {
 

@@ -7,7 +7,7 @@
 #include "fake_card.h"
 #include "i2c_bus.h"
 #include "lx/terncard.h"
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 #include "register_access.h"
 #include "register_map.h"
 

@@ -9,7 +9,7 @@
 #include "fake_card.h"
 #include "lx/terncard.h"
 #include "lx/terncard_capture.h"
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 #include "register_map.h"
 
 namespace terncard {

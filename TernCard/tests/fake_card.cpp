@@ -4,7 +4,7 @@
 
 #include "card_handle.h"
 #include "driver_channel.h"
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 #include "register_map.h"
 
 namespace terncard::testing {

@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "lx/tern_card_context.h"
+#include "lx/internal/tern_card_context.h"
 
 namespace terncard::testing {
 

@@ -4,7 +4,7 @@
 
 #include "dispatch.h"
 #include "extension.h"
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 
 namespace {
 

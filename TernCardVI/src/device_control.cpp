@@ -2,7 +2,7 @@
 // a time in arrival order; every other code is refused at once.
 #include "admission.h"
 #include "dispatch.h"
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 
 namespace {
 

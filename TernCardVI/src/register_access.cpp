@@ -3,7 +3,7 @@
 // would reach memory that is not the card's.
 #include "register_access.h"
 
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 
 namespace {
 

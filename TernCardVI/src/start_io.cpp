@@ -1,7 +1,7 @@
 // Start-I/O: the card's requests, one at a time, at dispatch level.
 #include "admission.h"
 #include "dispatch.h"
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 #include "register_access.h"
 
 namespace {

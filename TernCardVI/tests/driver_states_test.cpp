@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 #include "probe_machine.h"
 
 using namespace terncardvi_test;

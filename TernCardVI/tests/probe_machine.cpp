@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 
 namespace terncardvi_test {
 namespace {

@@ -7,38 +7,38 @@
 
 typedef int32_t LxStatus;
 
-inline constexpr LxStatus LX_OK = 0;
-inline constexpr LxStatus LX_ALLOCATE_DEVICE_MEMORY_ERROR = -1;
-inline constexpr LxStatus LX_LOCK_DEVICE_MEMORY_ERROR = -2;
-inline constexpr LxStatus LX_ACCESS_DEVICE_MEMORY_DENIED = -3;
-inline constexpr LxStatus LX_PARAMETER_INVALID = -4;
-inline constexpr LxStatus LX_NOT_SUPPORT_INTERFACE = -5;
-inline constexpr LxStatus LX_OPEN_DRIVER_FAILED = -6;
-inline constexpr LxStatus LX_CARD_HANDLE_INVALID = -7;
-inline constexpr LxStatus LX_NO_CARD_FOUND = -8;
-inline constexpr LxStatus LX_HW_MAP_MEMORY_ERROR = -9;
-inline constexpr LxStatus LX_NOT_ENOUGH_SYSTEM_MEMORY = -10;
-inline constexpr LxStatus LX_HW_INIT_ERROR = -11;
-inline constexpr LxStatus LX_PARAMETER_OUT_OF_BOUND = -12;
-inline constexpr LxStatus LX_HW_INIT_I2C_ERROR = -13;
-inline constexpr LxStatus LX_HW_INIT_AD_ERROR = -14;
-inline constexpr LxStatus LX_HW_BOARD_TYPE_ERROR = -15;
-inline constexpr LxStatus LX_SNAP_SHOT_TIME_OUT = -16;
-inline constexpr LxStatus LX_INIT_DDRAW_ERROR = -17;
-inline constexpr LxStatus LX_IN_WORK = -18;
-inline constexpr LxStatus LX_NOT_START_CAPTURE = -19;
-inline constexpr LxStatus LX_NOT_START_CAPTURE_EX = -20;
-inline constexpr LxStatus LX_NOT_START_SNAP = -21;
-inline constexpr LxStatus LX_NOT_START_SNAP_EX = -22;
-inline constexpr LxStatus LX_NOT_OPEN_SNAP_EX = -23;
-inline constexpr LxStatus LX_VIDEO_FORMAT_INVALID = -24;
-inline constexpr LxStatus LX_NOT_SUPPORT_CARD_TYPE = -25;
-inline constexpr LxStatus LX_FILE_CREATE_ERROR = -26;
-inline constexpr LxStatus LX_FILE_INVALID = -27;
-inline constexpr LxStatus LX_VGA_BASE_INVALID = -28;
-inline constexpr LxStatus LX_VIDEO_WINDOW_INVALID = -29;
-inline constexpr LxStatus LX_INTERNAL_ERROR = -30;
+#define LX_OK ((LxStatus)0)
+#define LX_ALLOCATE_DEVICE_MEMORY_ERROR ((LxStatus)-1)
+#define LX_LOCK_DEVICE_MEMORY_ERROR ((LxStatus)-2)
+#define LX_ACCESS_DEVICE_MEMORY_DENIED ((LxStatus)-3)
+#define LX_PARAMETER_INVALID ((LxStatus)-4)
+#define LX_NOT_SUPPORT_INTERFACE ((LxStatus)-5)
+#define LX_OPEN_DRIVER_FAILED ((LxStatus)-6)
+#define LX_CARD_HANDLE_INVALID ((LxStatus)-7)
+#define LX_NO_CARD_FOUND ((LxStatus)-8)
+#define LX_HW_MAP_MEMORY_ERROR ((LxStatus)-9)
+#define LX_NOT_ENOUGH_SYSTEM_MEMORY ((LxStatus)-10)
+#define LX_HW_INIT_ERROR ((LxStatus)-11)
+#define LX_PARAMETER_OUT_OF_BOUND ((LxStatus)-12)
+#define LX_HW_INIT_I2C_ERROR ((LxStatus)-13)
+#define LX_HW_INIT_AD_ERROR ((LxStatus)-14)
+#define LX_HW_BOARD_TYPE_ERROR ((LxStatus)-15)
+#define LX_SNAP_SHOT_TIME_OUT ((LxStatus)-16)
+#define LX_INIT_DDRAW_ERROR ((LxStatus)-17)
+#define LX_IN_WORK ((LxStatus)-18)
+#define LX_NOT_START_CAPTURE ((LxStatus)-19)
+#define LX_NOT_START_CAPTURE_EX ((LxStatus)-20)
+#define LX_NOT_START_SNAP ((LxStatus)-21)
+#define LX_NOT_START_SNAP_EX ((LxStatus)-22)
+#define LX_NOT_OPEN_SNAP_EX ((LxStatus)-23)
+#define LX_VIDEO_FORMAT_INVALID ((LxStatus)-24)
+#define LX_NOT_SUPPORT_CARD_TYPE ((LxStatus)-25)
+#define LX_FILE_CREATE_ERROR ((LxStatus)-26)
+#define LX_FILE_INVALID ((LxStatus)-27)
+#define LX_VGA_BASE_INVALID ((LxStatus)-28)
+#define LX_VIDEO_WINDOW_INVALID ((LxStatus)-29)
+#define LX_INTERNAL_ERROR ((LxStatus)-30)
 
 // Codes run from 0 down to LX_LOWEST_STATUS without gaps.
-inline constexpr LxStatus LX_LOWEST_STATUS = LX_INTERNAL_ERROR;
-inline constexpr int LX_STATUS_COUNT = 31;
+#define LX_LOWEST_STATUS LX_INTERNAL_ERROR
+#define LX_STATUS_COUNT 31

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "card_session.h"
-#include "lx/terncard_ioctl.h"
 #include "lx/video.h"
 #include "status_report.h"
 #include "video_names.h"
@@ -13,13 +12,8 @@ namespace lxsnap {
 
 namespace {
 
-// Board information kinds of the card library.
-constexpr int kBoardSignature = 0;
-constexpr int kBoardRevisionLow = 4;
-constexpr int kBoardRevisionHigh = 5;
-
 std::string slotText(LxCardHandle card) {
-  SlotInfo slot{};
+  LxSlotInfo slot{};
   if (const LxStatus status = LxGetSlotInfo(card, &slot); status != LX_OK) {
     return std::string("slot unknown (") + LxGetErrorString(status) + ")";
   }
@@ -31,7 +25,7 @@ std::string slotText(LxCardHandle card) {
 // silent, so the buffers start out zero and zero means "none".
 std::string signatureText(LxCardHandle card) {
   uint8_t signature[2] = {};
-  const LxStatus status = LxGetBoardInfo(card, kBoardSignature, signature);
+  const LxStatus status = LxGetBoardInfo(card, LX_BOARD_INFO_SIGNATURE, signature);
   const auto printable = [](uint8_t c) { return c > 32 && c < 127; };
   if (status != LX_OK || !printable(signature[0]) || !printable(signature[1])) {
     return "signature none";
@@ -42,7 +36,7 @@ std::string signatureText(LxCardHandle card) {
 std::string revisionText(LxCardHandle card) {
   uint8_t low = 0xFF;
   uint8_t high = 0xFF;
-  if (LxGetBoardInfo(card, kBoardRevisionLow, &low) != LX_OK || LxGetBoardInfo(card, kBoardRevisionHigh, &high) != LX_OK ||
+  if (LxGetBoardInfo(card, LX_BOARD_INFO_REVISION_LOW, &low) != LX_OK || LxGetBoardInfo(card, LX_BOARD_INFO_REVISION_HIGH, &high) != LX_OK ||
       low > 0x0F || high > 0x0F) {
     return "revision unknown";
   }

@@ -7,12 +7,13 @@
 #include <stdint.h>
 
 #include "lx/export.h"
+#include "lx/portable.h"
 #include "lx/status.h"
 #include "lx/video_card.h"
 
 // Handed to the callback by address; valid only during the call. A caller
 // that knows only the first four fields reads a prefix of the record.
-struct SnapExInfo {
+typedef struct SnapExInfo {
   LxCardHandle handle;
   int32_t cardIndex;   // the card's global number
   int32_t frameIndex;  // ring entry of the frame just completed
@@ -25,16 +26,16 @@ struct SnapExInfo {
   // when a frame's fields are stored apart), this one included.
   uint32_t sequence;
   uint32_t skipped;  // completed since the previous callback (or the start) and not told
-};
-static_assert(sizeof(void*) == 8, "SnapExInfo assumes 64-bit pointers");
-static_assert(sizeof(SnapExInfo) == 40);
-static_assert(offsetof(SnapExInfo, timestampNs) == 24);
-static_assert(offsetof(SnapExInfo, sequence) == 32);
-static_assert(offsetof(SnapExInfo, skipped) == 36);
-static_assert(offsetof(SnapExInfo, handle) == 0);
-static_assert(offsetof(SnapExInfo, cardIndex) == 8);
-static_assert(offsetof(SnapExInfo, frameIndex) == 12);
-static_assert(offsetof(SnapExInfo, context) == 16);
+} SnapExInfo;
+LX_STATIC_ASSERT(sizeof(void*) == 8, "SnapExInfo assumes 64-bit pointers");
+LX_STATIC_ASSERT(sizeof(SnapExInfo) == 40, "SnapExInfo layout");
+LX_STATIC_ASSERT(offsetof(SnapExInfo, timestampNs) == 24, "SnapExInfo layout");
+LX_STATIC_ASSERT(offsetof(SnapExInfo, sequence) == 32, "SnapExInfo layout");
+LX_STATIC_ASSERT(offsetof(SnapExInfo, skipped) == 36, "SnapExInfo layout");
+LX_STATIC_ASSERT(offsetof(SnapExInfo, handle) == 0, "SnapExInfo layout");
+LX_STATIC_ASSERT(offsetof(SnapExInfo, cardIndex) == 8, "SnapExInfo layout");
+LX_STATIC_ASSERT(offsetof(SnapExInfo, frameIndex) == 12, "SnapExInfo layout");
+LX_STATIC_ASSERT(offsetof(SnapExInfo, context) == 16, "SnapExInfo layout");
 
 // The result is ignored. Runs on the card's delivery thread, never on the
 // caller's; it must not close snap-ex for its own card.

@@ -1,10 +1,16 @@
-// Public video API: the Lx functions that applications call.
+// Public video API: the Lx functions that applications call. Including this
+// header brings every declaration of the API: card handles and parameters
+// (video_card.h), capture and snap (video_capture.h), the enumerations
+// (video_types.h, card_type.h), the records the API fills (board_info.h) and
+// the static-memory constants (static_mem_records.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "lx/export.h"
+#include "lx/static_mem_records.h"
 #include "lx/status.h"
+#include "lx/video_capture.h"
 #include "lx/video_card.h"
 
 // Text of a status (its constant's name); never fails, never to be freed.

@@ -4,18 +4,21 @@
 
 #include <stdint.h>
 
+#include "lx/board_info.h"
+#include "lx/card_type.h"
 #include "lx/export.h"
 #include "lx/status.h"
+#include "lx/video_types.h"
 
-// A card handle: a movable global memory block (HGLOBAL) holding one
-// LxCardRecord (lx/card_record.h). Made by BeginLxCard, freed by EndLxCard.
+// A card handle: a movable global memory block (HGLOBAL) holding the
+// library's record of the card. Made by BeginLxCard, freed by EndLxCard.
 typedef void* LxCardHandle;
 
 // A video input: kind (LxVideoSourceKind) and number within the kind.
-struct LxVideoSource {
+typedef struct LxVideoSource {
   int32_t kind;
   int32_t number;
-};
+} LxVideoSource;
 
 // ---- lifecycle --------------------------------------------------------------
 // Opens global card number cardIndex (1 to 128). *handle is 0 unless it succeeds.
@@ -49,8 +52,10 @@ LX_EXPORT LxStatus LxWriteSCMParam(LxCardHandle handle, void* block, uint8_t val
 
 // ---- board access -----------------------------------------------------------
 LX_EXPORT LxStatus LxVideoPresent(LxCardHandle handle, int32_t* present);
+// kind: LxBoardInfoKind; buffer receives LxBoardInfoBytes(kind) bytes
+// (lx/board_info.h), at most LX_BOARD_INFO_MAX_BYTES.
 LX_EXPORT LxStatus LxGetBoardInfo(LxCardHandle handle, int kind, void* buffer);
-// buffer: the 12-byte slot record (device, function, bus, slot).
+// buffer: an LxSlotInfo (12 bytes).
 LX_EXPORT LxStatus LxGetSlotInfo(LxCardHandle handle, void* buffer);
 LX_EXPORT LxStatus LxGetI2CParam(LxCardHandle handle, uint16_t device, uint8_t subaddress, uint8_t* data, int count);
 LX_EXPORT LxStatus LxSetI2CParam(LxCardHandle handle, uint16_t device, uint8_t subaddress, uint8_t* data, int count);

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/video_card.h"
 
 namespace terncard::testing {

@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "lx/board_info.h"
+
 #define TERN_CONTROL_CODE(function) ((uint32_t)((0x8000u << 16) | ((function) << 2)))
 
 // in RegisterRequest (12); out 4 for reads (the word, or the byte in the
@@ -47,18 +49,9 @@ static_assert(offsetof(RegisterRequest, operation) == 0);
 static_assert(offsetof(RegisterRequest, offset) == 4);
 static_assert(offsetof(RegisterRequest, value) == 8);
 
-// Output of IOCTL_TERN_SLOT_INFO: where the card sits.
-struct SlotInfo {
-    uint16_t deviceNumber;    // PCI device (upper half of the capabilities' address)
-    uint16_t functionNumber;  // PCI function (lower half)
-    uint32_t busNumber;
-    uint32_t slotNumber;  // the capabilities' user-interface number
-};
-static_assert(sizeof(SlotInfo) == 12);
-static_assert(offsetof(SlotInfo, deviceNumber) == 0);
-static_assert(offsetof(SlotInfo, functionNumber) == 2);
-static_assert(offsetof(SlotInfo, busNumber) == 4);
-static_assert(offsetof(SlotInfo, slotNumber) == 8);
+// Output of IOCTL_TERN_SLOT_INFO: where the card sits, the record that
+// LxGetSlotInfo hands to applications.
+typedef LxSlotInfo SlotInfo;
 
 // The card's device interface class {8B0B849E-5BA2-4DAE-88DA-CF4AC99DAA37},
 // as an initialiser for either side's GUID type.

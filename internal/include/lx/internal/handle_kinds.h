@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 
 namespace lxkinds {
 
