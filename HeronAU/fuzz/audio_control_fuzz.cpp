@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 #include "nt/kernel_host.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "audio_state.h"
 #include "dispatch.h"
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 #include "wait_queue.h"
 
 namespace {

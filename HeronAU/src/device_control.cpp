@@ -2,7 +2,7 @@
 // the codes run concurrently with each other; register accesses are single
 // loads and stores.
 #include "dispatch.h"
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 #include "outstanding.h"
 #include "register_io.h"
 #include "wait_queue.h"

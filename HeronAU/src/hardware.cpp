@@ -1,7 +1,7 @@
 #include "hardware.h"
 
 #include "interrupt.h"
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 #include "outstanding.h"
 #include "register_io.h"
 #include "wait_queue.h"

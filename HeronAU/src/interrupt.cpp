@@ -1,6 +1,6 @@
 #include "interrupt.h"
 
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 #include "register_io.h"
 
 BOOLEAN AudioInterrupt(PKINTERRUPT, PVOID context) {

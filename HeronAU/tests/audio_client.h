@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 
 namespace heronau_test {
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "interrupt.h"
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 #include "probe_machine.h"
 
 using namespace heronau_test;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "lx/heron_audio_ioctl.h"
+#include "lx/internal/heron_audio_ioctl.h"
 
 namespace heronau_test {
 namespace {
