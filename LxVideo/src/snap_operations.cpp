@@ -2,6 +2,7 @@
 // turning until it is stopped, with the number of the frame being filled.
 #include "capture_functions.h"
 #include "card_dispatch.h"
+#include "frame_layout.h"
 #include "lx/video_capture.h"
 
 using namespace lxvideo;
@@ -17,9 +18,7 @@ struct StaticMemory {
 
 // Bytes of `frames` frames of the current format and window, without wrap-around.
 uint64_t requestBytes(const LxCardRecord* record, uint16_t frames) {
-  const uint64_t factor = record->scanMode == LX_SCAN_MODE_FRAME ? 2 : 1;
-  return uint64_t{static_cast<uint32_t>(record->outputFieldHeight)} * static_cast<uint32_t>(record->outputWidth) *
-         static_cast<uint32_t>(record->bytesPerPixel) * factor * frames;
+  return frameBytes(record->scanMode, record->outputWidth, record->outputFieldHeight, record->bytesPerPixel) * frames;
 }
 
 // The request must lie inside the static memory: start and its bytes

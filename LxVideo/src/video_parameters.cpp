@@ -2,6 +2,7 @@
 #include "card_dispatch.h"
 #include "card_functions.h"
 #include "card_type_rules.h"
+#include "frame_layout.h"
 #include "lx/video_types.h"
 
 using namespace lxvideo;
@@ -164,7 +165,7 @@ LX_EXPORT LxStatus LxSetOutputWindow(LxCardHandle handle, int x, int y, int widt
     card->outputX = x;
     card->outputY = y;
     card->outputWidth = width;
-    card->outputFieldHeight = height / 2;
+    card->outputFieldHeight = fieldLinesOf(height);
   }
   return status;
 }

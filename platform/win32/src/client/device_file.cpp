@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "lxmachine/nt_status_codes.h"
 #include "machine_session.h"
 #include "nt_errors.h"
+#include "trace.h"
 
 namespace lx::win32::client {
 
@@ -95,6 +97,14 @@ BOOL transferHostFile(Transfer transfer, LPDWORD done) {
 // What ReadFile and WriteFile check alike: no overlapped I/O, a buffer for a
 // nonzero count, a count out (0 from here on), a live handle, and for a
 // device a count one request can carry. Null with the error set otherwise.
+// A device's refusal, for LX_TRACE.
+void traceRefusal(const std::string& request, int32_t status) {
+    if (status >= 0 || !traceEnabled()) return;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(status));
+    trace(request + " refused by the device: NTSTATUS " + code);
+}
+
 std::shared_ptr<KernelObject> transferTarget(HANDLE handle, const void* buffer, DWORD bytes, LPDWORD done,
                                              LPOVERLAPPED overlapped) {
     if (overlapped || (!buffer && bytes) || !done) {
@@ -166,6 +176,7 @@ WIN32_API HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD 
         failMachineUnreachable();
         return INVALID_HANDLE_VALUE;
     }
+    traceRefusal(std::string("open ") + fileName, reply->status);
     if (!finishWithNtStatus(reply->status)) return INVALID_HANDLE_VALUE;
     HANDLE handle = insertHandle(std::make_shared<DeviceFile>(attachment, reply->value));
     if (!handle) return INVALID_HANDLE_VALUE;  // the object's destructor closed the kernel's file
@@ -196,6 +207,11 @@ WIN32_API BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID inBuffer
     if (reply->data.size() > outBufferSize) return finishWithNtStatus(lxm::ntstatus::kInvalidUserBuffer);
     if (!reply->data.empty()) std::memcpy(outBuffer, reply->data.data(), reply->data.size());
     *bytesReturned = static_cast<DWORD>(reply->data.size());
+    if (reply->status < 0 && traceEnabled()) {
+        char request[48];
+        std::snprintf(request, sizeof request, "device request 0x%08X", static_cast<uint32_t>(code));
+        traceRefusal(request, reply->status);
+    }
     return finishWithNtStatus(reply->status);
 }
 

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "lxmachine/machine_directory.h"
+#include "trace.h"
 
 extern char** environ;
 
@@ -120,8 +121,9 @@ bool autobootAllowed() {
     return !(off && *off && std::strcmp(off, "0") != 0);
 }
 
-// Runs `lxmachine boot --dir DIR` and waits (bounded) for it to finish.
-bool bootMachine(const std::string& directory) {
+// Runs `lxmachine boot --dir DIR` and waits (bounded) for it to finish;
+// *why says what went wrong when it returns false.
+bool bootMachine(const std::string& directory, std::string* why) {
     const char* override = std::getenv("LX_MACHINE_TOOL");
     std::string tool = override && *override ? override : libraryDirectory() + "/../bin/lxmachine";
     std::string dirArg = directory;
@@ -132,39 +134,61 @@ bool bootMachine(const std::string& directory) {
     pid_t pid = 0;
     int rc = ::posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
+    if (rc != 0) {
+        *why = "cannot run " + tool + ": " + std::strerror(rc);
+        return false;
+    }
     auto deadline = std::chrono::steady_clock::now() + kBootToolTimeout;
     int status = 0;
     while (true) {
         pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
-        if (done < 0 && errno != EINTR) return false;
+        if (done < 0 && errno != EINTR) {
+            *why = std::string("waiting for ") + tool + ": " + std::strerror(errno);
+            return false;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
+            *why = tool + " boot did not finish in time";
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    *why = tool + " boot failed (see its messages on standard error)";
+    return false;
+}
+
+// Traces a failed connection to the machine in `directory`; always null.
+std::shared_ptr<Attachment> connectionFailed(const std::string& directory, const std::string& why) {
+    trace("no machine connection (directory " + directory + "): " + why);
+    return nullptr;
 }
 
 std::shared_ptr<Attachment> attach(const std::string& directory) {
     std::string error;
     UniqueFd socket = lxm::connectToMachine(directory, &error);
-    if (!socket.valid() && autobootAllowed() && bootMachine(directory))
+    if (!socket.valid()) {
+        if (!autobootAllowed()) return connectionFailed(directory, error + "; auto-boot is off (LX_MACHINE_NO_AUTOBOOT)");
+        std::string bootError;
+        if (!bootMachine(directory, &bootError)) return connectionFailed(directory, error + "; " + bootError);
         socket = lxm::connectToMachine(directory, &error);
-    if (!socket.valid()) return nullptr;
+        if (!socket.valid()) return connectionFailed(directory, "after boot: " + error);
+    }
 
     wire::PayloadWriter w;
     w.record(wire::HelloRecord{wire::kProtocolVersion, static_cast<uint32_t>(wire::Role::Process),
                                static_cast<uint32_t>(::getpid()), 0, 0});
-    if (lxm::sendFrame(socket.get(), wire::Op::Hello, 0, w.data()) != IoResult::Ok) return nullptr;
+    if (lxm::sendFrame(socket.get(), wire::Op::Hello, 0, w.data()) != IoResult::Ok)
+        return connectionFailed(directory, "the machine closed the connection");
     Frame frame;
-    if (lxm::receiveFrame(socket.get(), &frame, kHelloTimeoutMs) != IoResult::Ok) return nullptr;
+    if (lxm::receiveFrame(socket.get(), &frame, kHelloTimeoutMs) != IoResult::Ok)
+        return connectionFailed(directory, "the machine did not answer the greeting");
     wire::ReplyRecord reply{};
     std::span<const uint8_t> data;
-    if (!lxm::parseReply(frame, &reply, &data) || reply.status != 0) return nullptr;
+    if (!lxm::parseReply(frame, &reply, &data) || reply.status != 0)
+        return connectionFailed(directory, "the machine refused the process (protocol version or peer)");
     wire::PayloadReader reader(data);
     wire::HelloReplyRecord hello{};
     if (!reader.record(&hello) || hello.regionCount != frame.fds.size() || hello.regionCount > wire::kMaxFdsPerFrame)
@@ -200,8 +224,12 @@ bool joinThread(const std::shared_ptr<Attachment>& a) {
     channel.socket.reset();
     channel.attachment.reset();
     std::string error;
-    UniqueFd socket = lxm::connectToMachine(lxm::resolveMachineDirectory(nullptr), &error);
-    if (!socket.valid()) return false;
+    const std::string directory = lxm::resolveMachineDirectory(nullptr);
+    UniqueFd socket = lxm::connectToMachine(directory, &error);
+    if (!socket.valid()) {
+        connectionFailed(directory, error);
+        return false;
+    }
     wire::PayloadWriter w;
     w.record(wire::HelloRecord{wire::kProtocolVersion, static_cast<uint32_t>(wire::Role::Thread),
                                static_cast<uint32_t>(::getpid()), 0, a->token});
