@@ -2,11 +2,16 @@
 // exact buffer lengths, the reservation as the registry asks, windows shared
 // between processes, the fill, refused records, cleanup after a killed
 // client, address translation and the display-adapter scan.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "lx/hmb_control_codes.h"
 #include "lx/static_mem_records.h"
@@ -312,6 +317,44 @@ TEST_F(HmbServMachine, KilledClientLeavesNoBlocksOrWindows) {
         return hmbtest::processBlockCount(json) == hmbtest::processBlockCount(before) &&
                hmbtest::contiguousFreeBytes(json) == freeBefore;
     })) << machine_->statusJson();
+}
+
+// With LX_TRACE=1 a refused device request leaves one line on standard
+// error naming the request and its status; without it, nothing.
+TEST_F(HmbServMachine, RefusedRequestsAreTracedOnlyWhenAskedFor) {
+    ServiceHandle service;
+    ASSERT_TRUE(service.valid());
+    auto refusedRequestTrace = [&](const char* trace) {
+        if (trace != nullptr) {
+            setenv("LX_TRACE", trace, 1);
+        } else {
+            unsetenv("LX_TRACE");
+        }
+        std::fflush(stderr);
+        const std::string file = testing::TempDir() + "hmb-trace-" + std::to_string(getpid());
+        const int saved = dup(2);
+        const int redirected = open(file.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+        dup2(redirected, 2);
+        uint32_t base = 0;
+        DWORD returned = 0;
+        const bool ok = service.control(IOCTL_HMB_STATIC_BASE, &base, 1, &base, sizeof base, &returned);
+        dup2(saved, 2);
+        close(saved);
+        close(redirected);
+        unsetenv("LX_TRACE");
+        EXPECT_FALSE(ok) << "an input where none belongs";
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        unlink(file.c_str());
+        return text.str();
+    };
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "lx: device request 0x%08X refused by the device: NTSTATUS 0xC000000D\n",
+                  static_cast<uint32_t>(IOCTL_HMB_STATIC_BASE));
+    EXPECT_EQ(refusedRequestTrace("1"), expected);
+    EXPECT_EQ(refusedRequestTrace(nullptr), "");
+    EXPECT_EQ(refusedRequestTrace("0"), "");
 }
 
 TEST_F(HmbServMachine, TranslationOfAddressesOutsideAnyViewAnswersZero) {
