@@ -60,8 +60,13 @@ class LxvideosrcMachine : public ::testing::Test {
 
   // The built plugin only, a registry of this machine's own.
   static std::vector<std::string> environment() {
-    return {"LX_MACHINE=" + machine_->directory(), std::string("GST_PLUGIN_PATH=") + LXGST_PLUGIN_DIR,
-            "GST_REGISTRY=" + machine_->directory() + "/gst-registry.bin"};
+    std::vector<std::string> variables = {"LX_MACHINE=" + machine_->directory(),
+                                          std::string("GST_PLUGIN_PATH=") + LXGST_PLUGIN_DIR,
+                                          "GST_REGISTRY=" + machine_->directory() + "/gst-registry.bin"};
+    if (std::strlen(LXGST_PRELOAD) > 0) {
+      variables.push_back(std::string("LD_PRELOAD=") + LXGST_PRELOAD);
+    }
+    return variables;
   }
   static ToolResult launch(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), LXGST_LAUNCH);
