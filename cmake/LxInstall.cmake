@@ -72,3 +72,8 @@ foreach(pc IN ITEMS lxdevmm lxvideo lxvidex)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/pkgconfig/${pc}.pc.in ${CMAKE_BINARY_DIR}/package/${pc}.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/package/${pc}.pc DESTINATION ${LX_INSTALL_PKGCONFIGDIR})
 endforeach()
+
+# The GStreamer plugin, where GStreamer looks with GST_PLUGIN_PATH=<prefix>/lib/gstreamer-1.0.
+if(TARGET gstlxvideo)
+  install(TARGETS gstlxvideo LIBRARY DESTINATION ${LX_INSTALL_LIBDIR}/gstreamer-1.0)
+endif()

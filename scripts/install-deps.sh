@@ -10,6 +10,8 @@ packages=(
   libyuv-dev
   libcli11-dev
   python3-pil
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 missing=()
 for p in "${packages[@]}"; do
