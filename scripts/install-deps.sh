@@ -10,6 +10,8 @@ packages=(
   libyuv-dev
   libcli11-dev
   python3-pil
+  qt6-base-dev
+  xvfb x11-utils
 )
 missing=()
 for p in "${packages[@]}"; do
