@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "window_table.h"
 
@@ -44,6 +45,7 @@ void onGui(Work work) {
 struct WindowTimer {
   QPointer<QTimer> timer;  // owned by the window's widget, so it dies with it
   std::shared_ptr<std::atomic<bool>> live;
+  TIMERPROC procedure;
 };
 
 std::mutex timersMutex;
@@ -58,6 +60,27 @@ void retire(WindowTimer& entry) {
   onGui([timer] {
     if (timer) timer->deleteLater();
   });
+}
+
+// A destroyed window's timers end with it; each procedure runs one last
+// time, with a handle that no longer names a window, so that whoever relies
+// on the timer learns that the window is gone.
+void endTimersOf(HWND window) {
+  std::vector<std::pair<UINT_PTR, TIMERPROC>> last;
+  {
+    std::lock_guard lock(timersMutex);
+    for (auto it = timers().begin(); it != timers().end();) {
+      if (it->first.first != window) {
+        ++it;
+        continue;
+      }
+      if (it->second.live->exchange(false) && it->second.procedure != nullptr) {
+        last.emplace_back(it->first.second, it->second.procedure);
+      }
+      it = timers().erase(it);
+    }
+  }
+  for (const auto& [id, procedure] : last) procedure(window, WM_TIMER, id, GetTickCount());
 }
 
 // ---- the table's functions -----------------------------------------------------
@@ -152,7 +175,7 @@ UINT_PTR setTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure) {
     }
   });
   timer->start(static_cast<int>(elapse));
-  timers()[key] = WindowTimer{timer, live};
+  timers()[key] = WindowTimer{timer, live, procedure};
   return id;
 }
 
@@ -200,6 +223,7 @@ int visibleRegion(HWND window, RECT* rects, int capacity) {
 bool installBridge(QApplication& app) {
   WindowTable& table = WindowTable::instance();
   app.installEventFilter(&table);
+  table.setOnDestroyed(endTimersOf);
   Win32GuiBridge bridge{};
   bridge.size = sizeof bridge;
   bridge.isWindow = isWindow;

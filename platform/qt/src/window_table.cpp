@@ -71,15 +71,20 @@ bool WindowTable::visibleRegion(HWND window, QRegion* region) const {
 }
 
 void WindowTable::forget(const QObject* object) {
-  std::lock_guard lock(mutex_);
-  const auto* widget = static_cast<const QWidget*>(object);
-  stackStamps_.erase(widget);
-  auto it = handles_.find(widget);
-  if (it != handles_.end()) {
-    windows_.erase(it->second);
-    handles_.erase(it);
+  HWND gone = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    const auto* widget = static_cast<const QWidget*>(object);
+    stackStamps_.erase(widget);
+    auto it = handles_.find(widget);
+    if (it != handles_.end()) {
+      gone = it->second;
+      windows_.erase(it->second);
+      handles_.erase(it);
+    }
+    std::erase_if(topLevels_, [widget](const TopLevelRecord& top) { return top.key == widget; });
   }
-  std::erase_if(topLevels_, [widget](const TopLevelRecord& top) { return top.key == widget; });
+  if (gone != nullptr && onDestroyed_) onDestroyed_(gone);
 }
 
 void WindowTable::refresh() {

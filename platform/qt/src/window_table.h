@@ -12,6 +12,7 @@
 #include <QRegion>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -54,6 +55,10 @@ class WindowTable : public QObject {
   // Recomputes the snapshot from the widgets (GUI thread).
   void refresh();
 
+  // Called on the GUI thread when a window with a handle is destroyed, after
+  // its handle stopped naming a window.
+  void setOnDestroyed(std::function<void(HWND)> hook) { onDestroyed_ = std::move(hook); }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -70,6 +75,7 @@ class WindowTable : public QObject {
   uintptr_t nextHandle_ = 0x10010;
   uint64_t nextStamp_ = 1;
   bool refreshQueued_ = false;
+  std::function<void(HWND)> onDestroyed_;
 };
 
 }  // namespace lxqt

@@ -144,6 +144,25 @@ TEST(WindowTimers, ProceduresRunOnTheWindowThreadUntilKilled) {
   EXPECT_EQ(error.load(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+TEST(WindowTimers, ADestroyedWindowsProcedureRunsOnceMoreWithTheDeadHandle) {
+  auto top = shownWindow(0, 0, 100, 100);
+  const HWND handle = lxqt::hwndOf(top.get());
+  ASSERT_EQ(SetTimer(handle, 3, 1000, recordTimer), 3u);
+  timerCalls.clear();
+  static bool aliveAtLastCall = true;
+  aliveAtLastCall = true;
+  ASSERT_EQ(SetTimer(handle, 4, 1000, [](HWND window, UINT, UINT_PTR, DWORD) { aliveAtLastCall = IsWindow(window); }),
+            4u);
+  top.reset();
+  ASSERT_EQ(timerCalls.size(), 1u);
+  EXPECT_EQ(timerCalls[0].id, 3u);
+  EXPECT_EQ(timerCalls[0].window, handle);
+  EXPECT_FALSE(aliveAtLastCall);
+  lxqt::pumpMessages(20);
+  EXPECT_EQ(timerCalls.size(), 1u);
+  EXPECT_FALSE(KillTimer(handle, 3));
+}
+
 TEST(WindowTimers, WithoutAProcedureTheLoopGetsTimerMessages) {
   auto top = shownWindow(0, 0, 100, 100);
   const HWND handle = lxqt::hwndOf(top.get());

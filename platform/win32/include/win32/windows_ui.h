@@ -71,7 +71,10 @@ WIN32_API BOOL WINAPI RedrawWindow(HWND window, const RECT* rect, HRGN region, U
 // Every elapse the procedure runs on the window's thread, from its event loop
 // (a Win32 message loop or the toolkit's own); with no procedure a WM_TIMER
 // message is posted to that thread. Returns the identifier, 0 on failure
-// (window null, unknown, or owned by another thread).
+// (window null, unknown, or owned by another thread). When the window is
+// destroyed its timers end, each procedure running one last time with the
+// handle that no longer names a window (IsWindow is FALSE), so that its
+// owner can let go of the window.
 WIN32_API UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure);
 // After it returns the procedure of that timer is not called again.
 WIN32_API BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
