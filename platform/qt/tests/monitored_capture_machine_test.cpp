@@ -1,0 +1,245 @@
+// Monitored capture on the program's own windows (offscreen) against a
+// private machine: the mask the card gets for a whole, a covered and an
+// uncovered view, the video memory under a covering window left alone, the
+// card's own mask back after the stop, a window destroyed under a running
+// monitor, both monitor methods; and the capture shot clipped to a window.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <QWidget>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "lx/card_record.h"
+#include "lx/monitored_capture.h"
+#include "lx/video.h"
+#include "lx/video_capture.h"
+#include "lx/video_card.h"
+#include "lx/video_types.h"
+// After the card handle type it uses.
+#include "card_record_copy.h"
+#include "lxqt/bridge.h"
+#include "machine_first.h"
+#include "video_memory.h"
+
+const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
+
+namespace {
+
+using terncard::testing::recordOf;
+using terncard::testing::VideoMemory;
+
+constexpr int kX0 = 100, kY0 = 80, kWidth = 640, kHeight = 480;
+constexpr uint8_t kScreen = 0x11;
+
+std::unique_ptr<QWidget> shownWindow(int x, int y, int width, int height) {
+  auto window = std::make_unique<QWidget>();
+  window->setGeometry(x, y, width, height);
+  window->show();
+  lxqt::pumpMessages(20);
+  return window;
+}
+
+std::vector<uint8_t> maskOf(LxCardHandle card) {
+  const LxCardRecord record = recordOf(card);
+  if (record.maskBuffer == nullptr) return {};
+  return std::vector<uint8_t>(record.maskBuffer, record.maskBuffer + LX_MASK_BYTES);
+}
+
+// Whether output pixel (x, y) shows video in a frame-mode mask of bit order 0.
+bool shows(const std::vector<uint8_t>& mask, int x, int y) {
+  const size_t line = (y % 2) * LX_MASK_FIELD_BYTES + (y / 2) * LX_MASK_LINE_BYTES;
+  return (mask[line + x / 8] >> (x % 8)) & 1;
+}
+
+// Pumps messages until `done` holds, for at most two seconds.
+bool pumpUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 200; ++i) {
+    if (done()) return true;
+    lxqt::pumpMessages(10);
+  }
+  return done();
+}
+
+// The mask expected when the output window shows video wherever `visible`.
+bool maskIs(LxCardHandle card, const std::function<bool(int, int)>& visible) {
+  const std::vector<uint8_t> mask = maskOf(card);
+  if (mask.empty()) return false;
+  for (int y = 0; y < 576; ++y) {
+    for (int x = 0; x < 768; ++x) {
+      const bool expected = x < kWidth && y < kHeight && visible(kX0 + x, kY0 + y);
+      if (shows(mask, x, y) != expected) return false;
+    }
+  }
+  return true;
+}
+
+bool inside(const RECT& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+
+void paintScreen(const VideoMemory& vram) {
+  for (uint32_t y = 0; y < 768; ++y) std::memset(vram.at(0, y), kScreen, 1024 * 4);
+}
+
+bool untouched(const VideoMemory& vram, int x, int y) {
+  const uint8_t* pixel = vram.at(x, y);
+  return pixel[0] == kScreen && pixel[1] == kScreen && pixel[2] == kScreen && pixel[3] == kScreen;
+}
+
+class MonitoredCapture : public ::testing::TestWithParam<uint32_t> {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(BeginLxCard(1, &card_), LX_OK);
+    ASSERT_EQ(LxSetVideoFormat(card_, LX_VIDEO_FORMAT_RGB8888), LX_OK);
+    ASSERT_EQ(LxSetOutputWindow(card_, kX0, kY0, kWidth, kHeight), LX_OK);
+    ASSERT_EQ(LxSetMonitorMethod(card_, GetParam()), LX_OK);
+  }
+  void TearDown() override {
+    if (recordOf(card_).state == LX_CAPTURE_STATE_CAPTURE_EX) LxCaptureEx(card_, nullptr, 0);
+    EXPECT_EQ(EndLxCard(card_), LX_OK);
+  }
+  LxCardHandle card_ = nullptr;
+};
+
+TEST_P(MonitoredCapture, TheMaskFollowsACoveringWindowAndTheScreenUnderItKeepsItsPixels) {
+  // The card's own mask: all shown but one hidden pixel, switched on.
+  ASSERT_EQ(LxFlushMask(card_, 1), LX_OK);
+  ASSERT_EQ(LxSetPixelMask(card_, 600, 400, 1), LX_OK);
+  ASSERT_EQ(LxEnableMask(card_, 1), LX_OK);
+  const std::vector<uint8_t> before = maskOf(card_);
+
+  auto view = shownWindow(kX0, kY0, kWidth, kHeight);
+  const HWND window = lxqt::hwndOf(view.get());
+  ASSERT_EQ(LxCaptureEx(card_, window, 1), LX_OK);
+  EXPECT_EQ(recordOf(card_).state, LX_CAPTURE_STATE_CAPTURE_EX);
+  EXPECT_EQ(LxCaptureEx(card_, window, 1), LX_IN_WORK);
+
+  const auto whole = [](int x, int y) { return !(x == kX0 + 600 && y == kY0 + 400); };
+  EXPECT_TRUE(pumpUntil([&] { return maskIs(card_, whole); })) << "the whole view, less the pixel the card hid";
+
+  auto cover = shownWindow(kX0 + 200, kY0 + 100, 150, 120);
+  RECT coverRect{};
+  ASSERT_TRUE(GetWindowRect(lxqt::hwndOf(cover.get()), &coverRect));
+  const auto covered = [&](int x, int y) { return whole(x, y) && !inside(coverRect, x, y); };
+  ASSERT_TRUE(pumpUntil([&] { return maskIs(card_, covered); })) << "the covering window is cut out";
+
+  // The card writes the visible part and nothing under the cover.
+  {
+    VideoMemory vram;
+    ASSERT_TRUE(vram);
+    paintScreen(vram);
+    for (int wait = 0; wait < 6; ++wait) ASSERT_EQ(LxWaitOddVSync(card_), LX_OK);
+    for (int y = coverRect.top; y < coverRect.bottom; ++y) {
+      for (int x = coverRect.left; x < coverRect.right; ++x) {
+        ASSERT_TRUE(untouched(vram, x, y)) << "under the cover at " << x << "," << y;
+      }
+    }
+    int written = 0;
+    for (int y = kY0; y < kY0 + kHeight; y += 7) {
+      for (int x = kX0; x < kX0 + kWidth; x += 7) written += !inside(coverRect, x, y) && !untouched(vram, x, y);
+    }
+    EXPECT_GT(written, 5000) << "video in the visible part";
+    EXPECT_TRUE(untouched(vram, kX0 - 1, kY0)) << "outside the output window";
+  }
+
+  cover->move(800, 600);
+  lxqt::pumpMessages(10);
+  EXPECT_TRUE(pumpUntil([&] { return maskIs(card_, whole); })) << "the full mask again";
+
+  ASSERT_EQ(LxCaptureEx(card_, window, 0), LX_OK);
+  EXPECT_EQ(recordOf(card_).state, LX_CAPTURE_STATE_IDLE);
+  EXPECT_EQ(maskOf(card_), before);
+  EXPECT_EQ(recordOf(card_).maskEnabled, 1);
+  EXPECT_EQ(LxCaptureEx(card_, window, 0), LX_NOT_START_CAPTURE_EX);
+}
+
+TEST_P(MonitoredCapture, ADestroyedWindowEndsTheCaptureAndGivesTheMaskBack) {
+  ASSERT_EQ(LxFlushMask(card_, 0), LX_OK);
+  ASSERT_EQ(LxSetPixelMask(card_, 3, 3, 0), LX_OK);
+  ASSERT_EQ(LxEnableMask(card_, 0), LX_OK);
+  const std::vector<uint8_t> before = maskOf(card_);
+
+  auto view = shownWindow(kX0, kY0, kWidth, kHeight);
+  const HWND window = lxqt::hwndOf(view.get());
+  ASSERT_EQ(LxCaptureEx(card_, window, 1), LX_OK);
+  ASSERT_TRUE(pumpUntil([&] { return maskIs(card_, [](int, int) { return true; }); }))
+      << "the application's mask is off: every visible pixel shows";
+  view.reset();
+  // (The card is idle for a moment during every rebuild too: wait for the end.)
+  EXPECT_TRUE(pumpUntil([&] {
+    const LxCardRecord record = recordOf(card_);
+    return record.state == LX_CAPTURE_STATE_IDLE && record.maskEnabled == 0 && maskOf(card_) == before;
+  })) << "capture stopped, the card's mask and switch back";
+  EXPECT_EQ(LxCaptureEx(card_, window, 0), LX_NOT_START_CAPTURE_EX);
+
+  // The card can be monitored again, in another window.
+  auto next = shownWindow(kX0, kY0, kWidth, kHeight);
+  ASSERT_EQ(LxCaptureEx(card_, lxqt::hwndOf(next.get()), 1), LX_OK);
+  EXPECT_EQ(LxCaptureEx(card_, lxqt::hwndOf(next.get()), 0), LX_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothMethods, MonitoredCapture, ::testing::Values(0u, 1u),
+                         [](const auto& info) { return info.param == 0 ? "Timer" : "Thread"; });
+
+TEST(MonitoredCaptureCalls, RefusalsLeaveTheCardAsItWas) {
+  LxCardHandle card = nullptr;
+  ASSERT_EQ(BeginLxCard(1, &card), LX_OK);
+  EXPECT_EQ(LxSetMonitorMethod(card, 2), LX_PARAMETER_OUT_OF_BOUND);
+  EXPECT_EQ(recordOf(card).monitorMethod, 0);
+  ASSERT_EQ(LxSetMonitorMethod(card, 1), LX_OK);
+  EXPECT_EQ(recordOf(card).monitorMethod, 1);
+  EXPECT_EQ(LxSetMonitorMethod(nullptr, 0), LX_CARD_HANDLE_INVALID);
+  EXPECT_EQ(LxCaptureEx(card, nullptr, 0), LX_NOT_START_CAPTURE_EX);
+  EXPECT_EQ(LxCaptureEx(card, nullptr, 1), LX_PARAMETER_INVALID);
+  EXPECT_EQ(recordOf(card).state, LX_CAPTURE_STATE_IDLE);
+
+  // Method 0 follows the window on its own thread's timer: not from another thread.
+  ASSERT_EQ(LxSetMonitorMethod(card, 0), LX_OK);
+  auto view = shownWindow(kX0, kY0, kWidth, kHeight);
+  const HWND window = lxqt::hwndOf(view.get());
+  LxStatus fromOther = LX_OK;
+  std::thread([&] { fromOther = LxCaptureEx(card, window, 1); }).join();
+  EXPECT_EQ(fromOther, LX_INTERNAL_ERROR);
+  EXPECT_EQ(recordOf(card).state, LX_CAPTURE_STATE_IDLE);
+  EXPECT_EQ(EndLxCard(card), LX_OK);
+}
+
+TEST(CaptureShotEx, ThePictureStopsAtTheClientAreasRightAndBottomEdges) {
+  LxCardHandle card = nullptr;
+  ASSERT_EQ(BeginLxCard(1, &card), LX_OK);
+  ASSERT_EQ(LxSetVideoFormat(card, LX_VIDEO_FORMAT_RGB8888), LX_OK);
+  ASSERT_EQ(LxSetOutputWindow(card, kX0, kY0, kWidth, kHeight), LX_OK);
+  ASSERT_EQ(LxFlushMask(card, 1), LX_OK);
+  ASSERT_EQ(LxSetPixelMask(card, 10, 10, 1), LX_OK);
+  const std::vector<uint8_t> before = maskOf(card);
+
+  // The client area ends 300 columns and 200 rows into the output window.
+  auto view = shownWindow(kX0 - 50, kY0 - 40, 350, 240);
+  VideoMemory vram;
+  ASSERT_TRUE(vram);
+  paintScreen(vram);
+  ASSERT_EQ(LxCaptureShotEx(card, lxqt::hwndOf(view.get())), LX_OK);
+  for (int y = kY0; y < kY0 + kHeight; ++y) {
+    for (int x = kX0 + 300; x < kX0 + kWidth; ++x) ASSERT_TRUE(untouched(vram, x, y)) << x << "," << y;
+  }
+  for (int y = kY0 + 200; y < kY0 + kHeight; ++y) {
+    for (int x = kX0; x < kX0 + 300; ++x) ASSERT_TRUE(untouched(vram, x, y)) << x << "," << y;
+  }
+  int written = 0;
+  for (int y = kY0; y < kY0 + 200; ++y) {
+    for (int x = kX0; x < kX0 + 300; ++x) written += !untouched(vram, x, y);
+  }
+  EXPECT_GT(written, 300 * 200 * 9 / 10);
+  EXPECT_FALSE(untouched(vram, kX0 + 10, kY0 + 10)) << "the card's mask was off: its hidden pixel shows video";
+  EXPECT_EQ(maskOf(card), before);
+  EXPECT_EQ(recordOf(card).maskEnabled, 0);
+  EXPECT_EQ(recordOf(card).state, LX_CAPTURE_STATE_IDLE);
+
+  EXPECT_EQ(LxCaptureShotEx(nullptr, lxqt::hwndOf(view.get())), LX_INTERNAL_ERROR);
+  EXPECT_EQ(EndLxCard(card), LX_OK);
+}
+
+}  // namespace
