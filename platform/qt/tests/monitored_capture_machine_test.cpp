@@ -181,6 +181,30 @@ TEST_P(MonitoredCapture, ADestroyedWindowEndsTheCaptureAndGivesTheMaskBack) {
   EXPECT_EQ(LxCaptureEx(card_, lxqt::hwndOf(next.get()), 0), LX_OK);
 }
 
+TEST_P(MonitoredCapture, AClipListLongerThanTheFirstBufferIsReadWhole) {
+  auto view = shownWindow(kX0, kY0, kWidth, kHeight);
+  ASSERT_EQ(LxCaptureEx(card_, lxqt::hwndOf(view.get()), 1), LX_OK);
+  // A staircase of small windows cuts the view into some 50 rectangles,
+  // more than the 512 bytes the monitor starts with hold.
+  std::vector<std::unique_ptr<QWidget>> covers;
+  std::vector<RECT> coverRects;
+  for (int i = 0; i < 16; ++i) {
+    covers.push_back(shownWindow(kX0 + 10 + 38 * i, kY0 + 10 + 28 * i, 20, 12));
+    RECT r{};
+    ASSERT_TRUE(GetWindowRect(lxqt::hwndOf(covers.back().get()), &r));
+    coverRects.push_back(r);
+  }
+  EXPECT_TRUE(pumpUntil([&] {
+    return maskIs(card_, [&](int x, int y) {
+      for (const RECT& r : coverRects) {
+        if (inside(r, x, y)) return false;
+      }
+      return true;
+    });
+  }));
+  EXPECT_EQ(LxCaptureEx(card_, lxqt::hwndOf(view.get()), 0), LX_OK);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothMethods, MonitoredCapture, ::testing::Values(0u, 1u),
                          [](const auto& info) { return info.param == 0 ? "Timer" : "Thread"; });
 
