@@ -104,8 +104,12 @@ LxStatus stopMonitored(LxCardHandle handle) {
   std::lock_guard hold(table.mutex);
   CMonitor** slot = validSlot(cardIndex) ? &table.monitors[cardIndex - 1] : nullptr;
   if (slot != nullptr) dropEnded(*slot);
-  if (!capturing) return LX_NOT_START_CAPTURE_EX;
-  if (slot == nullptr || *slot == nullptr) return LX_INTERNAL_ERROR;
+  // A running monitor's thread leaves the card idle for a moment while it
+  // rebuilds the mask: the monitor, not that moment's state, says whether
+  // the card is in monitored capture.
+  const bool monitored = slot != nullptr && *slot != nullptr;
+  if (!capturing && !monitored) return LX_NOT_START_CAPTURE_EX;
+  if (!monitored) return LX_INTERNAL_ERROR;
   if (const LxStatus status = (*slot)->Stop(); status != LX_OK) return status;
   delete *slot;
   *slot = nullptr;

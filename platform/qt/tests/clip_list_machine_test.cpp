@@ -63,7 +63,7 @@ class Clippers : public ::testing::Test {
     std::memcpy(&list.header, buffer.data(), sizeof list.header);
     EXPECT_EQ(size, sizeof(RGNDATAHEADER) + list.header.nCount * sizeof(RECT));
     list.rects.resize(list.header.nCount);
-    std::memcpy(list.rects.data(), buffer.data() + sizeof(RGNDATAHEADER), list.header.nCount * sizeof(RECT));
+    if (!list.rects.empty()) std::memcpy(list.rects.data(), buffer.data() + sizeof(RGNDATAHEADER), list.header.nCount * sizeof(RECT));
     return list;
   }
 
