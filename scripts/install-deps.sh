@@ -11,7 +11,7 @@ packages=(
   libcli11-dev
   python3-pil
   qt6-base-dev
-  xvfb x11-utils
+  xvfb x11-utils libx11-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#ifdef LXQT_HAS_X11
+#include "x11_stacking.h"
+#endif
+
 namespace lxqt {
 
 WindowTable& WindowTable::instance() {
@@ -52,6 +56,17 @@ bool WindowTable::find(HWND window, WindowRecord* record) const {
 }
 
 bool WindowTable::visibleRegion(HWND window, QRegion* region) const {
+#ifdef LXQT_HAS_X11
+  WindowRecord own;
+  if (!find(window, &own)) return false;
+  std::vector<QRect> above;
+  if (own.nativeTopLevel != 0 && x11::occludersAbove(own.nativeTopLevel, &above)) {
+    QRegion visible = own.visible ? QRegion(own.clippedClient) : QRegion();
+    for (const QRect& r : above) visible -= r;
+    *region = visible;
+    return true;
+  }
+#endif
   std::lock_guard lock(mutex_);
   auto it = windows_.find(window);
   if (it == windows_.end()) return false;
@@ -119,6 +134,9 @@ void WindowTable::refresh() {
       if (parent->isWindow()) break;
     }
     record.clippedClient = clipped;
+#ifdef LXQT_HAS_X11
+    if (x11::available() && top->internalWinId() != 0) record.nativeTopLevel = top->internalWinId();
+#endif
   }
 }
 

@@ -30,6 +30,7 @@ struct WindowRecord {
   QRect clippedClient;   // client area inside all its ancestors
   bool visible = false;  // it and its ancestors shown
   DWORD thread = 0;
+  unsigned long nativeTopLevel = 0;  // the window system's id of its top-level window, 0 for none
 };
 
 struct TopLevelRecord {
@@ -49,7 +50,9 @@ class WindowTable : public QObject {
   // Snapshot reads, any thread.
   bool find(HWND window, WindowRecord* record) const;
   // The visible part of the window's client area: its client area within
-  // its ancestors, less every shown top-level window stacked above its own.
+  // its ancestors, less every shown top-level window stacked above its own
+  // (on X11 the windows of all clients, in the X stacking order; elsewhere
+  // the program's own).
   bool visibleRegion(HWND window, QRegion* region) const;
 
   // Recomputes the snapshot from the widgets (GUI thread).
