@@ -12,6 +12,8 @@ packages=(
   python3-pil
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  qt6-base-dev
+  xvfb x11-utils libx11-dev
 )
 missing=()
 for p in "${packages[@]}"; do

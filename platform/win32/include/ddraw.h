@@ -44,6 +44,9 @@ typedef LONG HRESULT;
 #define DDERR_SURFACEBUSY ((HRESULT)0x887601AEL)
 #define DDERR_NOTLOCKED ((HRESULT)0x88760248L)
 #define DDERR_UNSUPPORTED ((HRESULT)0x80004001L)
+#define DDERR_NOCLIPLIST ((HRESULT)0x887600CDL)
+#define DDERR_REGIONTOOSMALL ((HRESULT)0x8876019AL)
+#define DDERR_NOHWND ((HRESULT)0x88760239L)
 
 // Cooperative levels.
 #define DDSCL_FULLSCREEN 0x00000001u
@@ -112,7 +115,25 @@ typedef struct _DDSURFACEDESC {
   DDSCAPS ddsCaps;
 } DDSURFACEDESC, *LPDDSURFACEDESC;
 
+// Region data as clip lists come: a 32-byte header, then nCount rectangles.
+#define RDH_RECTANGLES 1
+typedef struct _RGNDATAHEADER {
+  DWORD dwSize;  // 32
+  DWORD iType;   // RDH_RECTANGLES
+  DWORD nCount;
+  DWORD nRgnSize;  // bytes of the rectangles
+  RECT rcBound;
+} RGNDATAHEADER, *PRGNDATAHEADER;
+
+typedef struct _RGNDATA {
+  RGNDATAHEADER rdh;
+  char Buffer[1];
+} RGNDATA, *PRGNDATA, *LPRGNDATA;
+
 #ifdef __cplusplus
+static_assert(sizeof(RGNDATAHEADER) == 32, "RGNDATAHEADER");
+static_assert(offsetof(RGNDATAHEADER, nCount) == 8 && offsetof(RGNDATAHEADER, rcBound) == 16, "RGNDATAHEADER members");
+static_assert(offsetof(RGNDATA, Buffer) == 32, "the rectangles follow the header");
 static_assert(sizeof(DDPIXELFORMAT) == 32, "DDPIXELFORMAT");
 static_assert(offsetof(DDPIXELFORMAT, dwRGBBitCount) == 12 && offsetof(DDPIXELFORMAT, dwRBitMask) == 16,
               "DDPIXELFORMAT members");
@@ -138,6 +159,29 @@ struct IDirectDrawSurface {
   virtual ~IDirectDrawSurface() = default;
 };
 
+// A clipper bound to a window: its clip list is the visible part of the
+// window's client area on the machine's screen (screen coordinates), as the
+// GUI bridge reports it.
+struct IDirectDrawClipper {
+  virtual ULONG AddRef() = 0;
+  virtual ULONG Release() = 0;
+  // flags must be 0; window null unbinds.
+  virtual HRESULT SetHWnd(DWORD flags, HWND window) = 0;
+  virtual HRESULT GetHWnd(HWND* window) = 0;
+  // The clip list, limited to clip when it is given (RECT right and bottom
+  // exclusive). data null: *size = bytes needed. *size below that:
+  // DDERR_REGIONTOOSMALL with *size = bytes needed. DDERR_NOCLIPLIST without
+  // a window. A destroyed window's clip list is empty.
+  virtual HRESULT GetClipList(LPRECT clip, LPRGNDATA data, LPDWORD size) = 0;
+  // TRUE when the visible region differs from the one the last GetClipList
+  // saw (always before the first): moves, sizes, stacking, showing, hiding
+  // and the window's destruction.
+  virtual HRESULT IsClipListChanged(BOOL* changed) = 0;
+
+ protected:
+  virtual ~IDirectDrawClipper() = default;
+};
+
 struct IDirectDraw {
   virtual ULONG AddRef() = 0;
   virtual ULONG Release() = 0;
@@ -146,6 +190,8 @@ struct IDirectDraw {
   // Only the primary surface (DDSD_CAPS with DDSCAPS_PRIMARYSURFACE);
   // outer must be null.
   virtual HRESULT CreateSurface(LPDDSURFACEDESC desc, IDirectDrawSurface** surface, void* outer) = 0;
+  // flags must be 0; outer must be null.
+  virtual HRESULT CreateClipper(DWORD flags, IDirectDrawClipper** clipper, void* outer) = 0;
 
  protected:
   virtual ~IDirectDraw() = default;
@@ -153,10 +199,12 @@ struct IDirectDraw {
 #else
 typedef struct IDirectDraw IDirectDraw;
 typedef struct IDirectDrawSurface IDirectDrawSurface;
+typedef struct IDirectDrawClipper IDirectDrawClipper;
 #endif
 
 typedef IDirectDraw* LPDIRECTDRAW;
 typedef IDirectDrawSurface* LPDIRECTDRAWSURFACE;
+typedef IDirectDrawClipper* LPDIRECTDRAWCLIPPER;
 
 // guid must be null (the primary display driver); outer must be null.
 // DDERR_NODIRECTDRAWHW when the machine cannot be reached.

@@ -1,11 +1,15 @@
-// Thread message queues: PostThreadMessageA, PeekMessageA, TranslateMessage,
-// DispatchMessageA.
+// Thread message queues: PostThreadMessageA, PostMessageA, PeekMessageA,
+// GetMessageA, TranslateMessage, DispatchMessageA. With a GUI bridge the
+// pump also runs the toolkit's events of the calling thread, so window timers
+// and repaints happen inside a Win32 message loop.
 //
 // One queue per thread that has asked for messages, found by kernel thread
 // id in a process-wide table. The thread's thread-local owner removes the
 // entry when the thread ends, so a later thread that reuses the id starts
 // without a queue.
 #include <windows.h>
+
+#include "user/gui_bridge.h"
 
 #include <deque>
 #include <memory>
@@ -76,13 +80,16 @@ bool matches(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
 
 }  // namespace
 
-WIN32_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+BOOL post(DWORD threadId, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<MessageQueue> queue = queueOf(threadId);
   if (queue == nullptr) {
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
   MSG msg{};
+  msg.hwnd = window;
   msg.message = message;
   msg.wParam = wParam;
   msg.lParam = lParam;
@@ -92,11 +99,7 @@ WIN32_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wP
   return TRUE;
 }
 
-WIN32_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
-  if (msg == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+BOOL takeMessage(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
   MessageQueue& queue = tlsQueue.queue();
   std::lock_guard<std::mutex> lock(queue.mutex);
   for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
@@ -108,6 +111,67 @@ WIN32_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT 
   return FALSE;
 }
 
+void runToolkitEvents(DWORD milliseconds) {
+  const Win32GuiBridge* bridge = lx::win32::user::guiBridge();
+  if (bridge != nullptr) {
+    bridge->processEvents(milliseconds);
+  } else if (milliseconds != 0) {
+    Sleep(1);
+  }
+}
+
+}  // namespace
+
+WIN32_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+  return post(threadId, nullptr, message, wParam, lParam);
+}
+
+WIN32_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (window == nullptr) {
+    return post(GetCurrentThreadId(), nullptr, message, wParam, lParam);
+  }
+  const Win32GuiBridge* bridge = lx::win32::user::guiBridge();
+  const DWORD thread = bridge != nullptr && bridge->isWindow(window) ? bridge->windowThread(window) : 0;
+  if (thread == 0) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return post(thread, window, message, wParam, lParam);
+}
+
+WIN32_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
+  if (msg == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  tlsQueue.queue();  // the queue exists before toolkit events may post into it
+  runToolkitEvents(0);
+  return takeMessage(msg, window, filterMin, filterMax, removeFlags);
+}
+
+WIN32_API BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
+  if (msg == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  tlsQueue.queue();
+  for (;;) {
+    runToolkitEvents(0);
+    if (takeMessage(msg, window, filterMin, filterMax, PM_REMOVE)) {
+      return msg->message == WM_QUIT ? FALSE : TRUE;
+    }
+    runToolkitEvents(5);  // sleeps in the toolkit's wait while nothing arrives
+  }
+}
+
 WIN32_API BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
 
-WIN32_API LRESULT WINAPI DispatchMessageA(const MSG*) { return 0; }
+WIN32_API LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+  if (msg == nullptr || msg->hwnd == nullptr) return 0;
+  // A timer message carrying a procedure runs it, as on Windows.
+  if (msg->message == WM_TIMER && msg->lParam != 0) {
+    auto procedure = reinterpret_cast<TIMERPROC>(msg->lParam);
+    procedure(msg->hwnd, WM_TIMER, static_cast<UINT_PTR>(msg->wParam), msg->time);
+  }
+  return 0;
+}

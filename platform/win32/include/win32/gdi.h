@@ -24,7 +24,11 @@ typedef struct HDC__* HDC;
 #define SM_CYSCREEN 1
 
 // GetDC(NULL) gives the screen's device context, null when the display
-// cannot be described; window device contexts are not served here.
+// cannot be described. GetDC of a window (from the GUI bridge) gives a
+// context whose (0, 0) is the client area's top-left pixel on the screen:
+// GetPixel, BitBlt from it and LxGetDisplayBits read the video memory under
+// the client area, nothing beyond it; drawing on it is not served yet.
+// ReleaseDC ends it (1), 0 for a context that is not open.
 WIN32_API HDC WINAPI GetDC(HWND window);
 WIN32_API int WINAPI ReleaseDC(HWND window, HDC dc);
 // Read from the display mode at every call; 0 for an unknown index or DC.

@@ -1,7 +1,7 @@
 // Win32 subset: thread message queues. Messages posted to a thread wait in
 // its queue until it removes them; window services (window procedures,
-// window messages) come from a GUI bridge that a program registers, which is
-// not built yet, so every message here is a thread message (hwnd null).
+// window messages) come from a GUI bridge that a program registers
+// (win32/gui_bridge.h); a window message carries its window in hwnd.
 #pragma once
 
 #include "windows.h"
@@ -45,11 +45,17 @@ WIN32_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wP
 // The oldest message of the calling thread's queue whose number lies in
 // filterMin..filterMax (0, 0: any), copied to *msg; PM_REMOVE also takes it
 // off the queue. FALSE when none waits. Never blocks. A window filter other
-// than null matches nothing (there are no windows), except (HWND)-1, which
-// asks for thread messages only, as on Windows.
+// than null matches that window's messages only; (HWND)-1 asks for thread
+// messages only, as on Windows. With a GUI bridge, the toolkit's waiting
+// events of the calling thread (timers, repaints) run first.
 WIN32_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+// Posts to the queue of the window's thread (null: the calling thread's).
+WIN32_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Waits for a message (running the toolkit's events meanwhile) and removes
+// it: FALSE for WM_QUIT, -1 for a null msg.
+WIN32_API BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 // No keyboard messages exist to translate: always FALSE.
 WIN32_API BOOL WINAPI TranslateMessage(const MSG* msg);
-// Hands a window message to its window procedure; with no GUI bridge there
-// is none, so nothing is called and the result is 0.
+// A WM_TIMER message with a timer procedure in lParam calls it; the
+// toolkit's widgets have no window procedures, so other messages do nothing.
 WIN32_API LRESULT WINAPI DispatchMessageA(const MSG* msg);

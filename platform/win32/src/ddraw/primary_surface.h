@@ -43,6 +43,7 @@ public:
     ULONG Release() override;
     HRESULT SetCooperativeLevel(HWND window, DWORD flags) override;
     HRESULT CreateSurface(LPDDSURFACEDESC desc, IDirectDrawSurface** surface, void* outer) override;
+    HRESULT CreateClipper(DWORD flags, IDirectDrawClipper** clipper, void* outer) override;
 
 private:
     ~DirectDraw() override = default;

@@ -8,6 +8,7 @@
 
 #include "gdi/gdi_objects.h"
 #include "gdi/screen_view.h"
+#include "gdi/window_dc.h"
 
 namespace {
 
@@ -69,7 +70,9 @@ WIN32_API BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int heigh
     return FALSE;
   }
   std::shared_ptr<MemoryDc> from;
-  if (source != kScreenDc && (from = findDc(source)) == nullptr) {
+  DisplayArea area;
+  const bool display = displayArea(source, &area);
+  if (!display && (from = findDc(source)) == nullptr) {
     return FALSE;
   }
   if (rop != SRCCOPY || to->bitmap == nullptr || (from != nullptr && from->bitmap == nullptr)) {
@@ -100,9 +103,17 @@ WIN32_API BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int heigh
     if (!sameFormat) {
       return;
     }
-    const Clip c = clip(x, y, sourceX, sourceY, width, height, target.width, target.height, mode.width, mode.height);
+    // A window's context reads the screen under its client area, no further.
+    const int64_t screenX = int64_t{sourceX} + area.originX, screenY = int64_t{sourceY} + area.originY;
+    Clip c = clip(x, y, screenX, screenY, width, height, target.width, target.height, mode.width, mode.height);
+    if (area.width != 0) {
+      const Clip inWindow =
+          clip(x, y, sourceX, sourceY, width, height, target.width, target.height, area.width, area.height);
+      c = {std::max(c.x0, inWindow.x0), std::min(c.x1, inWindow.x1), std::max(c.y0, inWindow.y0),
+           std::min(c.y1, inWindow.y1)};
+    }
     if (!c.empty()) {
-      copyRect(target, x, y, pixels, mode.pitch, sourceX, sourceY, c);
+      copyRect(target, x, y, pixels, mode.pitch, screenX, screenY, c);
     }
   });
   if (!screen || !sameFormat) {
@@ -115,7 +126,7 @@ WIN32_API BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int heigh
 WIN32_API int WINAPI GetDIBits(HDC dc, HBITMAP bitmapHandle, UINT start, UINT lines, LPVOID bits, LPBITMAPINFO info,
                                UINT usage) {
   std::lock_guard hold(gdiMutex());
-  if (dc != kScreenDc && findDc(dc) == nullptr) {
+  if (!isDisplayDc(dc) && findDc(dc) == nullptr) {
     return 0;
   }
   const std::shared_ptr<Bitmap> bitmap = findBitmap(bitmapHandle);

@@ -9,6 +9,7 @@
 
 #include "gdi/gdi_objects.h"
 #include "gdi/screen_view.h"
+#include "gdi/window_dc.h"
 
 namespace lx::win32::gdi {
 namespace {
@@ -46,7 +47,7 @@ uintptr_t insert(Object object) {
 
 // The pixel format a new bitmap compatible with `dc` takes; 0 when none.
 uint32_t compatibleBits(HDC dc) {
-  if (dc == kScreenDc) {
+  if (isDisplayDc(dc)) {
     uint32_t bits = 0;
     withScreenPixels([&](const lxm::wire::DisplayModeRecord& mode, const uint8_t*) { bits = mode.bits; });
     if (bits == 0) {
@@ -96,7 +97,7 @@ using namespace lx::win32::gdi;
 
 WIN32_API HDC WINAPI CreateCompatibleDC(HDC dc) {
   std::lock_guard hold(gdiMutex());
-  if (dc != nullptr && dc != kScreenDc && findDc(dc) == nullptr) {
+  if (dc != nullptr && !isDisplayDc(dc) && findDc(dc) == nullptr) {
     return nullptr;
   }
   try {

@@ -3,6 +3,7 @@
 
 #include "ddraw/primary_surface.h"
 #include "gdi/screen_view.h"
+#include "gdi/window_dc.h"
 
 namespace {
 
@@ -14,23 +15,22 @@ bool currentMode(lxm::wire::DisplayModeRecord* mode) { return lx::win32::ddraw::
 
 WIN32_API HDC WINAPI GetDC(HWND window) {
   lxm::wire::DisplayModeRecord mode{};
-  if (window != nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
   if (!currentMode(&mode)) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
     return nullptr;
   }
   lx::win32::gdi::expireScreenView();
-  return kScreenDc;
+  return window == nullptr ? kScreenDc : lx::win32::gdi::openWindowDc(window);
 }
 
-WIN32_API int WINAPI ReleaseDC(HWND, HDC dc) { return dc == kScreenDc ? 1 : 0; }
+WIN32_API int WINAPI ReleaseDC(HWND window, HDC dc) {
+  if (dc == kScreenDc) return 1;
+  return lx::win32::gdi::closeWindowDc(window, dc) ? 1 : 0;
+}
 
 WIN32_API int WINAPI GetDeviceCaps(HDC dc, int index) {
   lxm::wire::DisplayModeRecord mode{};
-  if (dc != kScreenDc || !currentMode(&mode)) {
+  if (!lx::win32::gdi::isDisplayDc(dc) || !currentMode(&mode)) {
     return 0;
   }
   switch (index) {

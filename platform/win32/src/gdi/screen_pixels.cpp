@@ -10,6 +10,7 @@
 #include "client/machine_session.h"
 #include "ddraw/primary_surface.h"
 #include "gdi/screen_view.h"
+#include "gdi/window_dc.h"
 
 namespace {
 
@@ -94,9 +95,15 @@ bool lx::win32::gdi::withScreenPixels(
 }
 
 WIN32_API COLORREF WINAPI GetPixel(HDC dc, int x, int y) {
-  if (dc != kScreenDc) {
+  lx::win32::gdi::DisplayArea area;
+  if (!lx::win32::gdi::displayArea(dc, &area)) {
     return CLR_INVALID;
   }
+  if (area.width != 0 && (x < 0 || y < 0 || x >= area.width || y >= area.height)) {
+    return CLR_INVALID;  // outside the window's client area
+  }
+  x += area.originX;
+  y += area.originY;
   ScreenView& view = screenView();
   std::lock_guard hold(view.mutex);
   if (!refresh(view)) {
