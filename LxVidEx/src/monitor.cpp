@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "lx/card_record.h"
-#include "lx/handle_kinds.h"
+#include "lx/internal/card_record.h"
+#include "lx/internal/handle_kinds.h"
 #include "lx/video_capture.h"
 #include "mask_rectangles.h"
 #include "monitor_table.h"

@@ -5,8 +5,8 @@
 #include <new>
 #include <vector>
 
-#include "lx/card_record.h"
-#include "lx/handle_kinds.h"
+#include "lx/internal/card_record.h"
+#include "lx/internal/handle_kinds.h"
 #include "lx/monitored_capture.h"
 #include "lx/video_capture.h"
 #include "monitor.h"

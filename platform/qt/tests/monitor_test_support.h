@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/video_card.h"
 #include "lx/video_types.h"
 // After the card handle type it uses.

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "lx/card_record.h"
+#include "lx/internal/card_record.h"
 #include "lx/monitored_capture.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
