@@ -40,6 +40,13 @@ for file in "$prefix"/lib/*.so "$prefix"/bin/*; do
   fi
 done
 
+if command -v gst-inspect-1.0 >/dev/null && [ -d "$prefix/lib/gstreamer-1.0" ]; then
+  echo "-- the GStreamer element from the installed plugin"
+  GST_PLUGIN_PATH="$prefix/lib/gstreamer-1.0" GST_REGISTRY="$work/gst-registry.bin" \
+    gst-inspect-1.0 lxvideosrc >"$work/gst-inspect.log" 2>&1 || { cat "$work/gst-inspect.log"; exit 1; }
+  grep -q "lxvideosrc" "$work/gst-inspect.log" || { cat "$work/gst-inspect.log"; exit 1; }
+fi
+
 echo "-- every public header from C11"
 {
   for header in "$include"/lx/*.h; do
