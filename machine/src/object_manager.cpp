@@ -46,8 +46,11 @@ ObjectResult ObjectManager::createMapping(uint32_t process, const std::string& n
         return r;
     }
     if (size == 0) return failed(win32err::kInvalidParameter);
-    UniqueFd fd(::memfd_create(("lx-mapping:" + name).c_str(), MFD_CLOEXEC));
-    if (!fd.valid() || ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0)
+    UniqueFd fd(::memfd_create(("lx-mapping:" + name).c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    // Sealed after sizing: a holder that resizes the file would make every
+    // other process's view of it fault.
+    if (!fd.valid() || ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0 ||
+        ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0)
         return failed(win32err::kNotEnoughMemory);
     auto object = std::make_shared<Object>();
     object->name = name;
