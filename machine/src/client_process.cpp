@@ -38,6 +38,8 @@ uint64_t ClientProcess::mapPhysical(uint64_t physical, uint64_t length) {
         !reader.complete() || answer.address == 0)
         return 0;
     std::lock_guard lock(viewsLock_);
+    // An exit that began while the process mapped the view has forgotten its views already.
+    if (!alive()) return 0;
     views_[answer.address] = ProcessView{answer.address, length, physical, 0};
     return answer.address;
 }
@@ -78,10 +80,18 @@ uint64_t ClientProcess::physicalAddressOf(uint64_t userAddress) const {
     return v.physical + (userAddress - v.address);
 }
 
+bool ClientProcess::markExited() {
+    if (!alive_.exchange(false)) return false;
+    std::lock_guard lock(viewsLock_);
+    views_.clear();
+    return true;
+}
+
 bool ClientProcess::addView(const ProcessView& view) {
     if (view.address == 0 || view.length == 0) return false;
     if (view.physical != 0 && !inRegion(view.physical, view.length)) return false;
     std::lock_guard lock(viewsLock_);
+    if (!alive()) return false;
     return views_.emplace(view.address, view).second;
 }
 

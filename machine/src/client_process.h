@@ -44,8 +44,9 @@ public:
 
     uint64_t token() const { return token_; }
     bool alive() const { return alive_.load(); }
-    // Marks the process gone; true for the first caller only.
-    bool markExited() { return alive_.exchange(false); }
+    // Marks the process gone and forgets its views; true for the first
+    // caller only. No view is recorded for it afterwards.
+    bool markExited();
 
     // Views the process made itself (file mappings, the screen).
     bool addView(const ProcessView& view);

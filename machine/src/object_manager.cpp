@@ -36,6 +36,7 @@ void ObjectManager::dropHandle(std::shared_ptr<Object> object) {
 
 ObjectResult ObjectManager::createMapping(uint32_t process, const std::string& name, uint64_t size) {
     std::lock_guard guard(lock_);
+    if (gone_.contains(process)) return failed(win32err::kProcessAborted);
     ObjectResult r;
     if (auto it = byName_.find(name); it != byName_.end()) {
         if (it->second->kind != ObjectKind::Mapping) return failed(win32err::kInvalidHandle);
@@ -66,6 +67,7 @@ ObjectResult ObjectManager::createMapping(uint32_t process, const std::string& n
 
 ObjectResult ObjectManager::openMapping(uint32_t process, const std::string& name) {
     std::lock_guard guard(lock_);
+    if (gone_.contains(process)) return failed(win32err::kProcessAborted);
     auto it = byName_.find(name);
     if (it == byName_.end()) return failed(win32err::kFileNotFound);
     if (it->second->kind != ObjectKind::Mapping) return failed(win32err::kInvalidHandle);
@@ -79,6 +81,7 @@ ObjectResult ObjectManager::openMapping(uint32_t process, const std::string& nam
 ObjectResult ObjectManager::createMutex(uint32_t process, uint64_t thread, const std::string& name,
                                         bool initialOwner) {
     std::lock_guard guard(lock_);
+    if (gone_.contains(process)) return failed(win32err::kProcessAborted);
     ObjectResult r;
     if (auto it = byName_.find(name); it != byName_.end()) {
         if (it->second->kind != ObjectKind::Mutex) return failed(win32err::kInvalidHandle);
@@ -102,6 +105,7 @@ ObjectResult ObjectManager::createMutex(uint32_t process, uint64_t thread, const
 
 ObjectResult ObjectManager::openMutex(uint32_t process, const std::string& name) {
     std::lock_guard guard(lock_);
+    if (gone_.contains(process)) return failed(win32err::kProcessAborted);
     auto it = byName_.find(name);
     if (it == byName_.end()) return failed(win32err::kFileNotFound);
     if (it->second->kind != ObjectKind::Mutex) return failed(win32err::kInvalidHandle);

@@ -25,6 +25,7 @@ inline constexpr uint32_t kInvalidParameter = 87;
 inline constexpr uint32_t kAlreadyExists = 183;
 inline constexpr uint32_t kNotOwner = 288;
 inline constexpr uint32_t kOperationAborted = 995;
+inline constexpr uint32_t kProcessAborted = 1067;
 }  // namespace win32err
 
 inline constexpr uint32_t kWaitObject0 = 0x00000000;
@@ -65,7 +66,7 @@ public:
     // A thread ended: its mutexes are abandoned.
     void threadExited(uint64_t thread);
     // A process ended: its handles are closed, its threads' mutexes abandoned,
-    // its waits end.
+    // its waits end, and nothing is created or opened for it any more.
     void processExited(uint32_t process);
     // Wakes and fails every wait (machine going down).
     void cancelAllWaits();

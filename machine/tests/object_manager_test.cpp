@@ -75,6 +75,26 @@ TEST(ObjectManager, AMappingCannotBeResizedByAnyHolder) {
     ::munmap(view, 8192);
 }
 
+TEST(ObjectManager, AnEndedProcessGetsNoNewHandles) {
+    ObjectManager m;
+    ASSERT_EQ(m.createMapping(kProcB, "Existing", 4096).error, win32err::kSuccess);
+    ASSERT_EQ(m.createMutex(kProcB, kThreadB, "ExistingMutex", false).error, win32err::kSuccess);
+    m.processExited(kProcA);
+    ObjectResult late = m.createMapping(kProcA, "Late", 4096);
+    EXPECT_EQ(late.error, win32err::kProcessAborted);
+    EXPECT_EQ(late.handle, 0u);
+    EXPECT_FALSE(late.fd.valid());
+    EXPECT_EQ(m.createMapping(kProcA, "Existing", 4096).error, win32err::kProcessAborted);
+    EXPECT_EQ(m.openMapping(kProcA, "Existing").error, win32err::kProcessAborted);
+    EXPECT_EQ(m.createMutex(kProcA, kThreadA, "LateMutex", true).error, win32err::kProcessAborted);
+    EXPECT_EQ(m.openMutex(kProcA, "ExistingMutex").error, win32err::kProcessAborted);
+    EXPECT_TRUE(m.handlesOf(kProcA).empty());
+    auto objects = m.objects();
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[0].handles, 1u);
+    EXPECT_EQ(objects[1].handles, 1u);
+}
+
 TEST(ObjectManager, MutexOwnershipRecursionAndRelease) {
     ObjectManager m;
     uint32_t error = 0;
