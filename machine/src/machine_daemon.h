@@ -54,6 +54,8 @@ private:
     void handleRegistry(Connection& c, const Request& r);
     void handleObject(Connection& c, const Request& r);
     void handleControl(Connection& c, const Request& r);
+    // True when [physical, physical + length) lies in the display's frame buffer.
+    bool onScreen(uint64_t physical, uint64_t length);
     bool reboot(std::string* error);
     void powerOff();
     std::string statusJson();
