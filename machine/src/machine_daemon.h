@@ -36,8 +36,10 @@ public:
 
 private:
     bool socketStillOurs() const;
-    // Connections.
-    void acceptOne();
+    // Connections. acceptOne returns false when the daemon is out of
+    // descriptors (or memory) and should wait before accepting again.
+    bool acceptOne();
+    bool startConnectionThread(const std::shared_ptr<Connection>& connection);
     void runConnection(std::shared_ptr<Connection> connection);
     void serveProcess(Connection& c, const wire::HelloRecord& hello, uint32_t pid);
     void serveRequests(Connection& c);
@@ -84,6 +86,15 @@ private:
     std::atomic<uint64_t> nextConnectionId_{1};
     std::atomic<uint32_t> nextProcessId_{1};
     std::atomic<int> runningThreads_{0};
+
+    // The [limits] of the running boot.
+    struct Limits {
+        std::atomic<uint32_t> requestBytes{(16u << 20) + 4096};
+        std::atomic<uint32_t> helloTimeoutMs{5000};
+        std::atomic<uint32_t> connections{1024};
+        std::atomic<uint32_t> threadsPerProcess{128};
+        std::atomic<uint32_t> viewsPerProcess{1024};
+    } limits_;
 };
 
 }  // namespace lxm

@@ -260,8 +260,10 @@ void MachineDaemon::handleObject(Connection& c, const Request& r) {
         // report only physical memory it can map itself, the screen. Views of
         // RAM come from drivers alone (mapPhysical).
         bool allowed = view.physical == 0 || onScreen(view.physical, view.length);
-        reply(c, r.requestId,
-              static_cast<int32_t>(allowed && c.process->addView(view) ? 0 : win32err::kInvalidParameter));
+        uint32_t error = win32err::kSuccess;
+        if (!allowed || !c.process->addView(view))
+            error = allowed && c.process->viewsFull() ? win32err::kNotEnoughQuota : win32err::kInvalidParameter;
+        reply(c, r.requestId, static_cast<int32_t>(error));
         return;
     }
     case Op::RemoveView:

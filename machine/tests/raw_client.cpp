@@ -54,7 +54,7 @@ std::optional<size_t> RawClient::addThread(const std::string& directory, std::st
     wire::ReplyRecord reply{};
     std::span<const uint8_t> data;
     if (!parseReply(answer, &reply, &data) || reply.status != 0) {
-        *error = "thread hello refused";
+        *error = "thread hello refused with status " + std::to_string(reply.status);
         return std::nullopt;
     }
     threads_.push_back(std::move(socket));
