@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "lx/hmb_control_codes.h"
 #include "lx/static_mem_records.h"
@@ -136,6 +138,87 @@ TEST_F(HmbServRawClient, OnlyViewsTheMachineMappedAreTranslated) {
     ASSERT_TRUE(locked);
     ASSERT_EQ(locked->record.status, 0);
     EXPECT_EQ(translate(kClaimedView + 0x100000 + 100), base + 4096 + 100);
+}
+
+// A machine whose processes may hold 4 MiB of contiguous memory each.
+class ContiguousQuota : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        machine_ = new hmbtest::StackMachine(std::string(hmbtest::kFastMachine) +
+                                             "[limits]\ncontiguous_mb_per_process = 4\n");
+        ASSERT_TRUE(machine_->booted());
+    }
+    static void TearDownTestSuite() {
+        delete machine_;
+        machine_ = nullptr;
+    }
+    static inline hmbtest::StackMachine* machine_ = nullptr;
+};
+
+// A client with the service open; allocates and frees dynamic blocks.
+class BlockClient {
+public:
+    bool open() {
+        const char* directory = std::getenv("LX_MACHINE");
+        std::string error;
+        if (!directory || !client_.attach(directory, &error) || !client_.addThread(directory, &error)) return false;
+        auto opened = client_.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\HMBSERV"));
+        if (!opened || opened->record.status != 0) return false;
+        file_ = opened->record.value;
+        return true;
+    }
+    // The block the driver answered; all zero when it had no memory.
+    DynamicMemBlock allocate(uint32_t size) {
+        std::span<const uint8_t> in(reinterpret_cast<const uint8_t*>(&size), sizeof size);
+        nextView_ += 0x1000000;
+        auto reply = client_.callAnsweringMaps(
+            0, Op::DeviceIoControl, RawClient::deviceIoControl(file_, IOCTL_HMB_DYNAMIC_ALLOC, in, sizeof(DynamicMemBlock)),
+            nextView_);
+        DynamicMemBlock out{};
+        if (reply && reply->data.size() == sizeof out) std::memcpy(&out, reply->data.data(), sizeof out);
+        return out;
+    }
+    bool free(const DynamicMemBlock& block) {
+        std::span<const uint8_t> in(reinterpret_cast<const uint8_t*>(&block), sizeof block);
+        auto reply = client_.callAnsweringMaps(
+            0, Op::DeviceIoControl, RawClient::deviceIoControl(file_, IOCTL_HMB_DYNAMIC_FREE, in, 0), 0);
+        return reply && reply->record.status == 0;
+    }
+
+private:
+    RawClient client_;
+    uint64_t file_ = 0;
+    uint64_t nextView_ = kClaimedView;
+};
+
+TEST_F(ContiguousQuota, OneProcessCannotTakeEveryContiguousPage) {
+    constexpr uint32_t kMiB = 1 << 20;
+    BlockClient greedy;
+    ASSERT_TRUE(greedy.open());
+    std::vector<DynamicMemBlock> blocks;
+    for (int i = 0; i < 4; ++i) {
+        blocks.push_back(greedy.allocate(kMiB));
+        ASSERT_EQ(blocks.back().Size, kMiB) << i;
+        ASSERT_NE(blocks.back().UserAddress, 0u);
+    }
+    DynamicMemBlock over = greedy.allocate(4096);
+    EXPECT_TRUE(hmbtest::allZero(&over, sizeof over)) << "past the quota the driver gets no memory";
+
+    // Another process still gets memory.
+    BlockClient other;
+    ASSERT_TRUE(other.open());
+    DynamicMemBlock theirs = other.allocate(2 * kMiB);
+    EXPECT_EQ(theirs.Size, 2 * kMiB);
+    EXPECT_TRUE(other.free(theirs));
+
+    // What is freed may be taken again, and no more.
+    ASSERT_TRUE(greedy.free(blocks.back()));
+    blocks.pop_back();
+    DynamicMemBlock again = greedy.allocate(kMiB);
+    EXPECT_EQ(again.Size, kMiB);
+    EXPECT_TRUE(hmbtest::allZero(&(over = greedy.allocate(4096)), sizeof over));
+    blocks.push_back(again);
+    for (const auto& block : blocks) EXPECT_TRUE(greedy.free(block));
 }
 
 }  // namespace

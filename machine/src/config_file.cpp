@@ -121,7 +121,8 @@ public:
         const toml::table* t = table(root, "limits");
         if (!t) return;
         onlyKeys(*t, "limits", {"request_bytes", "hello_timeout_ms", "connections", "threads_per_process",
-                                "handles_per_process", "named_objects_per_process", "views_per_process"});
+                                "handles_per_process", "named_objects_per_process", "views_per_process",
+                                "contiguous_mb_per_process"});
         LimitsConfig& l = c.limits;
         auto read = [&](std::string_view name, int64_t low, int64_t high, uint32_t* value) {
             *value = static_cast<uint32_t>(integer(*t, name, "limits." + std::string(name), low, high, *value));
@@ -133,6 +134,7 @@ public:
         read("handles_per_process", 1, 1 << 20, &l.handlesPerProcess);
         read("named_objects_per_process", 1, 1 << 20, &l.namedObjectsPerProcess);
         read("views_per_process", 1, 1 << 20, &l.viewsPerProcess);
+        read("contiguous_mb_per_process", 1, 3072, &l.contiguousMbPerProcess);
     }
 
     HeronAudioConfig heronAudio(const toml::table& t, const std::string& key) {
@@ -276,6 +278,7 @@ threads_per_process = 128       # thread connections of one process
 handles_per_process = 4096      # named-object handles of one process
 named_objects_per_process = 256 # named objects one process created that still exist
 views_per_process = 1024        # views the machine records for one process
+contiguous_mb_per_process = 128 # contiguous memory the requests of one process hold
 
 # One table per capture card; "terncard = []" for none.
 [[terncard]]

@@ -49,6 +49,7 @@ TEST(MachineConfigFile, EmptyFileAndDefaultFileGiveTheDefaults) {
         EXPECT_EQ(c.limits.handlesPerProcess, 4096u);
         EXPECT_EQ(c.limits.namedObjectsPerProcess, 256u);
         EXPECT_EQ(c.limits.viewsPerProcess, 1024u);
+        EXPECT_EQ(c.limits.contiguousMbPerProcess, 128u);
     }
 }
 
@@ -74,6 +75,7 @@ threads_per_process = 3
 handles_per_process = 5
 named_objects_per_process = 6
 views_per_process = 7
+contiguous_mb_per_process = 9
 [[terncard]]
 signature = false
 revision = 0x30
@@ -101,6 +103,7 @@ port = true
     EXPECT_EQ(c.limits.handlesPerProcess, 5u);
     EXPECT_EQ(c.limits.namedObjectsPerProcess, 6u);
     EXPECT_EQ(c.limits.viewsPerProcess, 7u);
+    EXPECT_EQ(c.limits.contiguousMbPerProcess, 9u);
     ASSERT_EQ(c.terncards.size(), 2u);
     EXPECT_FALSE(c.terncards[0].signature);
     EXPECT_EQ(c.terncards[0].revision, 0x30);

@@ -46,6 +46,7 @@ struct LimitsConfig {
     uint32_t handlesPerProcess = 4096;            // named-object handles of one process
     uint32_t namedObjectsPerProcess = 256;        // named objects one process created that still exist
     uint32_t viewsPerProcess = 1024;              // views the machine records for one process
+    uint32_t contiguousMbPerProcess = 128;        // contiguous memory the requests of one process hold
 };
 
 struct MachineConfig {
