@@ -29,6 +29,7 @@ ControlResult allocateDynamicBlock(const ControlRequest& request) {
         return done;
     }
     entry->UserAddress = reinterpret_cast<ULONG64>(userAddress);
+    entry->Token = IssuedMappings::newToken();
     entry->Mdl = mdl;
     entry->BlockAddress = memory;
     request.issued->add(entry);
@@ -37,7 +38,7 @@ ControlResult allocateDynamicBlock(const ControlRequest& request) {
     block->KernelAddress = reinterpret_cast<ULONG64>(memory);
     block->PhysicalAddress = MmGetPhysicalAddress(memory).LowPart;
     block->Size = size;
-    block->MappingHandle = reinterpret_cast<ULONG64>(mdl);
+    block->MappingHandle = entry->Token;
     return done;
 }
 

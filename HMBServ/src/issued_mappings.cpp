@@ -47,6 +47,11 @@ IssuedMapping* IssuedMappings::allocateEntry() {
     return entry;
 }
 
+ULONG64 IssuedMappings::newToken() {
+    static volatile LONGLONG lastToken = 0;
+    return static_cast<ULONG64>(InterlockedIncrement64(&lastToken));
+}
+
 void IssuedMappings::add(IssuedMapping* entry) {
     ListLock hold(&lock_);
     InsertTailList(&entries_, &entry->Link);
@@ -56,7 +61,7 @@ IssuedMapping* IssuedMappings::take(ULONG64 userAddress, ULONG64 mappingHandle, 
     ListLock hold(&lock_);
     for (PLIST_ENTRY link = entries_.Flink; link != &entries_; link = link->Flink) {
         IssuedMapping* entry = CONTAINING_RECORD(link, IssuedMapping, Link);
-        if (entry->UserAddress == userAddress && reinterpret_cast<ULONG64>(entry->Mdl) == mappingHandle &&
+        if (entry->UserAddress == userAddress && entry->Token == mappingHandle &&
             entry->BlockAddress == blockAddress) {
             RemoveEntryList(link);
             return entry;

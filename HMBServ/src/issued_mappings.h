@@ -8,7 +8,8 @@
 struct IssuedMapping {
     LIST_ENTRY Link;
     ULONG64 UserAddress;
-    PMDL Mdl;              // the MappingHandle given to the caller
+    ULONG64 Token;         // the MappingHandle given to the caller
+    PMDL Mdl;
     PVOID BlockAddress;    // dynamic block owned with the mapping; null for a window
 };
 
@@ -19,6 +20,9 @@ public:
 
     // Takes ownership of the entry (allocated with allocateEntry).
     void add(IssuedMapping* entry);
+    // A mapping handle for a new entry: an opaque number of this driver,
+    // never 0 and never reused, so no driver address reaches a caller.
+    static ULONG64 newToken();
     // Removes and returns the entry that matches the record exactly, or null.
     IssuedMapping* take(ULONG64 userAddress, ULONG64 mappingHandle, PVOID blockAddress);
     // Removes and returns any entry; null when none is left.

@@ -52,23 +52,26 @@ ControlResult lockStaticWindow(const ControlRequest& request) {
     if (length == 0) {
         return done;
     }
+    // A window that cannot be mapped is a failure, not a success with no address.
+    const ControlResult unmapped{STATUS_INSUFFICIENT_RESOURCES, 0};
     IssuedMapping* entry = IssuedMappings::allocateEntry();
     if (entry == nullptr) {
-        return done;  // valid window, not mapped
+        return unmapped;
     }
     PVOID userAddress = nullptr;
     PMDL mdl = mapWindow(window, length, &userAddress);
     if (mdl == nullptr) {
         ExFreePool(entry);
-        return done;
+        return unmapped;
     }
     entry->UserAddress = reinterpret_cast<ULONG64>(userAddress);
+    entry->Token = IssuedMappings::newToken();
     entry->Mdl = mdl;
     request.issued->add(entry);
     block->Offset = offset;
     block->Length = length;
     block->UserAddress = entry->UserAddress;
-    block->MappingHandle = reinterpret_cast<ULONG64>(mdl);
+    block->MappingHandle = entry->Token;
     return done;
 }
 

@@ -14,8 +14,14 @@ RequestContext*& currentRequest() {
     return current;
 }
 
-ClientProcess::ClientProcess(uint32_t id, uint32_t osPid, uint64_t token, std::vector<nt::MemoryRegion> regions)
-    : id_(id), osPid_(osPid), token_(token), regions_(std::move(regions)) {}
+ClientProcess::ClientProcess(uint32_t id, uint32_t osPid, uint64_t token, std::vector<nt::MemoryRegion> regions,
+                             uint32_t viewLimit)
+    : id_(id), osPid_(osPid), token_(token), regions_(std::move(regions)), viewLimit_(viewLimit) {}
+
+bool ClientProcess::viewsFull() const {
+    std::lock_guard lock(viewsLock_);
+    return views_.size() >= viewLimit_;
+}
 
 bool ClientProcess::inRegion(uint64_t physical, uint64_t length) const {
     for (const auto& r : regions_) {
@@ -27,6 +33,8 @@ bool ClientProcess::inRegion(uint64_t physical, uint64_t length) const {
 uint64_t ClientProcess::mapPhysical(uint64_t physical, uint64_t length) {
     RequestContext* request = currentRequest();
     if (!alive() || !request || request->process != this || length == 0 || !inRegion(physical, length)) return 0;
+    // Past the quota nothing is mapped: the driver sees the mapping fail.
+    if (viewsFull()) return 0;
     wire::PayloadWriter w;
     w.record(wire::MapRecord{physical, length});
     if (sendFrame(request->socket, wire::Op::MapPhysical, request->requestId, w.data()) != IoResult::Ok) return 0;
@@ -38,6 +46,8 @@ uint64_t ClientProcess::mapPhysical(uint64_t physical, uint64_t length) {
         !reader.complete() || answer.address == 0)
         return 0;
     std::lock_guard lock(viewsLock_);
+    // An exit that began while the process mapped the view has forgotten its views already.
+    if (!alive()) return 0;
     views_[answer.address] = ProcessView{answer.address, length, physical, 0};
     return answer.address;
 }
@@ -78,10 +88,18 @@ uint64_t ClientProcess::physicalAddressOf(uint64_t userAddress) const {
     return v.physical + (userAddress - v.address);
 }
 
+bool ClientProcess::markExited() {
+    if (!alive_.exchange(false)) return false;
+    std::lock_guard lock(viewsLock_);
+    views_.clear();
+    return true;
+}
+
 bool ClientProcess::addView(const ProcessView& view) {
     if (view.address == 0 || view.length == 0) return false;
     if (view.physical != 0 && !inRegion(view.physical, view.length)) return false;
     std::lock_guard lock(viewsLock_);
+    if (!alive() || views_.size() >= viewLimit_) return false;
     return views_.emplace(view.address, view).second;
 }
 

@@ -34,7 +34,8 @@ struct ProcessView {
 class ClientProcess final : public nt::UserProcess {
 public:
     // id: the machine's own process number, never reused while it runs.
-    ClientProcess(uint32_t id, uint32_t osPid, uint64_t token, std::vector<nt::MemoryRegion> regions);
+    ClientProcess(uint32_t id, uint32_t osPid, uint64_t token, std::vector<nt::MemoryRegion> regions,
+                  uint32_t viewLimit = 1024);
 
     uint32_t processId() const override { return id_; }
     uint32_t osPid() const { return osPid_; }
@@ -44,11 +45,14 @@ public:
 
     uint64_t token() const { return token_; }
     bool alive() const { return alive_.load(); }
-    // Marks the process gone; true for the first caller only.
-    bool markExited() { return alive_.exchange(false); }
+    // Marks the process gone and forgets its views; true for the first
+    // caller only. No view is recorded for it afterwards.
+    bool markExited();
 
-    // Views the process made itself (file mappings, the screen).
+    // Views the process made itself (file mappings, the screen). False when
+    // refused; viewsFull() then tells whether the quota was the reason.
     bool addView(const ProcessView& view);
+    bool viewsFull() const;
     bool removeView(uint64_t address);
     std::vector<ProcessView> views() const;
 
@@ -59,6 +63,7 @@ private:
     const uint32_t osPid_;
     const uint64_t token_;
     const std::vector<nt::MemoryRegion> regions_;
+    const uint32_t viewLimit_;
     std::atomic<bool> alive_{true};
     mutable std::mutex viewsLock_;
     std::map<uint64_t, ProcessView> views_;  // by user address

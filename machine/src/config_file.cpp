@@ -117,6 +117,26 @@ public:
         }
     }
 
+    void limits(const toml::table& root, MachineConfig& c) {
+        const toml::table* t = table(root, "limits");
+        if (!t) return;
+        onlyKeys(*t, "limits", {"request_bytes", "hello_timeout_ms", "connections", "threads_per_process",
+                                "handles_per_process", "named_objects_per_process", "views_per_process",
+                                "contiguous_mb_per_process"});
+        LimitsConfig& l = c.limits;
+        auto read = [&](std::string_view name, int64_t low, int64_t high, uint32_t* value) {
+            *value = static_cast<uint32_t>(integer(*t, name, "limits." + std::string(name), low, high, *value));
+        };
+        read("request_bytes", 65536, (16 << 20) + 4096, &l.requestBytes);
+        read("hello_timeout_ms", 100, 60000, &l.helloTimeoutMs);
+        read("connections", 4, 65536, &l.connections);
+        read("threads_per_process", 1, 65536, &l.threadsPerProcess);
+        read("handles_per_process", 1, 1 << 20, &l.handlesPerProcess);
+        read("named_objects_per_process", 1, 1 << 20, &l.namedObjectsPerProcess);
+        read("views_per_process", 1, 1 << 20, &l.viewsPerProcess);
+        read("contiguous_mb_per_process", 1, 3072, &l.contiguousMbPerProcess);
+    }
+
     HeronAudioConfig heronAudio(const toml::table& t, const std::string& key) {
         onlyKeys(t, key, {"rate", "port"});
         HeronAudioConfig audio;
@@ -176,12 +196,13 @@ public:
     }
 
     MachineConfig read(const toml::table& root) {
-        onlyKeys(root, "", {"clock", "display", "memory", "terncard", "heron_audio", "os"});
+        onlyKeys(root, "", {"clock", "display", "memory", "terncard", "heron_audio", "os", "limits"});
         MachineConfig c;
         clock(root, c);
         display(root, c);
         memory(root, c);
         os(root, c);
+        limits(root, c);
         if (root.get("terncard")) {
             c.terncards.clear();
             tableArray(root, "terncard", [&](const toml::table& t, const std::string& key) {
@@ -246,6 +267,18 @@ ram_mb = 256
 [os]
 version = "10.0"
 workstation = true
+
+# What one client may take; a refused request fails as a Windows program
+# would see an exhausted quota.
+[limits]
+request_bytes = 16781312        # largest request payload (16 MiB + 4096)
+hello_timeout_ms = 5000         # a new connection must say hello within
+connections = 1024              # connections of all clients (each a daemon thread)
+threads_per_process = 128       # thread connections of one process
+handles_per_process = 4096      # named-object handles of one process
+named_objects_per_process = 256 # named objects one process created that still exist
+views_per_process = 1024        # views the machine records for one process
+contiguous_mb_per_process = 128 # contiguous memory the requests of one process hold
 
 # One table per capture card; "terncard = []" for none.
 [[terncard]]

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -107,17 +108,36 @@ IoResult sendFrame(int socket, wire::Op op, uint32_t requestId, std::span<const 
     return IoResult::Ok;
 }
 
-IoResult receiveFrame(int socket, Frame* frame, int timeoutMs, std::string* why) {
+IoResult receiveFrame(int socket, Frame* frame, int timeoutMs, std::string* why, uint32_t maxPayload) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    constexpr size_t kFirstChunk = 64 * 1024;
+    // A reused frame does not keep the buffer of an earlier large request.
+    if (frame->payload.capacity() > kFirstChunk) frame->payload = std::vector<uint8_t>();
     frame->payload.clear();
     frame->fds.clear();
     IoResult r = readExact(socket, reinterpret_cast<uint8_t*>(&frame->header), sizeof frame->header, &frame->fds,
                            deadline, timeoutMs);
     if (r != IoResult::Ok) return r;
     if (!wire::headerValid(frame->header, why)) return IoResult::Malformed;
-    frame->payload.resize(frame->header.length);
-    r = readExact(socket, frame->payload.data(), frame->payload.size(), &frame->fds, deadline, timeoutMs);
-    if (r != IoResult::Ok) return r;
+    if (frame->header.length > maxPayload) {
+        if (why) *why = "request larger than " + std::to_string(maxPayload) + " bytes";
+        return IoResult::Malformed;
+    }
+    // Grows with what arrived (doubling, from 64 KiB): a peer that announces
+    // 16 MiB and sends nothing pins no memory.
+    const size_t length = frame->header.length;
+    size_t done = 0;
+    while (done < length) {
+        const size_t chunk = std::min(length - done, std::max(kFirstChunk, done));
+        frame->payload.resize(done + chunk);
+        r = readExact(socket, frame->payload.data() + done, chunk, &frame->fds, deadline, timeoutMs);
+        if (r != IoResult::Ok) {
+            frame->payload.clear();
+            frame->payload.shrink_to_fit();
+            return r;
+        }
+        done += chunk;
+    }
     if (frame->fds.size() > wire::kMaxFdsPerFrame) return IoResult::Malformed;
     return IoResult::Ok;
 }

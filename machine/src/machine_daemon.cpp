@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "lxmachine/config_file.h"
@@ -22,8 +23,12 @@ namespace lxm {
 
 namespace {
 
-constexpr int kHelloTimeoutMs = 10000;
 constexpr int kDrainTimeoutMs = 20000;
+// Out of descriptors, the listening socket stays readable: wait this long
+// before the next accept instead of spinning on it.
+constexpr int kAcceptBackOffMs = 200;
+// A hello is one small record.
+constexpr uint32_t kMaxHelloPayload = 4096;
 constexpr int kDirectoryCheckMs = 1000;
 
 uint64_t randomToken() {
@@ -98,6 +103,13 @@ bool MachineDaemon::powerOn(std::string* error) {
     std::unique_lock lock(kernelLock_);
     kernel_ = std::move(kernel);
     config_ = config;
+    const LimitsConfig& l = config.limits;
+    limits_.requestBytes = l.requestBytes;
+    limits_.helloTimeoutMs = l.helloTimeoutMs;
+    limits_.connections = l.connections;
+    limits_.threadsPerProcess = l.threadsPerProcess;
+    limits_.viewsPerProcess = l.viewsPerProcess;
+    objects_.setLimits(l.handlesPerProcess, l.namedObjectsPerProcess);
     bootCount_.fetch_add(1);
     acceptingClients_ = true;
     return true;
@@ -115,9 +127,15 @@ bool MachineDaemon::socketStillOurs() const {
 }
 
 void MachineDaemon::serve() {
+    bool backOff = false;
     while (!stopRequested_.load()) {
-        pollfd fds[2] = {{listen_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
-        int ready = ::poll(fds, 2, kDirectoryCheckMs);
+        // While backing off only the wake pipe is watched.
+        pollfd fds[2] = {{wakeRead_.get(), POLLIN, 0}, {listen_.get(), POLLIN, 0}};
+        int ready = ::poll(fds, backOff ? 1 : 2, backOff ? kAcceptBackOffMs : kDirectoryCheckMs);
+        if (backOff) {
+            backOff = false;
+            if (ready == 0) continue;
+        }
         if (ready == 0) {
             // Nobody can reach a machine whose directory was removed or taken over.
             if (!socketStillOurs()) {
@@ -131,34 +149,60 @@ void MachineDaemon::serve() {
             log(std::string("poll: ") + std::strerror(errno));
             break;
         }
-        if (fds[1].revents) break;
-        if (fds[0].revents & POLLIN) acceptOne();
+        if (fds[0].revents) break;
+        if (fds[1].revents & POLLIN) backOff = !acceptOne();
     }
     powerOff();
 }
 
-void MachineDaemon::acceptOne() {
+bool MachineDaemon::acceptOne() {
     UniqueFd fd(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!fd.valid()) return;
+    if (!fd.valid()) {
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            log(std::string("accept: ") + std::strerror(errno) + "; backing off");
+            return false;
+        }
+        return true;
+    }
     auto connection = std::make_shared<Connection>();
     connection->id = nextConnectionId_.fetch_add(1);
     connection->socket = std::move(fd);
     {
         std::lock_guard lock(stateLock_);
+        if (connections_.size() >= limits_.connections.load()) {
+            log("refused a connection: " + std::to_string(connections_.size()) + " connections are open");
+            return true;
+        }
         connections_[connection->id] = connection;
     }
-    runningThreads_.fetch_add(1);
-    std::thread([this, connection] {
-        runConnection(connection);
-        {
-            std::lock_guard lock(stateLock_);
-            connections_.erase(connection->id);
-        }
-        // Last touch of the daemon by this thread.
+    if (!startConnectionThread(connection)) {
         std::lock_guard lock(stateLock_);
+        connections_.erase(connection->id);
+    }
+    return true;
+}
+
+bool MachineDaemon::startConnectionThread(const std::shared_ptr<Connection>& connection) {
+    runningThreads_.fetch_add(1);
+    try {
+        std::thread([this, connection] {
+            runConnection(connection);
+            {
+                std::lock_guard lock(stateLock_);
+                connections_.erase(connection->id);
+            }
+            // Last touch of the daemon by this thread.
+            std::lock_guard lock(stateLock_);
+            runningThreads_.fetch_sub(1);
+            connectionEnded_.notify_all();
+        }).detach();
+        return true;
+    } catch (const std::system_error& e) {
+        // Only this connection is refused; the daemon carries on.
         runningThreads_.fetch_sub(1);
-        connectionEnded_.notify_all();
-    }).detach();
+        log(std::string("refused a connection: no thread for it: ") + e.what());
+        return false;
+    }
 }
 
 void MachineDaemon::runConnection(std::shared_ptr<Connection> connection) {
@@ -171,31 +215,48 @@ void MachineDaemon::runConnection(std::shared_ptr<Connection> connection) {
     }
     Frame frame;
     std::string why;
-    if (receiveFrame(c.socket.get(), &frame, kHelloTimeoutMs, &why) != IoResult::Ok) return;
+    if (receiveFrame(c.socket.get(), &frame, static_cast<int>(limits_.helloTimeoutMs.load()), &why,
+                     kMaxHelloPayload) != IoResult::Ok)
+        return;
     auto hello = decodeRequest(frame.header, frame.payload, &why);
     if (!hello || hello->op != wire::Op::Hello) {
         log("dropped a connection: " + (why.empty() ? std::string("first frame is not a hello") : why));
         return;
     }
-    c.role = static_cast<wire::Role>(hello->hello.role);
-    switch (c.role) {
+    const auto role = static_cast<wire::Role>(hello->hello.role);
+    if (role != wire::Role::Thread) {
+        std::lock_guard lock(stateLock_);
+        c.role = role;
+    }
+    switch (role) {
     case wire::Role::Process:
         serveProcess(c, hello->hello, static_cast<uint32_t>(peer.pid));
         return;
     case wire::Role::Thread: {
         std::shared_ptr<ClientProcess> process;
+        bool overQuota = false;
         {
             std::lock_guard lock(stateLock_);
             auto it = processes_.find(hello->hello.processToken);
             if (it != processes_.end() && it->second->osPid() == static_cast<uint32_t>(peer.pid) &&
                 it->second->alive())
                 process = it->second;
+            if (process) {
+                uint32_t threads = 0;
+                for (auto& [id, other] : connections_)
+                    if (other->process == process && other->role == wire::Role::Thread) ++threads;
+                overQuota = threads >= limits_.threadsPerProcess.load();
+                // Joined under the lock, so two hellos cannot both take the last place.
+                if (!overQuota) {
+                    c.process = process;
+                    c.role = wire::Role::Thread;
+                }
+            }
         }
-        if (!process) {
-            reply(c, hello->requestId, ntstatus::kInvalidHandle);
+        if (!process || overQuota) {
+            reply(c, hello->requestId, overQuota ? ntstatus::kQuotaExceeded : ntstatus::kInvalidHandle);
             return;
         }
-        c.process = process;
         if (!reply(c, hello->requestId, ntstatus::kSuccess, process->processId(), process->token())) return;
         serveRequests(c);
         objects_.threadExited(c.id);
@@ -218,11 +279,12 @@ void MachineDaemon::serveProcess(Connection& c, const wire::HelloRecord& hello, 
             return;
         }
         regions = kernel_->memoryRegions();
-        process = std::make_shared<ClientProcess>(nextProcessId_.fetch_add(1), pid, randomToken(), regions);
+        process = std::make_shared<ClientProcess>(nextProcessId_.fetch_add(1), pid, randomToken(), regions,
+                                                  limits_.viewsPerProcess.load());
         std::lock_guard lock(stateLock_);
         processes_[process->token()] = process;
+        c.process = process;
     }
-    c.process = process;
     (void)hello;
     wire::PayloadWriter w;
     w.record(wire::HelloReplyRecord{process->token(), process->processId(), static_cast<uint32_t>(regions.size())});
@@ -234,7 +296,7 @@ void MachineDaemon::serveProcess(Connection& c, const wire::HelloRecord& hello, 
     if (fds.size() <= wire::kMaxFdsPerFrame && reply(c, 0, ntstatus::kSuccess, 0, 0, w.data(), fds)) {
         // The process connection carries nothing more: its end is the process's end.
         Frame frame;
-        while (receiveFrame(c.socket.get(), &frame, -1) == IoResult::Ok) {
+        while (receiveFrame(c.socket.get(), &frame, -1, nullptr, 0) == IoResult::Ok) {
         }
     }
     processGone(process);
@@ -260,7 +322,7 @@ void MachineDaemon::serveRequests(Connection& c) {
     Frame frame;
     std::string why;
     while (true) {
-        IoResult result = receiveFrame(c.socket.get(), &frame, -1, &why);
+        IoResult result = receiveFrame(c.socket.get(), &frame, -1, &why, limits_.requestBytes.load());
         if (result != IoResult::Ok) {
             if (result == IoResult::Malformed) log("dropped a connection: " + why);
             return;

@@ -36,8 +36,10 @@ public:
 
 private:
     bool socketStillOurs() const;
-    // Connections.
-    void acceptOne();
+    // Connections. acceptOne returns false when the daemon is out of
+    // descriptors (or memory) and should wait before accepting again.
+    bool acceptOne();
+    bool startConnectionThread(const std::shared_ptr<Connection>& connection);
     void runConnection(std::shared_ptr<Connection> connection);
     void serveProcess(Connection& c, const wire::HelloRecord& hello, uint32_t pid);
     void serveRequests(Connection& c);
@@ -54,6 +56,8 @@ private:
     void handleRegistry(Connection& c, const Request& r);
     void handleObject(Connection& c, const Request& r);
     void handleControl(Connection& c, const Request& r);
+    // True when [physical, physical + length) lies in the display's frame buffer.
+    bool onScreen(uint64_t physical, uint64_t length);
     bool reboot(std::string* error);
     void powerOff();
     std::string statusJson();
@@ -82,6 +86,15 @@ private:
     std::atomic<uint64_t> nextConnectionId_{1};
     std::atomic<uint32_t> nextProcessId_{1};
     std::atomic<int> runningThreads_{0};
+
+    // The [limits] of the running boot.
+    struct Limits {
+        std::atomic<uint32_t> requestBytes{(16u << 20) + 4096};
+        std::atomic<uint32_t> helloTimeoutMs{5000};
+        std::atomic<uint32_t> connections{1024};
+        std::atomic<uint32_t> threadsPerProcess{128};
+        std::atomic<uint32_t> viewsPerProcess{1024};
+    } limits_;
 };
 
 }  // namespace lxm

@@ -31,13 +31,31 @@ std::shared_ptr<ObjectManager::Object> ObjectManager::find(uint32_t process, uin
 }
 
 void ObjectManager::dropHandle(std::shared_ptr<Object> object) {
-    if (--object->handles == 0) byName_.erase(object->name);
+    if (--object->handles != 0) return;
+    byName_.erase(object->name);
+    if (auto p = processes_.find(object->creator); p != processes_.end() && p->second.created > 0) --p->second.created;
+}
+
+void ObjectManager::setLimits(uint32_t handlesPerProcess, uint32_t createdPerProcess) {
+    std::lock_guard guard(lock_);
+    handleLimit_ = handlesPerProcess;
+    createdLimit_ = createdPerProcess;
+}
+
+uint32_t ObjectManager::admit(uint32_t process, bool creates) const {
+    if (gone_.contains(process)) return win32err::kProcessAborted;
+    auto p = processes_.find(process);
+    if (p == processes_.end()) return win32err::kSuccess;
+    if (p->second.handles.size() >= handleLimit_) return win32err::kNotEnoughQuota;
+    if (creates && p->second.created >= createdLimit_) return win32err::kNotEnoughQuota;
+    return win32err::kSuccess;
 }
 
 ObjectResult ObjectManager::createMapping(uint32_t process, const std::string& name, uint64_t size) {
     std::lock_guard guard(lock_);
     ObjectResult r;
     if (auto it = byName_.find(name); it != byName_.end()) {
+        if (uint32_t refused = admit(process, false)) return failed(refused);
         if (it->second->kind != ObjectKind::Mapping) return failed(win32err::kInvalidHandle);
         r.error = win32err::kAlreadyExists;
         r.handle = addHandle(process, it->second);
@@ -46,15 +64,21 @@ ObjectResult ObjectManager::createMapping(uint32_t process, const std::string& n
         return r;
     }
     if (size == 0) return failed(win32err::kInvalidParameter);
-    UniqueFd fd(::memfd_create(("lx-mapping:" + name).c_str(), MFD_CLOEXEC));
-    if (!fd.valid() || ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0)
+    if (uint32_t refused = admit(process, true)) return failed(refused);
+    UniqueFd fd(::memfd_create(("lx-mapping:" + name).c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    // Sealed after sizing: a holder that resizes the file would make every
+    // other process's view of it fault.
+    if (!fd.valid() || ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0 ||
+        ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0)
         return failed(win32err::kNotEnoughMemory);
     auto object = std::make_shared<Object>();
     object->name = name;
     object->kind = ObjectKind::Mapping;
     object->size = size;
     object->memfd = std::move(fd);
+    object->creator = process;
     byName_[name] = object;
+    ++processes_[process].created;
     r.handle = addHandle(process, object);
     r.size = size;
     r.fd = UniqueFd(::fcntl(object->memfd.get(), F_DUPFD_CLOEXEC, 0));
@@ -63,6 +87,7 @@ ObjectResult ObjectManager::createMapping(uint32_t process, const std::string& n
 
 ObjectResult ObjectManager::openMapping(uint32_t process, const std::string& name) {
     std::lock_guard guard(lock_);
+    if (uint32_t refused = admit(process, false)) return failed(refused);
     auto it = byName_.find(name);
     if (it == byName_.end()) return failed(win32err::kFileNotFound);
     if (it->second->kind != ObjectKind::Mapping) return failed(win32err::kInvalidHandle);
@@ -78,15 +103,19 @@ ObjectResult ObjectManager::createMutex(uint32_t process, uint64_t thread, const
     std::lock_guard guard(lock_);
     ObjectResult r;
     if (auto it = byName_.find(name); it != byName_.end()) {
+        if (uint32_t refused = admit(process, false)) return failed(refused);
         if (it->second->kind != ObjectKind::Mutex) return failed(win32err::kInvalidHandle);
         // An existing mutex is opened; the initial-owner request is ignored, as on Windows.
         r.error = win32err::kAlreadyExists;
         r.handle = addHandle(process, it->second);
         return r;
     }
+    if (uint32_t refused = admit(process, true)) return failed(refused);
     auto object = std::make_shared<Object>();
     object->name = name;
     object->kind = ObjectKind::Mutex;
+    object->creator = process;
+    ++processes_[process].created;
     if (initialOwner) {
         object->ownerThread = thread;
         object->ownerProcess = process;
@@ -99,6 +128,7 @@ ObjectResult ObjectManager::createMutex(uint32_t process, uint64_t thread, const
 
 ObjectResult ObjectManager::openMutex(uint32_t process, const std::string& name) {
     std::lock_guard guard(lock_);
+    if (uint32_t refused = admit(process, false)) return failed(refused);
     auto it = byName_.find(name);
     if (it == byName_.end()) return failed(win32err::kFileNotFound);
     if (it->second->kind != ObjectKind::Mutex) return failed(win32err::kInvalidHandle);

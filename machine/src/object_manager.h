@@ -25,6 +25,8 @@ inline constexpr uint32_t kInvalidParameter = 87;
 inline constexpr uint32_t kAlreadyExists = 183;
 inline constexpr uint32_t kNotOwner = 288;
 inline constexpr uint32_t kOperationAborted = 995;
+inline constexpr uint32_t kProcessAborted = 1067;
+inline constexpr uint32_t kNotEnoughQuota = 1816;
 }  // namespace win32err
 
 inline constexpr uint32_t kWaitObject0 = 0x00000000;
@@ -51,6 +53,10 @@ struct ObjectSummary {
 
 class ObjectManager {
 public:
+    // Per process: handles it holds, and named objects it created that still
+    // exist. Past either, a create or open fails with kNotEnoughQuota.
+    void setLimits(uint32_t handlesPerProcess, uint32_t createdPerProcess);
+
     // Processes and threads are named by the daemon's ids; a thread id is the
     // id of its request connection.
     ObjectResult createMapping(uint32_t process, const std::string& name, uint64_t size);
@@ -65,7 +71,7 @@ public:
     // A thread ended: its mutexes are abandoned.
     void threadExited(uint64_t thread);
     // A process ended: its handles are closed, its threads' mutexes abandoned,
-    // its waits end.
+    // its waits end, and nothing is created or opened for it any more.
     void processExited(uint32_t process);
     // Wakes and fails every wait (machine going down).
     void cancelAllWaits();
@@ -81,6 +87,7 @@ private:
         uint64_t size = 0;
         UniqueFd memfd;
         uint32_t handles = 0;
+        uint32_t creator = 0;
         // Mutex state.
         uint64_t ownerThread = 0;
         uint32_t ownerProcess = 0;
@@ -90,12 +97,15 @@ private:
     struct ProcessHandles {
         uint64_t nextHandle = 1;
         std::map<uint64_t, std::shared_ptr<Object>> handles;
+        uint32_t created = 0;  // its objects that still exist
     };
 
     uint64_t addHandle(uint32_t process, const std::shared_ptr<Object>& object);
     std::shared_ptr<Object> find(uint32_t process, uint64_t handle) const;
     void dropHandle(std::shared_ptr<Object> object);
     void abandonWhere(bool (*match)(const Object&, uint64_t), uint64_t key);
+    // kSuccess, or why the process may not take one more handle (or object).
+    uint32_t admit(uint32_t process, bool creates) const;
 
     mutable std::mutex lock_;
     std::condition_variable changed_;
@@ -103,6 +113,8 @@ private:
     std::map<uint32_t, ProcessHandles> processes_;
     std::map<uint32_t, bool> gone_;  // processes whose waits must end
     uint64_t cancelGeneration_ = 0;
+    uint32_t handleLimit_ = 4096;
+    uint32_t createdLimit_ = 256;
 };
 
 }  // namespace lxm

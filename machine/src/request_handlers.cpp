@@ -256,7 +256,14 @@ void MachineDaemon::handleObject(Connection& c, const Request& r) {
     }
     case Op::AddView: {
         ProcessView view{r.view.address, r.view.length, r.view.physical, r.view.objectHandle};
-        reply(c, r.requestId, static_cast<int32_t>(c.process->addView(view) ? 0 : win32err::kInvalidParameter));
+        // Drivers translate the addresses of recorded views: a process may
+        // report only physical memory it can map itself, the screen. Views of
+        // RAM come from drivers alone (mapPhysical).
+        bool allowed = view.physical == 0 || onScreen(view.physical, view.length);
+        uint32_t error = win32err::kSuccess;
+        if (!allowed || !c.process->addView(view))
+            error = allowed && c.process->viewsFull() ? win32err::kNotEnoughQuota : win32err::kInvalidParameter;
+        reply(c, r.requestId, static_cast<int32_t>(error));
         return;
     }
     case Op::RemoveView:
@@ -265,6 +272,14 @@ void MachineDaemon::handleObject(Connection& c, const Request& r) {
     default:
         return;
     }
+}
+
+bool MachineDaemon::onScreen(uint64_t physical, uint64_t length) {
+    std::shared_lock kernel(kernelLock_);
+    if (!kernel_) return false;
+    nt::Kernel::DisplaySurface s = kernel_->displaySurface();
+    return s.frameBufferSize != 0 && physical >= s.frameBufferPhysical && length <= s.frameBufferSize &&
+           physical - s.frameBufferPhysical <= s.frameBufferSize - length;
 }
 
 void MachineDaemon::handleControl(Connection& c, const Request& r) {

@@ -42,6 +42,14 @@ TEST(MachineConfigFile, EmptyFileAndDefaultFileGiveTheDefaults) {
         EXPECT_EQ(c.os.major, 10u);
         EXPECT_EQ(c.os.minor, 0u);
         EXPECT_TRUE(c.os.workstation);
+        EXPECT_EQ(c.limits.requestBytes, (16u << 20) + 4096);
+        EXPECT_EQ(c.limits.helloTimeoutMs, 5000u);
+        EXPECT_EQ(c.limits.connections, 1024u);
+        EXPECT_EQ(c.limits.threadsPerProcess, 128u);
+        EXPECT_EQ(c.limits.handlesPerProcess, 4096u);
+        EXPECT_EQ(c.limits.namedObjectsPerProcess, 256u);
+        EXPECT_EQ(c.limits.viewsPerProcess, 1024u);
+        EXPECT_EQ(c.limits.contiguousMbPerProcess, 128u);
     }
 }
 
@@ -59,6 +67,15 @@ ram_mb = 512
 [os]
 version = "6.1"
 workstation = false
+[limits]
+request_bytes = 65536
+hello_timeout_ms = 250
+connections = 16
+threads_per_process = 3
+handles_per_process = 5
+named_objects_per_process = 6
+views_per_process = 7
+contiguous_mb_per_process = 9
 [[terncard]]
 signature = false
 revision = 0x30
@@ -79,6 +96,14 @@ port = true
     EXPECT_EQ(c.os.major, 6u);
     EXPECT_EQ(c.os.minor, 1u);
     EXPECT_FALSE(c.os.workstation);
+    EXPECT_EQ(c.limits.requestBytes, 65536u);
+    EXPECT_EQ(c.limits.helloTimeoutMs, 250u);
+    EXPECT_EQ(c.limits.connections, 16u);
+    EXPECT_EQ(c.limits.threadsPerProcess, 3u);
+    EXPECT_EQ(c.limits.handlesPerProcess, 5u);
+    EXPECT_EQ(c.limits.namedObjectsPerProcess, 6u);
+    EXPECT_EQ(c.limits.viewsPerProcess, 7u);
+    EXPECT_EQ(c.limits.contiguousMbPerProcess, 9u);
     ASSERT_EQ(c.terncards.size(), 2u);
     EXPECT_FALSE(c.terncards[0].signature);
     EXPECT_EQ(c.terncards[0].revision, 0x30);

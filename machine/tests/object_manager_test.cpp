@@ -1,7 +1,11 @@
 // The object manager: lifetime of named objects and mutex ownership.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <thread>
 
@@ -41,6 +45,54 @@ TEST(ObjectManager, MappingIsSharedAndDiesWithItsLastHandle) {
     EXPECT_EQ(m.close(kProcB, again.handle), win32err::kSuccess);
     EXPECT_TRUE(m.objects().empty());
     EXPECT_EQ(m.openMapping(kProcB, "Shared").error, win32err::kFileNotFound);
+}
+
+TEST(ObjectManager, AMappingCannotBeResizedByAnyHolder) {
+    ObjectManager m;
+    ObjectResult created = m.createMapping(kProcA, "Counts", 8192);
+    ObjectResult opened = m.openMapping(kProcB, "Counts");
+    ASSERT_TRUE(created.fd.valid() && opened.fd.valid());
+    auto* view = static_cast<uint8_t*>(::mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, created.fd.get(), 0));
+    ASSERT_NE(view, MAP_FAILED);
+    view[8191] = 0x42;
+    for (int fd : {created.fd.get(), opened.fd.get()}) {
+        errno = 0;
+        EXPECT_EQ(::ftruncate(fd, 0), -1);
+        EXPECT_EQ(errno, EPERM);
+        EXPECT_EQ(::ftruncate(fd, 1 << 20), -1);
+        EXPECT_EQ(errno, EPERM);
+        EXPECT_EQ(::fcntl(fd, F_ADD_SEALS, F_SEAL_FUTURE_WRITE), -1);
+    }
+    struct stat st{};
+    ASSERT_EQ(::fstat(opened.fd.get(), &st), 0);
+    EXPECT_EQ(st.st_size, 8192);
+    EXPECT_EQ(view[8191], 0x42);  // the view survives: no SIGBUS
+    // Another process's writable view is still possible.
+    void* second = ::mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, opened.fd.get(), 0);
+    ASSERT_NE(second, MAP_FAILED);
+    EXPECT_EQ(static_cast<uint8_t*>(second)[8191], 0x42);
+    ::munmap(second, 8192);
+    ::munmap(view, 8192);
+}
+
+TEST(ObjectManager, AnEndedProcessGetsNoNewHandles) {
+    ObjectManager m;
+    ASSERT_EQ(m.createMapping(kProcB, "Existing", 4096).error, win32err::kSuccess);
+    ASSERT_EQ(m.createMutex(kProcB, kThreadB, "ExistingMutex", false).error, win32err::kSuccess);
+    m.processExited(kProcA);
+    ObjectResult late = m.createMapping(kProcA, "Late", 4096);
+    EXPECT_EQ(late.error, win32err::kProcessAborted);
+    EXPECT_EQ(late.handle, 0u);
+    EXPECT_FALSE(late.fd.valid());
+    EXPECT_EQ(m.createMapping(kProcA, "Existing", 4096).error, win32err::kProcessAborted);
+    EXPECT_EQ(m.openMapping(kProcA, "Existing").error, win32err::kProcessAborted);
+    EXPECT_EQ(m.createMutex(kProcA, kThreadA, "LateMutex", true).error, win32err::kProcessAborted);
+    EXPECT_EQ(m.openMutex(kProcA, "ExistingMutex").error, win32err::kProcessAborted);
+    EXPECT_TRUE(m.handlesOf(kProcA).empty());
+    auto objects = m.objects();
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[0].handles, 1u);
+    EXPECT_EQ(objects[1].handles, 1u);
 }
 
 TEST(ObjectManager, MutexOwnershipRecursionAndRelease) {

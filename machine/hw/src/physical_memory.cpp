@@ -12,13 +12,21 @@ namespace lxhw {
 namespace {
 
 bool makeRange(const char* name, uint64_t base, uint64_t size, MemoryRange* range, std::string* error) {
-    int fd = memfd_create(name, MFD_CLOEXEC);
+    int fd = memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) {
         *error = std::string("memfd_create ") + name + ": " + std::strerror(errno);
         return false;
     }
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
         *error = std::string("cannot size ") + name + ": " + std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    // Every process gets this descriptor: sealed, nobody can resize the
+    // memory under the machine's mapping (a shrink would fault its next DMA),
+    // nor add seals that would refuse other processes' writable views.
+    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        *error = std::string("cannot seal ") + name + ": " + std::strerror(errno);
         close(fd);
         return false;
     }

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "lxmachine/hw/contiguous_allocator.h"
@@ -91,6 +95,30 @@ TEST(PhysicalMemory, HostAndPhysicalAddressesAndFreedPagesReadZero) {
     uint8_t byte = 0x5A;
     ASSERT_EQ(pwrite(memory->ram().fd, &byte, 1, static_cast<off_t>(*again + 100)), 1);
     EXPECT_EQ(host[100], 0x5A);
+}
+
+TEST(PhysicalMemory, HandedOutDescriptorsCannotBeResizedOrResealed) {
+    std::string error;
+    auto memory = PhysicalMemory::create(32 * MiB, 0xE0000000, 16 * MiB, &error);
+    ASSERT_TRUE(memory) << error;
+    for (const MemoryRange& range : memory->ranges()) {
+        SCOPED_TRACE(range.name);
+        uint8_t* last = memory->hostAddress(range.physicalBase + range.size - 1);
+        ASSERT_NE(last, nullptr);
+        *last = 0x77;
+        errno = 0;
+        EXPECT_EQ(::ftruncate(range.fd, 4096), -1);
+        EXPECT_EQ(errno, EPERM);
+        EXPECT_EQ(::ftruncate(range.fd, static_cast<off_t>(range.size * 2)), -1);
+        EXPECT_EQ(errno, EPERM);
+        // A seal that would refuse other processes' writable views cannot be added.
+        EXPECT_EQ(::fcntl(range.fd, F_ADD_SEALS, F_SEAL_FUTURE_WRITE), -1);
+        struct stat st{};
+        ASSERT_EQ(::fstat(range.fd, &st), 0);
+        EXPECT_EQ(static_cast<uint64_t>(st.st_size), range.size);
+        // The machine's mapping still reaches the last byte (a shrink would fault here).
+        EXPECT_EQ(*last, 0x77);
+    }
 }
 
 TEST(PhysicalMemory, RejectsBadLayouts) {

@@ -23,7 +23,10 @@ enum class IoResult { Ok, Closed, Timeout, Malformed, Error };
 IoResult sendFrame(int socket, wire::Op op, uint32_t requestId, std::span<const uint8_t> payload,
                    std::span<const int> fds = {});
 // timeoutMs < 0 waits without bound (for connections whose peer is trusted to answer).
-IoResult receiveFrame(int socket, Frame* frame, int timeoutMs, std::string* why = nullptr);
+// A payload longer than maxPayload is Malformed; the buffer grows only as
+// bytes arrive, so an announced length alone costs nothing.
+IoResult receiveFrame(int socket, Frame* frame, int timeoutMs, std::string* why = nullptr,
+                      uint32_t maxPayload = wire::kMaxPayload);
 
 // Reply helpers shared by the daemon and tests.
 std::vector<uint8_t> replyPayload(int32_t status, uint32_t information, uint64_t value,

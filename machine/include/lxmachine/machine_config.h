@@ -36,6 +36,19 @@ struct OsConfig {
     bool workstation = true;
 };
 
+// What one client may take of the machine. A refused request gets the NT
+// status (or Win32 error) a Windows program would see for an exhausted quota.
+struct LimitsConfig {
+    uint32_t requestBytes = (16u << 20) + 4096;  // largest request payload
+    uint32_t helloTimeoutMs = 5000;               // a new connection must say hello within
+    uint32_t connections = 1024;                  // connections (each a daemon thread), all clients
+    uint32_t threadsPerProcess = 128;             // thread connections of one process
+    uint32_t handlesPerProcess = 4096;            // named-object handles of one process
+    uint32_t namedObjectsPerProcess = 256;        // named objects one process created that still exist
+    uint32_t viewsPerProcess = 1024;              // views the machine records for one process
+    uint32_t contiguousMbPerProcess = 128;        // contiguous memory the requests of one process hold
+};
+
 struct MachineConfig {
     double clockFactor = 1.0;  // 1.0 = 50 fields/s PAL
     DisplayConfig display;
@@ -43,6 +56,7 @@ struct MachineConfig {
     std::vector<TernCardConfig> terncards{TernCardConfig{}};
     std::vector<HeronAudioConfig> heronAudio;
     OsConfig os;
+    LimitsConfig limits;
 };
 
 }  // namespace lxm

@@ -28,6 +28,7 @@ inline constexpr int32_t kObjectNameInvalid = code(0xC0000033);
 inline constexpr int32_t kObjectNameNotFound = code(0xC0000034);
 inline constexpr int32_t kObjectPathNotFound = code(0xC000003A);
 inline constexpr int32_t kSharingViolation = code(0xC0000043);
+inline constexpr int32_t kQuotaExceeded = code(0xC0000044);
 inline constexpr int32_t kDeletePending = code(0xC0000056);
 inline constexpr int32_t kInsufficientResources = code(0xC000009A);
 inline constexpr int32_t kDeviceNotConnected = code(0xC000009D);

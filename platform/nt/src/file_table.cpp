@@ -1,6 +1,7 @@
 #include "file_table.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "device_runtime.h"
@@ -13,7 +14,43 @@
 
 namespace nt {
 
+namespace {
+// A driver that ignores cancellation must not hold a dead process's clean-up forever.
+constexpr auto kExitDrainLimit = std::chrono::seconds(10);
+}  // namespace
+
 FileTable::FileTable(ObjectNamespace& objects, PnpManager& pnp) : objects_(objects), pnp_(pnp) {}
+
+class FileTable::Call {
+public:
+    Call(FileTable& table, uint32_t processId)
+        : table_(table), processId_(processId), admitted_(table.beginCall(processId)) {}
+    ~Call() {
+        if (admitted_) table_.endCall(processId_);
+    }
+    explicit operator bool() const { return admitted_; }
+
+private:
+    FileTable& table_;
+    const uint32_t processId_;
+    const bool admitted_;
+};
+
+bool FileTable::beginCall(uint32_t processId) {
+    std::lock_guard lock(inFlightMutex_);
+    if (exiting_.contains(processId)) return false;
+    ++callsInside_[processId];
+    return true;
+}
+
+void FileTable::endCall(uint32_t processId) {
+    std::lock_guard lock(inFlightMutex_);
+    auto it = callsInside_.find(processId);
+    if (it != callsInside_.end() && --it->second == 0) {
+        callsInside_.erase(it);
+        callLeft_.notify_all();
+    }
+}
 
 IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
                                 const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare) {
@@ -32,6 +69,8 @@ IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
             if (irp) {
                 inFlight_.emplace(pid, irp);
                 sent = irp;
+                // Sent after the exit's cancel sweep: cancelled from the start.
+                if (exiting_.contains(pid)) IoCancelIrp(irp);
                 return;
             }
             auto [begin, end] = inFlight_.equal_range(pid);
@@ -55,6 +94,8 @@ FileTable::FilePtr FileTable::lookup(uint32_t processId, uint64_t handle) {
 NTSTATUS FileTable::create(UserProcess& process, const std::string& path, uint64_t* handle) {
     if (!handle) return STATUS_INVALID_PARAMETER;
     *handle = 0;
+    Call call(*this, process.processId());
+    if (!call) return STATUS_PROCESS_IS_TERMINATING;
     ProcessContext context(&process);
     PDEVICE_OBJECT target = objects_.resolve(path);
     if (!target) return STATUS_OBJECT_NAME_NOT_FOUND;
@@ -96,12 +137,20 @@ NTSTATUS FileTable::create(UserProcess& process, const std::string& path, uint64
         pnp_.fileClosed();
         return result.Status;
     }
-    std::lock_guard lock(mutex_);
-    file->handle = nextHandle_;
-    nextHandle_ += 4;
-    files_[file->handle] = file;
-    *handle = file->handle;
-    return result.Status;
+    {
+        std::lock_guard calls(inFlightMutex_);
+        std::lock_guard lock(mutex_);
+        if (!exiting_.contains(file->processId)) {
+            file->handle = nextHandle_;
+            nextHandle_ += 4;
+            files_[file->handle] = file;
+            *handle = file->handle;
+            return result.Status;
+        }
+    }
+    // The process began to exit while its open ran: the file never reaches it.
+    closeFile(file, &process);
+    return STATUS_PROCESS_IS_TERMINATING;
 }
 
 // The last reference sends the close; the device may then be freed or removed.
@@ -138,6 +187,9 @@ NTSTATUS FileTable::closeFile(const FilePtr& file, UserProcess* process) {
 }
 
 NTSTATUS FileTable::close(UserProcess& process, uint64_t handle) {
+    // An exiting process's handles are already gone, or about to be.
+    Call call(*this, process.processId());
+    if (!call) return STATUS_INVALID_HANDLE;
     FilePtr file;
     {
         std::lock_guard lock(mutex_);
@@ -153,6 +205,8 @@ NTSTATUS FileTable::transfer(UserProcess& process, uint64_t handle, UCHAR major,
                              uint32_t inputLength, void* output, uint32_t outputLength, uint32_t* information) {
     if (information) *information = 0;
     if ((inputLength && !input) || (outputLength && !output)) return STATUS_INVALID_PARAMETER;
+    Call call(*this, process.processId());
+    if (!call) return STATUS_PROCESS_IS_TERMINATING;
     FilePtr file = lookup(process.processId(), handle);
     if (!file) return STATUS_INVALID_HANDLE;
     if (deviceRuntime(file->device)->deleted) {
@@ -231,10 +285,14 @@ void FileTable::processExited(UserProcess& process) {
     const uint32_t pid = process.processId();
     {
         // Requests still running for the process are cancelled first, as
-        // when its threads end; the senders then see them complete.
-        std::lock_guard lock(inFlightMutex_);
+        // when its threads end; the senders then see them complete, and the
+        // files are closed only once no call of the process is inside.
+        std::unique_lock lock(inFlightMutex_);
+        exiting_.insert(pid);
         auto [begin, end] = inFlight_.equal_range(pid);
         for (auto it = begin; it != end; ++it) IoCancelIrp(it->second);
+        if (!callLeft_.wait_for(lock, kExitDrainLimit, [&] { return !callsInside_.contains(pid); }))
+            klog("process %u: a request did not end after cancellation; closing its files anyway", pid);
     }
     std::vector<FilePtr> mine;
     {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,9 @@ public:
                            uint32_t inputLength, void* output, uint32_t outputLength, uint32_t* information);
     NTSTATUS read(UserProcess& process, uint64_t handle, void* buffer, uint32_t length, uint32_t* information);
     NTSTATUS write(UserProcess& process, uint64_t handle, const void* buffer, uint32_t length, uint32_t* information);
+    // The exit is a barrier: from its start the process's calls are refused,
+    // the ones already inside are cancelled and waited for, then its files
+    // are closed. Nothing is opened for it afterwards.
     void processExited(UserProcess& process);
     // Power off: every request in flight is cancelled.
     void cancelAll();
@@ -60,6 +65,10 @@ private:
     IO_STATUS_BLOCK send(UserProcess& process, const FilePtr& file,
                          const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare);
     NTSTATUS closeFile(const FilePtr& file, UserProcess* process);
+    // Admission of one call of a process; false once its exit has begun.
+    bool beginCall(uint32_t processId);
+    void endCall(uint32_t processId);
+    class Call;
 
     ObjectNamespace& objects_;
     PnpManager& pnp_;
@@ -68,6 +77,10 @@ private:
     uint64_t nextHandle_ = 0x100;
     std::mutex inFlightMutex_;  // held while a request is being cancelled
     std::multimap<uint32_t, PIRP> inFlight_;
+    // Guarded by inFlightMutex_.
+    std::set<uint32_t> exiting_;
+    std::map<uint32_t, int> callsInside_;
+    std::condition_variable callLeft_;
 };
 
 }  // namespace nt

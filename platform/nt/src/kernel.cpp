@@ -187,7 +187,7 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
     dpcs_ = std::make_unique<DpcQueue>();
     bus_ = std::make_unique<lxhw::PciBus>(std::max<uint32_t>(2, config_.display.bus + 1), interrupts_.get());
     ioSpace_ = std::make_unique<IoSpace>(*bus_);
-    memory_ = std::make_unique<MemoryManager>(*physical_);
+    memory_ = std::make_unique<MemoryManager>(*physical_, uint64_t{config_.limits.contiguousMbPerProcess} << 20);
     objects_ = std::make_unique<ObjectNamespace>();
     drivers_ = std::make_unique<DriverLoader>(*registry_, options.driverDirectory);
     pnp_ = std::make_unique<PnpManager>(*bus_, *registry_, *drivers_, *objects_);

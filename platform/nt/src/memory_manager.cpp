@@ -12,7 +12,8 @@
 
 namespace nt {
 
-MemoryManager::MemoryManager(lxhw::PhysicalMemory& memory) : memory_(memory) {}
+MemoryManager::MemoryManager(lxhw::PhysicalMemory& memory, uint64_t perProcessContiguous)
+    : memory_(memory), perProcessContiguous_(perProcessContiguous) {}
 
 void* MemoryManager::allocatePool(size_t bytes) {
     void* block = std::malloc(bytes ? bytes : 1);
@@ -46,13 +47,21 @@ size_t MemoryManager::poolBlocks() const {
 }
 
 void* MemoryManager::allocateContiguous(uint64_t bytes, uint64_t highestAcceptable, uint32_t processId) {
+    // One process cannot take every contiguous page: its requests' blocks
+    // are counted against it (whole pages) until they are freed.
+    const uint64_t pages = (bytes + PAGE_SIZE - 1) / PAGE_SIZE * PAGE_SIZE;
+    std::lock_guard lock(mutex_);
+    if (processId != 0 && perProcessContiguous_ != 0 &&
+        (pages > perProcessContiguous_ || contiguousOf_[processId] > perProcessContiguous_ - pages)) {
+        klog("MmAllocateContiguousMemory: process %u is at its quota of %llu bytes", processId,
+             static_cast<unsigned long long>(perProcessContiguous_));
+        return nullptr;
+    }
     auto physical = memory_.allocateContiguous(bytes, highestAcceptable);
     if (!physical) return nullptr;
     const uint64_t size = memory_.allocator().blockSize(*physical);
-    {
-        std::lock_guard lock(mutex_);
-        contiguous_[*physical] = ContiguousBlock{*physical, size, processId};
-    }
+    contiguous_[*physical] = ContiguousBlock{*physical, size, processId};
+    if (processId != 0) contiguousOf_[processId] += size;
     return memory_.hostAddress(*physical, size);
 }
 
@@ -61,7 +70,13 @@ bool MemoryManager::freeContiguous(void* host) {
     if (!physical) return false;
     {
         std::lock_guard lock(mutex_);
-        if (contiguous_.erase(*physical) == 0) return false;
+        auto block = contiguous_.find(*physical);
+        if (block == contiguous_.end()) return false;
+        if (auto held = contiguousOf_.find(block->second.processId); held != contiguousOf_.end()) {
+            held->second -= std::min(held->second, block->second.size);
+            if (held->second == 0) contiguousOf_.erase(held);
+        }
+        contiguous_.erase(block);
     }
     return memory_.freeContiguous(*physical);
 }

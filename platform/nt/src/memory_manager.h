@@ -31,7 +31,9 @@ public:
         const void* mdl;
     };
 
-    explicit MemoryManager(lxhw::PhysicalMemory& memory);
+    // perProcessContiguous: contiguous bytes the requests of one process may
+    // hold at once (0: no cap); past it an allocation fails as if memory ran out.
+    explicit MemoryManager(lxhw::PhysicalMemory& memory, uint64_t perProcessContiguous = 0);
 
     void* allocatePool(size_t bytes);
     bool freePool(void* block);
@@ -51,7 +53,9 @@ public:
 
 private:
     lxhw::PhysicalMemory& memory_;
+    const uint64_t perProcessContiguous_;
     mutable std::mutex mutex_;
+    std::map<uint32_t, uint64_t> contiguousOf_;  // bytes held, by the process whose request allocated them
     std::map<uintptr_t, size_t> pool_;
     std::map<uint64_t, ContiguousBlock> contiguous_;
     std::vector<UserView> views_;

@@ -177,6 +177,22 @@ TEST_F(IoRequests, AnExitedProcessLosesItsRequestsAndFiles) {
     kernel_->closeFile(*process_, observer);
 }
 
+TEST_F(IoRequests, AnExitedProcessOpensNothingAndReachesNoFile) {
+    FakeProcess doomed(303, kernel_->memoryRegions());
+    uint64_t handle = 0;
+    ASSERT_EQ(kernel_->createFile(doomed, "\\\\.\\NtTest0", &handle), STATUS_SUCCESS);
+    uint64_t observer = open("\\\\.\\NtTest0");
+    kernel_->processExited(doomed);
+    const uint32_t opensBefore = counts(observer).opens;
+    uint64_t late = 77;
+    EXPECT_EQ(kernel_->createFile(doomed, "\\\\.\\NtTest0", &late), STATUS_PROCESS_IS_TERMINATING);
+    EXPECT_EQ(late, 0u);
+    EXPECT_EQ(counts(observer).opens, opensBefore) << "the driver never saw the open";
+    EXPECT_EQ(ioctl(doomed, handle, kIoctlRelease, nullptr, 0, nullptr, 0), STATUS_PROCESS_IS_TERMINATING);
+    EXPECT_EQ(kernel_->closeFile(doomed, handle), STATUS_INVALID_HANDLE);
+    kernel_->closeFile(*process_, observer);
+}
+
 // What the exit routine saw: the process it was told of, and the caller's id
 // while it ran.
 std::atomic<uintptr_t> g_exitedId{0};

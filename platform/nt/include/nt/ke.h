@@ -165,6 +165,9 @@ NTKERNELAPI VOID KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, UL
 
 FORCEINLINE LONG InterlockedIncrement(volatile LONG* Addend) { return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST); }
 FORCEINLINE LONG InterlockedDecrement(volatile LONG* Addend) { return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST); }
+FORCEINLINE LONGLONG InterlockedIncrement64(volatile LONGLONG* Addend) {
+    return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
 FORCEINLINE LONG InterlockedExchange(volatile LONG* Target, LONG Value) {
     return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }

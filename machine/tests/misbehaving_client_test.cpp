@@ -1,0 +1,307 @@
+// The daemon against clients that do what no well-behaved program does:
+// requests left queued at exit, forged views, oversized or idle frames,
+// more of everything than a process may hold.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <memory>
+#include <thread>
+
+#include "lxmachine/machine_directory.h"
+
+#include "private_machine.h"
+#include "raw_client.h"
+
+using namespace lxm::testing;
+using lxm::wire::Op;
+
+namespace {
+
+const std::string kTool = LX_FAKE_TOOL;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+class MisbehavingClient : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        machine_ = new PrivateMachine(kTool);
+        ASSERT_TRUE(machine_->boot());
+    }
+    static void TearDownTestSuite() {
+        delete machine_;
+        machine_ = nullptr;
+    }
+
+    // Waits (bounded) until the machine lists no client and no named object.
+    static bool eventuallyEmpty(std::string* json) {
+        for (int i = 0; i < 500; ++i) {
+            *json = machine_->statusJson();
+            if (contains(*json, "\"clients\":[]") && contains(*json, "\"namedObjects\":[]")) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    static PrivateMachine* machine_;
+};
+PrivateMachine* MisbehavingClient::machine_ = nullptr;
+
+TEST_F(MisbehavingClient, RequestsQueuedAtExitCreateNothing) {
+    for (int round = 0; round < 3; ++round) {
+        RawClient client;
+        std::string error;
+        ASSERT_TRUE(client.attach(machine_->directory(), &error)) << error;
+        auto thread = client.addThread(machine_->directory(), &error);
+        ASSERT_TRUE(thread) << error;
+        // The first one is answered, so the thread is being served when the process ends.
+        auto first = client.call(*thread, Op::CreateMapping, RawClient::createMapping("Queued-first-" + std::to_string(round), 4096));
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->record.status, 0);
+        for (int i = 0; i < 200; ++i) {
+            std::string name = "Queued-" + std::to_string(round) + "-" + std::to_string(i);
+            ASSERT_TRUE(client.send(*thread, Op::CreateMapping, RawClient::createMapping(name, uint64_t{1} << 32)));
+        }
+        client.exit();
+    }
+    std::string json;
+    EXPECT_TRUE(eventuallyEmpty(&json)) << countOf(json, "\"kind\":\"mapping\"") << " mappings left";
+}
+
+// Resident memory of a process, in bytes (0 when unknown).
+uint64_t residentBytes(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+    return 0;
+}
+
+// User plus system CPU time of a process, in clock ticks.
+uint64_t cpuTicks(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t at = text.rfind(')');
+    if (at == std::string::npos) return 0;
+    std::istringstream fields(text.substr(at + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
+    uint64_t user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+}
+
+// Opens a connection and says hello as the lxmachine tool would; invalid when
+// the machine closed it instead of answering.
+lxm::UniqueFd controlConnection(const std::string& directory) {
+    std::string error;
+    lxm::UniqueFd fd = lxm::connectToMachine(directory, &error);
+    if (!fd.valid()) return fd;
+    lxm::wire::PayloadWriter w;
+    w.record(lxm::wire::HelloRecord{lxm::wire::kProtocolVersion, 3, 0, 0, 0});
+    lxm::Frame answer;
+    if (lxm::sendFrame(fd.get(), Op::Hello, 1, w.data()) != lxm::IoResult::Ok ||
+        lxm::receiveFrame(fd.get(), &answer, 10000) != lxm::IoResult::Ok)
+        return lxm::UniqueFd();
+    return fd;
+}
+
+TEST_F(MisbehavingClient, AnAnnouncedPayloadPinsNoMemory) {
+    const int daemon = machine_->daemonPid();
+    ASSERT_GT(daemon, 0);
+    const uint64_t before = residentBytes(daemon);
+    ASSERT_GT(before, 0u);
+    std::vector<lxm::UniqueFd> connections;
+    for (int i = 0; i < 24; ++i) {
+        lxm::UniqueFd fd = controlConnection(machine_->directory());
+        ASSERT_TRUE(fd.valid());
+        // A header announcing the largest payload, then a single byte of it.
+        lxm::wire::FrameHeader header{lxm::wire::kMagic, static_cast<uint16_t>(Op::Status), 0, 2,
+                                      lxm::wire::kMaxPayload};
+        ASSERT_EQ(::write(fd.get(), &header, sizeof header), static_cast<ssize_t>(sizeof header));
+        ASSERT_EQ(::write(fd.get(), "x", 1), 1);
+        connections.push_back(std::move(fd));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the daemon read what was sent
+    const uint64_t after = residentBytes(daemon);
+    // 24 buffers of 16 MiB would be 384 MiB; what arrived is 24 bytes.
+    EXPECT_LT(after, before + 48 * 1024 * 1024) << "before " << before << ", after " << after;
+    EXPECT_EQ(machine_->lxmachine({"status"}).exitStatus, 0);
+}
+
+constexpr char kTightLimits[] = R"([limits]
+request_bytes = 65536
+hello_timeout_ms = 300
+threads_per_process = 2
+handles_per_process = 6
+named_objects_per_process = 4
+views_per_process = 3
+)";
+
+class TightLimits : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        machine_ = new PrivateMachine(kTool, kTightLimits);
+        ASSERT_TRUE(machine_->boot());
+    }
+    static void TearDownTestSuite() {
+        delete machine_;
+        machine_ = nullptr;
+    }
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(client_.attach(machine_->directory(), &error)) << error;
+        auto thread = client_.addThread(machine_->directory(), &error);
+        ASSERT_TRUE(thread) << error;
+    }
+    int32_t create(const std::string& name) {
+        auto reply = client_.call(0, Op::CreateMapping, RawClient::createMapping(name, 4096));
+        return reply ? reply->record.status : -1;
+    }
+
+    static PrivateMachine* machine_;
+    RawClient client_;
+};
+PrivateMachine* TightLimits::machine_ = nullptr;
+
+constexpr int32_t kNotEnoughQuota = 1816;
+constexpr int32_t kQuotaExceeded = static_cast<int32_t>(0xC0000044);
+
+TEST_F(TightLimits, ARequestOverTheCapEndsOnlyItsConnection) {
+    std::string error;
+    auto second = client_.addThread(machine_->directory(), &error);
+    ASSERT_TRUE(second) << error;
+    std::vector<uint8_t> input(65536, 0x11);
+    auto refused = client_.call(0, Op::DeviceIoControl, RawClient::deviceIoControl(0x100, 0x222000, input, 0));
+    EXPECT_FALSE(refused) << "status " << refused->record.status;
+    // The same request within the cap is served (with an error for the made-up handle).
+    input.resize(60000);
+    auto served = client_.call(*second, Op::DeviceIoControl, RawClient::deviceIoControl(0x100, 0x222000, input, 0));
+    ASSERT_TRUE(served);
+    EXPECT_NE(served->record.status, 0);
+}
+
+TEST_F(TightLimits, AConnectionThatSaysNoHelloIsClosed) {
+    std::string error;
+    lxm::UniqueFd silent = lxm::connectToMachine(machine_->directory(), &error);
+    ASSERT_TRUE(silent.valid()) << error;
+    lxm::Frame frame;
+    EXPECT_EQ(lxm::receiveFrame(silent.get(), &frame, 5000), lxm::IoResult::Closed);
+}
+
+TEST_F(TightLimits, ThreadsPerProcessAreCapped) {
+    std::string error;
+    ASSERT_TRUE(client_.addThread(machine_->directory(), &error)) << error;
+    EXPECT_FALSE(client_.addThread(machine_->directory(), &error));
+    EXPECT_EQ(error, "thread hello refused with status " + std::to_string(kQuotaExceeded));
+    // Another process has places of its own.
+    RawClient other;
+    ASSERT_TRUE(other.attach(machine_->directory(), &error)) << error;
+    EXPECT_TRUE(other.addThread(machine_->directory(), &error)) << error;
+}
+
+TEST_F(TightLimits, HandlesAndCreatedObjectsPerProcessAreCapped) {
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(create("Mine-" + std::to_string(i)), 0) << i;
+    EXPECT_EQ(create("Mine-4"), kNotEnoughQuota);
+    // Opening existing objects takes handles, up to the handle quota.
+    EXPECT_EQ(create("Mine-0"), 183);  // ERROR_ALREADY_EXISTS: a fifth handle
+    EXPECT_EQ(create("Mine-1"), 183);
+    EXPECT_EQ(create("Mine-2"), kNotEnoughQuota);
+    std::string json = machine_->statusJson();
+    EXPECT_FALSE(contains(json, "Mine-4")) << json;
+    // A process at its quota leaves the others alone.
+    RawClient other;
+    std::string error;
+    ASSERT_TRUE(other.attach(machine_->directory(), &error)) << error;
+    ASSERT_TRUE(other.addThread(machine_->directory(), &error)) << error;
+    auto theirs = other.call(0, Op::CreateMapping, RawClient::createMapping("Theirs", 4096));
+    ASSERT_TRUE(theirs);
+    EXPECT_EQ(theirs->record.status, 0);
+}
+
+TEST_F(TightLimits, ViewsPerProcessAreCapped) {
+    ASSERT_EQ(create("Viewed"), 0);
+    for (uint64_t i = 0; i < 3; ++i) {
+        auto added = client_.call(0, Op::AddView, RawClient::addView(0x10000000 + i * 0x10000, 4096, 0));
+        ASSERT_TRUE(added);
+        EXPECT_EQ(added->record.status, 0) << i;
+    }
+    auto refused = client_.call(0, Op::AddView, RawClient::addView(0x20000000, 4096, 0));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->record.status, kNotEnoughQuota);
+    auto removed = client_.call(0, Op::RemoveView, RawClient::addView(0x10000000, 0, 0));
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(removed->record.status, 0);
+    auto again = client_.call(0, Op::AddView, RawClient::addView(0x20000000, 4096, 0));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->record.status, 0);
+}
+
+TEST(ConnectionLimit, OutOfDescriptorsTheDaemonWaitsInsteadOfSpinning) {
+    PrivateMachine machine(kTool);
+    ASSERT_TRUE(machine.boot());
+    const int daemon = machine.daemonPid();
+    ASSERT_GT(daemon, 0);
+    rlimit original{};
+    ASSERT_EQ(::prlimit(daemon, RLIMIT_NOFILE, nullptr, &original), 0);
+    rlimit tight{40, original.rlim_max};
+    ASSERT_EQ(::prlimit(daemon, RLIMIT_NOFILE, &tight, nullptr), 0);
+    // More connections than the daemon has descriptors: the rest wait in the backlog.
+    std::vector<lxm::UniqueFd> pending;
+    std::string error;
+    for (int i = 0; i < 50; ++i) pending.push_back(lxm::connectToMachine(machine.directory(), &error));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const uint64_t before = cpuTicks(daemon);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const uint64_t used = cpuTicks(daemon) - before;
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    EXPECT_LT(used, static_cast<uint64_t>(perSecond / 4)) << "ticks in one second: " << used;
+    ASSERT_EQ(::prlimit(daemon, RLIMIT_NOFILE, &original, nullptr), 0);
+    pending.clear();
+    // With descriptors back the machine serves again.
+    bool served = false;
+    for (int i = 0; i < 100 && !served; ++i) {
+        served = machine.lxmachine({"status"}).exitStatus == 0;
+        if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(served);
+    EXPECT_TRUE(machine.shutdown());
+}
+
+TEST(ConnectionLimit, ConnectionsOverTheCapAreRefusedAndTheRestServed) {
+    PrivateMachine machine(kTool, "[limits]\nconnections = 6\n");
+    ASSERT_TRUE(machine.boot());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the boot's own connection has ended
+    std::vector<lxm::UniqueFd> held;
+    int refused = 0;
+    for (int i = 0; i < 10; ++i) {
+        lxm::UniqueFd fd = controlConnection(machine.directory());
+        if (fd.valid())
+            held.push_back(std::move(fd));
+        else
+            ++refused;
+    }
+    EXPECT_EQ(held.size(), 6u);
+    EXPECT_EQ(refused, 4);
+    held.clear();
+    // Closed connections give their places back.
+    bool served = false;
+    for (int i = 0; i < 100 && !served; ++i) {
+        served = machine.lxmachine({"status"}).exitStatus == 0;
+        if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(served);
+    EXPECT_TRUE(machine.shutdown());
+}
+
+}  // namespace
