@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "card_machine.h"
-#include "lx/terncard_ioctl.h"
+#include "lx/internal/terncard_ioctl.h"
 #include "raw_client.h"
 
 namespace {
