@@ -291,7 +291,7 @@ static void lx_video_src_class_init(LxVideoSrcClass* klass) {
   const lxgst::VideoSettings defaults;
   g_object_class_install_property(
       objectClass, PROP_CARD,
-      g_param_spec_int("card", "Card", "Global number of the card", 1, 64, defaults.card, flags));
+      g_param_spec_int("card", "Card", "Global number of the card", 1, 128, defaults.card, flags));
   g_object_class_install_property(
       objectClass, PROP_INPUT,
       g_param_spec_string("input", "Input", "Video input: composite1..8, svideo1..8, ycbcr1..8",
