@@ -71,7 +71,7 @@ GstCaps* capsOf(const lxgst::VideoSettings& settings) {
                              GST_TYPE_FRACTION, rate.numerator, rate.denominator, nullptr);
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* definition) {
   SourceState& state = stateOf(object);
   std::lock_guard lock(state.settingsMutex);
   lxgst::VideoSettings& settings = state.settings;
@@ -110,11 +110,11 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       }
       break;
     }
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, definition); break;
   }
 }
 
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* definition) {
   SourceState& state = stateOf(object);
   std::lock_guard lock(state.settingsMutex);
   const lxgst::VideoSettings& settings = state.settings;
@@ -125,7 +125,7 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
     case PROP_INPUT: g_value_set_string(value, lxgst::inputName(settings.input).c_str()); break;
     case PROP_STANDARD: g_value_set_string(value, lxgst::standardName(settings.standard).c_str()); break;
     case PROP_FORMAT: g_value_set_string(value, lxgst::formatName(settings.format).c_str()); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, definition); break;
   }
 }
 
