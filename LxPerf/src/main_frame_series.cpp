@@ -91,10 +91,14 @@ void CMainFrame::OnOpenSerials() {
 void CMainFrame::ShowNextFrame() {
   demo::CVideo& v = *video_;
   if (fromFiles) {
-    if (demo::loadBitmapFile(v.image, demo::seriesFileName(seriesBaseName, playbackIndex + 1)))
-      ++playbackIndex;
-    else
+    // Past the last file the series starts again at file 1 in the same
+    // step, so the wrap shows file 1 rather than the last image twice.
+    bool loaded = demo::loadBitmapFile(v.image, demo::seriesFileName(seriesBaseName, playbackIndex + 1));
+    if (!loaded && playbackIndex > 0) {
       playbackIndex = 0;
+      loaded = demo::loadBitmapFile(v.image, demo::seriesFileName(seriesBaseName, 1));
+    }
+    playbackIndex = loaded ? playbackIndex + 1 : 0;
   } else {
     if (playbackIndex >= imageCount) playbackIndex = 0;
     v.TransformFrame(snapOffset, playbackIndex);
