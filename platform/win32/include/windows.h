@@ -148,3 +148,5 @@ WIN32_API void WINAPI SetLastError(DWORD error);
 #include "win32/gdi_drawing.h"
 #include "win32/messages.h"
 #include "win32/windows_ui.h"
+#include "win32/profile.h"
+#include "win32/security.h"
