@@ -145,6 +145,7 @@ WIN32_API void WINAPI SetLastError(DWORD error);
 #include "win32/namedobjects.h"
 #include "win32/version.h"
 #include "win32/gdi.h"
+#include "win32/gdi_drawing.h"
 #include "win32/messages.h"
 #include "win32/windows_ui.h"
 #include "win32/profile.h"

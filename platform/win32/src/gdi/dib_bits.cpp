@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gdi/dc_state.h"
 #include "gdi/gdi_objects.h"
+#include "gdi/image_drawing.h"
+#include "gdi/pixel_format.h"
 #include "gdi/screen_view.h"
 #include "gdi/window_dc.h"
 
@@ -60,11 +63,77 @@ void describe(const Bitmap& bitmap, BITMAPINFOHEADER* header) {
   header->biClrImportant = 0;
 }
 
+// The source rectangle of a blit onto a display or toolkit context, as
+// colours: pixels outside the source's surface (for a window's context, its
+// client area) are absent. False with the last error set.
+bool readSource(HDC source, int x, int y, int width, int height, RgbImage* image) {
+  if (uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) > kMaxImagePixels) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  image->width = width;
+  image->height = height;
+  image->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kAbsent);
+  const auto read = [&](const uint8_t* pixels, uint64_t pitch, const PixelFormat& format, int64_t originX,
+                        int64_t originY, const Clip& c) {
+    for (int64_t j = c.y0; j < c.y1; ++j) {
+      const uint8_t* from = pixels + pitch * static_cast<uint64_t>(originY + y + j);
+      uint32_t* to = image->row(static_cast<int>(j));
+      for (int64_t i = c.x0; i < c.x1; ++i) {
+        to[i] = decodePixel(format, loadPixel(from + format.bytes() * static_cast<uint64_t>(originX + x + i),
+                                              format.bytes()));
+      }
+    }
+  };
+  DisplayArea area;
+  if (displayArea(source, &area)) {
+    const bool screen = withScreenPixels([&](const lxm::wire::DisplayModeRecord& mode, const uint8_t* pixels) {
+      const int64_t screenX = int64_t{x} + area.originX, screenY = int64_t{y} + area.originY;
+      Clip c = clip(0, 0, screenX, screenY, width, height, width, height, mode.width, mode.height);
+      if (area.width != 0) {
+        const Clip inWindow = clip(0, 0, x, y, width, height, width, height, area.width, area.height);
+        c = {std::max(c.x0, inWindow.x0), std::min(c.x1, inWindow.x1), std::max(c.y0, inWindow.y0),
+             std::min(c.y1, inWindow.y1)};
+      }
+      if (!c.empty()) read(pixels, mode.pitch, formatOf(mode), area.originX, area.originY, c);
+    });
+    if (!screen) SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return screen;
+  }
+  const std::shared_ptr<MemoryDc> from = findDc(source);
+  if (from == nullptr) return false;
+  if (from->bitmap == nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  const Bitmap& bitmap = *from->bitmap;
+  const Clip c = clip(0, 0, x, y, width, height, width, height, bitmap.width, bitmap.height);
+  if (!c.empty()) {
+    read(bitmap.pixels.data(), bitmap.stride, formatOfBits(bitmap.bits), 0, 0, c);
+  }
+  return true;
+}
+
+// SRCCOPY onto the screen's or a window's context (or a toolkit device).
+BOOL blitOntoDevice(HDC destination, int x, int y, int width, int height, HDC source, int sourceX, int sourceY) {
+  RgbImage image;
+  if (width == 0 || height == 0) return TRUE;
+  if (!readSource(source, sourceX, sourceY, width, height, &image)) return FALSE;
+  return drawImageOn(destination, dcState(destination), x, y, width, height, image, false, false) ? TRUE : FALSE;
+}
+
 }  // namespace
 
 WIN32_API BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int sourceX,
                              int sourceY, DWORD rop) {
   std::lock_guard hold(gdiMutex());
+  if (isDeviceContext(destination) && findDc(destination) == nullptr) {
+    if (rop != SRCCOPY || width < 0 || height < 0) {
+      SetLastError(rop != SRCCOPY ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    return blitOntoDevice(destination, x, y, width, height, source, sourceX, sourceY);
+  }
   const std::shared_ptr<MemoryDc> to = findDc(destination);
   if (to == nullptr) {
     return FALSE;

@@ -5,8 +5,10 @@
 
 #include <map>
 #include <new>
+#include <type_traits>
 #include <variant>
 
+#include "gdi/dc_state.h"
 #include "gdi/gdi_objects.h"
 #include "gdi/screen_view.h"
 #include "gdi/window_dc.h"
@@ -14,7 +16,7 @@
 namespace lx::win32::gdi {
 namespace {
 
-using Object = std::variant<std::shared_ptr<MemoryDc>, std::shared_ptr<Bitmap>>;
+using Object = GdiObject;
 
 constexpr uintptr_t kFirstValue = 0x20000000;
 constexpr uintptr_t kValueCount = 0x10000000 / 4;
@@ -31,8 +33,32 @@ Table& table() {
   return t;
 }
 
+template <typename T>
+std::shared_ptr<T> find(HGDIOBJ object) {
+  const auto it = table().objects.find(reinterpret_cast<uintptr_t>(object));
+  if (it == table().objects.end() || !std::holds_alternative<std::shared_ptr<T>>(it->second)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return std::get<std::shared_ptr<T>>(it->second);
+}
+
+// The 20 static colours of the default palette.
+std::shared_ptr<Palette> makeDefaultPalette() {
+  static const PALETTEENTRY colours[20] = {
+      {0, 0, 0, 0},       {128, 0, 0, 0},     {0, 128, 0, 0},     {128, 128, 0, 0},   {0, 0, 128, 0},
+      {128, 0, 128, 0},   {0, 128, 128, 0},   {192, 192, 192, 0}, {192, 220, 192, 0}, {166, 202, 240, 0},
+      {255, 251, 240, 0}, {160, 160, 164, 0}, {128, 128, 128, 0}, {255, 0, 0, 0},     {0, 255, 0, 0},
+      {255, 255, 0, 0},   {0, 0, 255, 0},     {255, 0, 255, 0},   {0, 255, 255, 0},   {255, 255, 255, 0}};
+  auto palette = std::make_shared<Palette>();
+  palette->entries.assign(std::begin(colours), std::end(colours));
+  return palette;
+}
+
+}  // namespace
+
 // A free handle value for the object; 0 when the table is full.
-uintptr_t insert(Object object) {
+uintptr_t insertObject(Object object) {
   Table& t = table();
   if (t.objects.size() >= kValueCount) {
     return 0;
@@ -44,6 +70,16 @@ uintptr_t insert(Object object) {
   t.objects.emplace(value, std::move(object));
   return value;
 }
+
+void eraseObject(HGDIOBJ object) { table().objects.erase(reinterpret_cast<uintptr_t>(object)); }
+
+bool isStockObject(HGDIOBJ object) {
+  const auto value = reinterpret_cast<uintptr_t>(object);
+  return object == kStockBitmap || object == kStockPalette ||
+         (value >= kStockBrushes && value < kStockBrushes + 4 * kStockBrushCount && value % 4 == 0);
+}
+
+namespace {
 
 // The pixel format a new bitmap compatible with `dc` takes; 0 when none.
 uint32_t compatibleBits(HDC dc) {
@@ -73,22 +109,30 @@ std::mutex& gdiMutex() {
   return mutex;
 }
 
-std::shared_ptr<MemoryDc> findDc(HDC dc) {
-  const auto it = table().objects.find(reinterpret_cast<uintptr_t>(dc));
-  if (it == table().objects.end() || !std::holds_alternative<std::shared_ptr<MemoryDc>>(it->second)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
+std::shared_ptr<MemoryDc> findDc(HDC dc) { return find<MemoryDc>(dc); }
+
+std::shared_ptr<Bitmap> findBitmap(HGDIOBJ object) { return find<Bitmap>(object); }
+
+std::shared_ptr<Brush> findBrush(HGDIOBJ object) {
+  static const auto stock = [] {
+    std::vector<std::shared_ptr<Brush>> brushes;
+    for (const uint32_t grey : {0xFFu, 0xC0u, 0x80u, 0x40u, 0x00u}) {
+      brushes.push_back(std::make_shared<Brush>(Brush{grey * 0x010101u, false}));
+    }
+    brushes.push_back(std::make_shared<Brush>(Brush{0, true}));
+    return brushes;
+  }();
+  const auto value = reinterpret_cast<uintptr_t>(object);
+  if (value >= kStockBrushes && value < kStockBrushes + 4 * kStockBrushCount && value % 4 == 0) {
+    return stock[(value - kStockBrushes) / 4];
   }
-  return std::get<std::shared_ptr<MemoryDc>>(it->second);
+  return find<Brush>(object);
 }
 
-std::shared_ptr<Bitmap> findBitmap(HGDIOBJ object) {
-  const auto it = table().objects.find(reinterpret_cast<uintptr_t>(object));
-  if (it == table().objects.end() || !std::holds_alternative<std::shared_ptr<Bitmap>>(it->second)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return std::get<std::shared_ptr<Bitmap>>(it->second);
+std::shared_ptr<Palette> findPalette(HGDIOBJ object) {
+  static const std::shared_ptr<Palette> defaultPalette = makeDefaultPalette();
+  if (object == kStockPalette) return defaultPalette;
+  return find<Palette>(object);
 }
 
 }  // namespace lx::win32::gdi
@@ -102,7 +146,7 @@ WIN32_API HDC WINAPI CreateCompatibleDC(HDC dc) {
   }
   try {
     auto memory = std::make_shared<MemoryDc>();
-    const uintptr_t value = insert(memory);
+    const uintptr_t value = insertObject(memory);
     if (value == 0) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
@@ -139,7 +183,7 @@ WIN32_API HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height) {
     bitmap->bits = bits;
     bitmap->stride = stride;
     bitmap->pixels.assign(bytes, 0);
-    const uintptr_t value = insert(bitmap);
+    const uintptr_t value = insertObject(bitmap);
     if (value == 0) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
@@ -189,23 +233,34 @@ WIN32_API BOOL WINAPI DeleteDC(HDC dc) {
   if (memory->bitmap != nullptr) {
     memory->bitmap->selectedInto = nullptr;
   }
+  forgetDcState(dc);
   table().objects.erase(reinterpret_cast<uintptr_t>(dc));
   return TRUE;
 }
 
 WIN32_API BOOL WINAPI DeleteObject(HGDIOBJ object) {
   std::lock_guard hold(gdiMutex());
-  if (object == kStockBitmap) {
+  if (isStockObject(object)) {
     return TRUE;
   }
-  const std::shared_ptr<Bitmap> bitmap = findBitmap(object);
-  if (bitmap == nullptr) {
+  const auto it = table().objects.find(reinterpret_cast<uintptr_t>(object));
+  if (it == table().objects.end() || std::holds_alternative<std::shared_ptr<MemoryDc>>(it->second)) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (bitmap->selectedInto != nullptr) {
+  // An object in use by a device context stays.
+  const bool selected = std::visit(
+      [](const auto& held) {
+        using Held = std::decay_t<decltype(*held)>;
+        if constexpr (std::is_same_v<Held, Bitmap>) return held->selectedInto != nullptr;
+        if constexpr (std::is_same_v<Held, Palette>) return held->selections != 0;
+        return false;
+      },
+      it->second);
+  if (selected) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  table().objects.erase(reinterpret_cast<uintptr_t>(object));
+  table().objects.erase(it);
   return TRUE;
 }

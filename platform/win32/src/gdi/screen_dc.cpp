@@ -2,6 +2,9 @@
 #include <windows.h>
 
 #include "ddraw/primary_surface.h"
+#include "gdi/dc_state.h"
+#include "gdi/device_dc.h"
+#include "gdi/gdi_objects.h"
 #include "gdi/screen_view.h"
 #include "gdi/window_dc.h"
 
@@ -25,10 +28,18 @@ WIN32_API HDC WINAPI GetDC(HWND window) {
 
 WIN32_API int WINAPI ReleaseDC(HWND window, HDC dc) {
   if (dc == kScreenDc) return 1;
-  return lx::win32::gdi::closeWindowDc(window, dc) ? 1 : 0;
+  std::lock_guard hold(lx::win32::gdi::gdiMutex());
+  if (!lx::win32::gdi::closeWindowDc(window, dc)) return 0;
+  lx::win32::gdi::forgetDcState(dc);
+  return 1;
 }
 
 WIN32_API int WINAPI GetDeviceCaps(HDC dc, int index) {
+  {
+    std::lock_guard hold(lx::win32::gdi::gdiMutex());
+    Win32DrawDevice device{};
+    if (lx::win32::gdi::findDeviceDc(dc, &device)) return device.deviceCaps(device.context, index);
+  }
   lxm::wire::DisplayModeRecord mode{};
   if (!lx::win32::gdi::isDisplayDc(dc) || !currentMode(&mode)) {
     return 0;
@@ -38,6 +49,8 @@ WIN32_API int WINAPI GetDeviceCaps(HDC dc, int index) {
     case VERTRES: return static_cast<int>(mode.height);
     case BITSPIXEL: return mode.bits == 15 ? 16 : static_cast<int>(mode.bits);
     case PLANES: return 1;
+    case LOGPIXELSX:
+    case LOGPIXELSY: return 96;  // the screen's customary density
     default: return 0;
   }
 }

@@ -25,7 +25,7 @@ struct ScreenView {
   std::mutex mutex;
   lxm::wire::DisplayModeRecord mode{};
   std::chrono::steady_clock::time_point taken{};
-  const uint8_t* pixels = nullptr;
+  uint8_t* pixels = nullptr;  // mapped for reading and writing
 };
 
 ScreenView& screenView() {
@@ -45,14 +45,14 @@ bool refresh(ScreenView& view) {
   }
   if (view.pixels == nullptr || std::memcmp(&mode, &view.mode, sizeof mode) != 0) {
     if (view.pixels != nullptr) {
-      lx::win32::client::unmapPhysicalView(const_cast<uint8_t*>(view.pixels));
+      lx::win32::client::unmapPhysicalView(view.pixels);
       view.pixels = nullptr;
     }
     const uint64_t bytes = uint64_t{mode.pitch} * mode.height;
     if (bytes == 0 || bytes > mode.frameBufferSize) {
       return false;
     }
-    view.pixels = static_cast<const uint8_t*>(lx::win32::client::mapPhysicalView(mode.frameBufferPhysical, bytes));
+    view.pixels = static_cast<uint8_t*>(lx::win32::client::mapPhysicalView(mode.frameBufferPhysical, bytes));
     if (view.pixels == nullptr) {
       return false;
     }
@@ -85,6 +85,17 @@ void lx::win32::gdi::expireScreenView() {
 
 bool lx::win32::gdi::withScreenPixels(
     const std::function<void(const lxm::wire::DisplayModeRecord&, const uint8_t*)>& use) {
+  ScreenView& view = screenView();
+  std::lock_guard hold(view.mutex);
+  if (!refresh(view)) {
+    return false;
+  }
+  use(view.mode, view.pixels);
+  return true;
+}
+
+bool lx::win32::gdi::withWritableScreenPixels(
+    const std::function<void(const lxm::wire::DisplayModeRecord&, uint8_t*)>& use) {
   ScreenView& view = screenView();
   std::lock_guard hold(view.mutex);
   if (!refresh(view)) {

@@ -22,4 +22,7 @@ void expireScreenView();
 // no screen.
 bool withScreenPixels(const std::function<void(const lxm::wire::DisplayModeRecord&, const uint8_t*)>& use);
 
+// The same, for drawing: the pixels may be written.
+bool withWritableScreenPixels(const std::function<void(const lxm::wire::DisplayModeRecord&, uint8_t*)>& use);
+
 }  // namespace lx::win32::gdi

@@ -58,6 +58,13 @@ bool isDisplayDc(HDC dc) {
   return t.windows.count(reinterpret_cast<uintptr_t>(dc)) != 0;
 }
 
+HWND windowOfDc(HDC dc) {
+  WindowDcTable& t = table();
+  std::lock_guard hold(t.mutex);
+  auto it = t.windows.find(reinterpret_cast<uintptr_t>(dc));
+  return it == t.windows.end() ? nullptr : it->second;
+}
+
 bool displayArea(HDC dc, DisplayArea* area) {
   *area = DisplayArea{};
   if (dc == kScreenDc) return true;

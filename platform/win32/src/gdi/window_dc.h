@@ -27,4 +27,7 @@ struct DisplayArea {
 };
 bool displayArea(HDC dc, DisplayArea* area);
 
+// The window of a window device context; null for other values.
+HWND windowOfDc(HDC dc);
+
 }  // namespace lx::win32::gdi
