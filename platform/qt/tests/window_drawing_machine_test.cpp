@@ -207,6 +207,15 @@ TEST_F(WindowDrawing, SetDIBitsToDeviceDrawsOnlyTheScansItIsGiven) {
       EXPECT_EQ(rgbAt(vram_, origin_.x + x, origin_.y + y), expected) << x << "," << y;
     }
   }
+
+  // A rectangle far larger than the DIB, from a source origin left of it:
+  // just the DIB's pixels land, shifted by the columns that lie outside.
+  ASSERT_EQ(SetDIBitsToDevice(dc_, 10, 0, 0x7FFFFFFF, 6, -2, 0, 2, 2, band.bits.data(), band.info(), DIB_RGB_COLORS),
+            2);
+  EXPECT_EQ(rgbAt(vram_, origin_.x + 11, origin_.y + 2), kBlankRgb);
+  EXPECT_EQ(rgbAt(vram_, origin_.x + 12, origin_.y + 2), 0x30u);
+  EXPECT_EQ(rgbAt(vram_, origin_.x + 14, origin_.y + 3), 0x22u);
+  EXPECT_EQ(rgbAt(vram_, origin_.x + 15, origin_.y + 3), kBlankRgb);
 }
 
 TEST_F(WindowDrawing, FillRectWithBrushesAndACoveringWindow) {

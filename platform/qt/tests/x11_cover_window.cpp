@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   const int screen = DefaultScreen(display);
   XSetWindowAttributes attributes{};
   attributes.override_redirect = True;  // placed exactly where asked, whatever manages windows
-  attributes.background_pixel = WhitePixel(display, screen);
+  // A slate colour that no test pattern uses (on a 24-bit screen; white elsewhere).
+  attributes.background_pixel = DefaultDepth(display, screen) == 24 ? 0x303848 : WhitePixel(display, screen);
   const Window window = XCreateWindow(display, RootWindow(display, screen), std::atoi(argv[1]), std::atoi(argv[2]),
                                       std::atoi(argv[3]), std::atoi(argv[4]), 0, CopyFromParent, InputOutput,
                                       CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);

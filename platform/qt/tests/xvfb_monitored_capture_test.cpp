@@ -1,8 +1,12 @@
-// Monitored capture under a private Xvfb server: a window of another X client
-// over part of the view is cut out of the card's mask within a few timer
-// ticks, the card leaves the video memory under it alone, and moving it away
-// restores the full mask; after the stop the card's mask is as before. Both
-// monitor methods. Skipped, saying why, where Xvfb is not installed.
+// Monitored capture under a private Xvfb server into a video view: a window
+// of another X client over part of the view is cut out of the card's mask
+// within a few timer ticks, the card leaves the video memory under it alone,
+// the X screen shows the video in the view up to that window's edges, and
+// moving it away restores the full mask; after the stop the card's mask is
+// as before. Both monitor methods. Skipped, saying why, where Xvfb is not
+// installed. While the other window covers the view, the X screen is saved
+// as a PNG file where $LXQT_X_SCREENSHOT names one, the machine's screen (its
+// video memory) where $LXQT_SCREENSHOT does.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -16,9 +20,13 @@
 #include "lx/monitored_capture.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
+#include "lxqt/video_view.h"
 #include "machine_first.h"
 #include "monitor_test_support.h"
 #include "xvfb_server.h"
+// X's headers define names Qt's use: after them.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 const char* terncard::testing::machineConfig() { return terncard::testing::kFastBarsCard; }
 
@@ -55,6 +63,27 @@ class CoverWindow {
   FILE* pipe_ = nullptr;
 };
 
+// The X screen as the server shows it (the root window's pixels: what a
+// person sees), 0x00RRGGBB; a null image when it cannot be read.
+QImage xScreen() {
+  QImage image;
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return image;
+  const Window root = DefaultRootWindow(display);
+  XWindowAttributes attributes{};
+  XGetWindowAttributes(display, root, &attributes);
+  if (XImage* shot = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap)) {
+    image = QImage(attributes.width, attributes.height, QImage::Format_RGB32);
+    for (int y = 0; y < attributes.height; ++y) {
+      auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+      for (int x = 0; x < attributes.width; ++x) row[x] = 0xFF000000u | (XGetPixel(shot, x, y) & 0xFFFFFF);
+    }
+    XDestroyImage(shot);
+  }
+  XCloseDisplay(display);
+  return image;
+}
+
 // Saves the machine's screen (its video memory) as a PNG where
 // $LXQT_SCREENSHOT names one.
 void saveScreen(const VideoMemory& vram) {
@@ -63,6 +92,8 @@ void saveScreen(const VideoMemory& vram) {
   QImage image(vram.at(0, 0), 1024, 768, static_cast<qsizetype>(vram.pitch()), QImage::Format_RGB32);
   image.save(QString::fromLocal8Bit(path));
 }
+
+constexpr QRgb kCoverColour = 0x303848;  // lxqt_x11_cover's background
 
 class XvfbMonitoredCapture : public ::testing::TestWithParam<uint32_t> {
  protected:
@@ -84,7 +115,10 @@ class XvfbMonitoredCapture : public ::testing::TestWithParam<uint32_t> {
 TEST_P(XvfbMonitoredCapture, AnotherClientsWindowIsCutOutOfTheMask) {
   ASSERT_EQ(LxFlushMask(card_, 1), LX_OK);
   const std::vector<uint8_t> before = maskOf(card_);
-  auto view = shownWindow(kX0, kY0, kWidth, kHeight);
+  auto view = std::make_unique<lxqt::VideoView>();
+  view->setGeometry(kX0, kY0, kWidth, kHeight);
+  view->show();
+  lxqt::pumpMessages(20);
   const HWND window = lxqt::hwndOf(view.get());
   ASSERT_EQ(LxCaptureEx(card_, window, 1), LX_OK);
   const auto whole = [](int, int) { return true; };
@@ -117,6 +151,33 @@ TEST_P(XvfbMonitoredCapture, AnotherClientsWindowIsCutOutOfTheMask) {
       }
     }
     if (GetParam() == 0) saveScreen(vram);
+  }
+
+  // What a person sees: the view shows video wherever the other window
+  // leaves it visible, right up to that window's edges, and the other
+  // window where it lies.
+  const auto screenIsRight = [&] {
+    const QImage seen = xScreen();
+    if (seen.isNull()) return false;
+    const auto pixel = [&](int x, int y) { return seen.pixel(x, y) & 0xFFFFFF; };
+    const QRgb background = kScreen * 0x010101u;
+    for (int y = coverRect.top; y < coverRect.bottom; y += 3) {
+      if (pixel(coverRect.left - 1, y) == background || pixel(coverRect.right, y) == background) return false;
+      if (pixel(coverRect.left, y) != kCoverColour || pixel(coverRect.right - 1, y) != kCoverColour) return false;
+    }
+    int video = 0, samples = 0;
+    for (int y = kY0; y < kY0 + kHeight; y += 9) {
+      for (int x = kX0; x < kX0 + kWidth; x += 9) {
+        if (inside(coverRect, x, y)) continue;
+        ++samples;
+        video += pixel(x, y) != background;
+      }
+    }
+    return video > samples * 9 / 10;
+  };
+  EXPECT_TRUE(pumpUntil(screenIsRight)) << "the X screen shows the video stopping at the other window's edges";
+  if (const char* path = std::getenv("LXQT_X_SCREENSHOT"); path != nullptr && GetParam() == 0) {
+    xScreen().save(QString::fromLocal8Bit(path));
   }
 
   cover.move(900, 650);

@@ -2,8 +2,15 @@
 // handles for widgets, window timers, the message pump and clip lists.
 //
 // Screen coordinates map one to one: Qt's global coordinates are the
-// machine's screen coordinates (pixel (x, y) of the video memory). What lies
-// beyond the machine's display mode shows no video.
+// machine's screen coordinates (pixel (x, y) of the video memory). The
+// display mode stays what the machine has (it is the machine's, shared by
+// every program attached to it; its operator sets it, e.g. to the host
+// screen's size with `lxmachine display WxHxBITS`). What lies beyond it
+// shows no video: clip lists and drawing stop at its bounds, and a
+// VideoView (lxqt/video_view.h) shows black there. Window device contexts
+// (GetDC(hwndOf(widget))) draw into the video memory under the widget's
+// visible client area; lxqt/painter_dc.h gives contexts that draw with a
+// QPainter.
 #pragma once
 
 #include <windows.h>

@@ -27,7 +27,8 @@ typedef struct HDC__* HDC;
 // cannot be described. GetDC of a window (from the GUI bridge) gives a
 // context whose (0, 0) is the client area's top-left pixel on the screen:
 // GetPixel, BitBlt from it and LxGetDisplayBits read the video memory under
-// the client area, nothing beyond it; drawing on it is not served yet.
+// the client area, nothing beyond it; drawing on it (win32/gdi_drawing.h)
+// writes the visible part of the client area.
 // ReleaseDC ends it (1), 0 for a context that is not open.
 WIN32_API HDC WINAPI GetDC(HWND window);
 WIN32_API int WINAPI ReleaseDC(HWND window, HDC dc);
@@ -106,7 +107,9 @@ WIN32_API HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height);
 // the DC's stock bitmap); null when the bitmap is selected into another DC.
 WIN32_API HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
 // SRCCOPY from the screen DC or a memory DC into a memory DC of the same
-// format, clipped to both surfaces; other raster operations fail.
+// format, clipped to both surfaces; or from any of them onto the screen's or
+// a window's DC (converted to the display mode, clipped as its drawing is).
+// Other raster operations fail.
 WIN32_API BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int sourceX,
                              int sourceY, DWORD rop);
 // With bits null and biBitCount 0: fills the header (the colour table is left

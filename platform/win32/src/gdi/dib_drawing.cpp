@@ -3,6 +3,7 @@
 // a bitmap) or goes to its toolkit device.
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -71,11 +72,18 @@ WIN32_API int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width
   const DcState& state = dcState(dc);
   DibSource source;
   if (!source.parse(info, bits, usage, state, startScan, lines)) return 0;
-  if (width == 0 || height == 0) return static_cast<int>(lines);
-  const int64_t top = source.bottomUp() ? int64_t{source.height()} - ySrc - height : ySrc;
+  // Unscaled, so the part outside the DIB can be cut off exactly: a huge
+  // rectangle over a small DIB costs only the DIB.
+  int64_t left = xSrc, top = source.bottomUp() ? int64_t{source.height()} - ySrc - height : ySrc;
+  int64_t x = xDest, y = yDest, w = width, h = height;
+  if (left < 0) x -= left, w += left, left = 0;
+  if (top < 0) y -= top, h += top, top = 0;
+  w = std::min<int64_t>(w, source.width() - left);
+  h = std::min<int64_t>(h, source.height() - top);
+  if (w <= 0 || h <= 0) return static_cast<int>(lines);
   RgbImage image;
-  if (!source.extract(xSrc, top, width, height, &image)) return 0;
-  if (!drawImageOn(dc, state, xDest, yDest, width, height, image, false, false)) return 0;
+  if (!source.extract(left, top, w, h, &image)) return 0;
+  if (!drawImageOn(dc, state, x, y, w, h, image, false, false)) return 0;
   return static_cast<int>(lines);
 }
 

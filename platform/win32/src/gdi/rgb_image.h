@@ -21,6 +21,6 @@ struct RgbImage {
 };
 
 // Images beyond this many pixels are refused rather than attempted.
-inline constexpr uint64_t kMaxImagePixels = uint64_t{1} << 28;
+inline constexpr uint64_t kMaxImagePixels = uint64_t{1} << 26;
 
 }  // namespace lx::win32::gdi
