@@ -193,7 +193,7 @@ void CMainFrame::saveSerials() {
 }
 
 namespace {
-void CALLBACK playbackTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
+void playbackTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
   if (id != cmd::kPlaybackTimer) return;
   if (auto* frame = qobject_cast<CMainFrame*>(lxqt::widgetOf(window))) frame->OnPlaybackTimer();
 }

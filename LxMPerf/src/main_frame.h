@@ -17,9 +17,11 @@
 #include "command_rules.h"
 #include "democommon/os_info.h"
 #include "democommon/palette.h"
+#include "lx/snap_ex.h"
 
 class QAction;
 class QMenu;
+class QPrinter;
 
 namespace lxmperf {
 
@@ -49,6 +51,9 @@ class CMainFrame : public QMainWindow {
   // Every card's image at its tile origin, sized by the playback rule, on a
   // device context whose origin is the view's; positions and sizes times scale.
   void DrawTiles(HDC dc, double scale);
+
+  // The view's printout on a printer (or a preview's page).
+  void PrintTo(QPrinter* printer);
 
   // Where Save Serials writes (null: the file dialog). Tests answer it.
   using SaveNameChooser = std::function<std::string()>;

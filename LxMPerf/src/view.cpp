@@ -9,12 +9,12 @@
 
 namespace lxmperf {
 
-CLxMPerfView::CLxMPerfView(CMainFrame* frame) : QWidget(frame), frame_(frame) {
+CLxMPerfView::CLxMPerfView(CMainFrame* frame) : VideoView(frame), frame_(frame) {
   setMinimumSize(64, 32);
 }
 
 void CLxMPerfView::paintEvent(QPaintEvent* event) {
-  QWidget::paintEvent(event);
+  VideoView::paintEvent(event);
   frame_->setWindowTitle("Lx Multi Performance");
   if (frame_->state != 0 && frame_->state != 5) return;
   HWND window = lxqt::hwndOf(this);
@@ -26,7 +26,7 @@ void CLxMPerfView::paintEvent(QPaintEvent* event) {
 
 void CLxMPerfView::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) frame_->OnLeftButtonDown();
-  QWidget::mousePressEvent(event);
+  VideoView::mousePressEvent(event);
 }
 
 }  // namespace lxmperf
