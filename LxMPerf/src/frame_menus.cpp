@@ -5,45 +5,33 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
-#include <QShortcut>
 
 #include "command_ids.h"
+#include "democommon/about_dialog.h"
+#include "democommon/command_menus.h"
 #include "main_frame.h"
 
 namespace lxmperf {
 
-QAction* CMainFrame::action(int id) const {
-  const auto found = actions_.find(id);
-  return found == actions_.end() ? nullptr : found->second;
-}
+QAction* CMainFrame::action(int id) const { return menus_->action(id); }
 
-void CMainFrame::updateMenu(QMenu* menu) const {
-  for (QAction* item : menu->actions()) {
-    if (item->menu()) {
-      updateMenu(item->menu());
-      continue;
-    }
-    if (item->isSeparator()) continue;
-    const CommandRule rule = QueryCommand(item->data().toInt());
-    item->setEnabled(rule.enabled);
-    item->setCheckable(rule.checked);
-    item->setChecked(rule.checked);
-  }
-}
+void CMainFrame::updateMenu(QMenu* menu) const { menus_->update(menu); }
+
+void CMainFrame::dispatch(int id) { menus_->dispatch(id); }
 
 void CMainFrame::buildMenus() {
-  const auto addMenu = [this](QMenu* parent, const char* title) {
-    QMenu* menu = parent ? parent->addMenu(title) : menuBar()->addMenu(title);
-    connect(menu, &QMenu::aboutToShow, this, [this, menu] { updateMenu(menu); });
-    menus_.push_back(menu);
-    return menu;
+  menus_ = new demo::CommandMenus(
+      menuBar(), [this](int id) { OnCommand(id); },
+      [this](int id, demo::CommandState& state) {
+        const CommandRule rule = QueryCommand(id);
+        state.enabled = rule.enabled;
+        state.checked = rule.checked;
+      });
+  demo::CommandMenus& m = *menus_;
+  const auto addMenu = [&m](QMenu* parent, const char* title) {
+    return parent ? m.submenu(parent, title) : m.menu(title);
   };
-  const auto item = [this](QMenu* menu, const char* text, int id) {
-    QAction* action = menu->addAction(text);
-    action->setData(id);
-    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-    actions_[id] = action;
-  };
+  const auto item = [&m](QMenu* menu, const char* text, int id) { m.item(menu, text, id); };
 
   QMenu* file = addMenu(nullptr, "&File");
   item(file, "&Print...\tCtrl+P", cmd::kPrint);
@@ -107,23 +95,17 @@ void CMainFrame::buildMenus() {
 
   QMenu* help = addMenu(nullptr, "&Help");
   item(help, "Go to Update Website...", cmd::kWebPage);
-  item(help, "Contact Lx Support...", cmd::kContact);
+  item(help, demo::kContactMenuText, cmd::kContact);
   help->addSeparator();
   item(help, "&About LxMPerf...", cmd::kAbout);
 
   // The accelerator table: the capture keys and print; the framework's
   // document and edit keys reach commands without a handler here.
-  const auto key = [this](const char* sequence, int id) {
-    auto* shortcut = new QShortcut(QKeySequence(sequence), this);
-    connect(shortcut, &QShortcut::activated, this, [this, id] {
-      if (QueryCommand(id).enabled) OnCommand(id);
-    });
-  };
-  key("Ctrl+1", cmd::kCapture);
-  key("Ctrl+2", cmd::kCaptureShot);
-  key("Ctrl+3", cmd::kSnap);
-  key("Ctrl+4", cmd::kSnapShot);
-  key("Ctrl+P", cmd::kPrint);
+  m.accelerator(this, "Ctrl+1", cmd::kCapture);
+  m.accelerator(this, "Ctrl+2", cmd::kCaptureShot);
+  m.accelerator(this, "Ctrl+3", cmd::kSnap);
+  m.accelerator(this, "Ctrl+4", cmd::kSnapShot);
+  m.accelerator(this, "Ctrl+P", cmd::kPrint);
 }
 
 }  // namespace lxmperf

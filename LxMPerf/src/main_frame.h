@@ -23,6 +23,10 @@ class QAction;
 class QMenu;
 class QPrinter;
 
+namespace demo {
+class CommandMenus;
+}
+
 namespace lxmperf {
 
 class CLxMPerfView;
@@ -61,6 +65,8 @@ class CMainFrame : public QMainWindow {
 
   CLxMPerfView* view() const { return view_; }
   QAction* action(int id) const;
+  // Sends a command as its menu item or key would: nothing when disabled.
+  void dispatch(int id);
   // The state rules applied to a menu's items, as before it opens.
   void updateMenu(QMenu* menu) const;
 
@@ -125,8 +131,7 @@ class CMainFrame : public QMainWindow {
   static int32_t frameCallback(SnapExInfo* info);
 
   CLxMPerfView* view_ = nullptr;
-  std::map<int, QAction*> actions_;
-  std::vector<QMenu*> menus_;
+  demo::CommandMenus* menus_ = nullptr;
   SaveNameChooser chooseSaveName_;
   ViewTarget viewTarget_;
   bool timerRunning_ = false;
