@@ -112,12 +112,15 @@ int main(int argc, char** argv) {
 
   awaitProbe();
   if (activity == "capture") {
-    std::printf("probe stop=%d\n", LxCapture(card, 0));
+    int32_t present = -1;
+    const LxStatus asked = LxVideoPresent(card, &present);
+    std::printf("probe present=%d stop=%d\n", asked, LxCapture(card, 0));
     std::printf("ended end=%d\n", EndLxCard(card));
   } else if (activity == "ring") {
     int32_t number = -1;
     std::printf("probe number=%d\n", LxGetSnappingNumber(card, &number));
-    std::printf("ended stop=%d end=%d\n", LxStopSnap(card), EndLxCard(card));
+    const LxStatus stopped = LxStopSnap(card);
+    std::printf("ended stop=%d end=%d\n", stopped, EndLxCard(card));
   } else if (activity == "snapex") {
     // Callbacks that come after the card was lost.
     const int before = callbacks.load();
