@@ -5,6 +5,8 @@
 // handles, prints "ended ..." and exits 0. Activities (first argument):
 //   capture  live capture onto the screen
 //   ring     a continuous snap (LxStartSnap) of a ring of four frames
+//   series   a counted series (LxSnapShot) of 100 frames, 50 fields apart:
+//            "ready" comes before the call, which runs for seconds
 //   snapex   snap-ex over a ring of four frames, counting callbacks
 //   memory   no activity: the overlay mask on (a dynamic block), two windows
 //            of the static memory and two dynamic blocks of the device manager
@@ -88,6 +90,11 @@ int main(int argc, char** argv) {
   } else if (activity == "ring") {
     if ((status = LxStartSnap(card, 0, 1, 4)) != LX_OK) return fail("ring", status);
     if (!ringTurns(card)) return fail("turn", LX_INTERNAL_ERROR);
+  } else if (activity == "series") {
+    std::printf("ready\n");
+    std::printf("ended series=%d end=", LxSnapShot(card, 0, 50, 1, 100));
+    std::printf("%d\n", EndLxCard(card));
+    return 0;
   } else if (activity == "snapex") {
     if ((status = LxOpenSnapEx(card, countFrame, nullptr)) != LX_OK) return fail("open-ex", status);
     if ((status = LxStartSnapEx(card, 0, 1, 4)) != LX_OK) return fail("snap-ex", status);

@@ -1,5 +1,6 @@
 // A user's program killed with SIGKILL while its card's DMA engine runs from
-// the program buffer it allocated (live capture, a snap ring, snap-ex), or
+// the program buffer it allocated (live capture, a snap ring, inside a
+// counted series, snap-ex), or
 // while it holds static-memory windows and dynamic blocks. The card stops,
 // the memory comes back, dynamic blocks handed out afterwards (the dead
 // program's among them) stay as their new owner wrote them, and the next
@@ -130,8 +131,11 @@ TEST_P(KilledProgram, CardStopsAndLeavesNewBlocksAlone) {
   e2e::UserProgram program({LX_E2E_CARD_PROGRAM, GetParam()});
   ASSERT_TRUE(program.started());
   ASSERT_EQ(program.readLine(kReadyMs).value_or("(nothing)"), "ready");
-  const e2e::EngineState running = e2e::firstEngine(MachineControl().statusJson());
-  ASSERT_TRUE(running.running);
+  e2e::EngineState running;
+  ASSERT_TRUE(waitForReport([&](const std::string& json) {
+    running = e2e::firstEngine(json);
+    return running.running;
+  })) << "the card does not run";
   ASSERT_NE(running.programStart, 0u);
   program.killNow();
 
@@ -162,7 +166,7 @@ TEST_P(KilledProgram, CardStopsAndLeavesNewBlocksAlone) {
   expectNormalCapture();
 }
 
-INSTANTIATE_TEST_SUITE_P(Activities, KilledProgram, ::testing::Values("capture", "ring", "snapex"),
+INSTANTIATE_TEST_SUITE_P(Activities, KilledProgram, ::testing::Values("capture", "ring", "series", "snapex"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 TEST(KilledHolder, WindowsAndBlocksAreAllFreed) {
