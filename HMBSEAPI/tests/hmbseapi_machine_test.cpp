@@ -72,6 +72,47 @@ TEST_F(HmbseapiMachine, DynamicBlocksComeMappedAndGoBack) {
   EXPECT_EQ(library.release(&tooLarge), 1);
 }
 
+// Null records, forged ones and values out of range: each export answers 0
+// and leaves the caller's memory as it was.
+TEST_F(HmbseapiMachine, BadArgumentsAreRefused) {
+  ServiceLibrary library;
+  ASSERT_TRUE(library.loaded());
+  uint32_t word = 0xA5A5A5A5;
+  EXPECT_EQ(library.lock(nullptr), 0);
+  EXPECT_EQ(library.unlock(nullptr), 0);
+  EXPECT_EQ(library.getStaticMem(nullptr, &word), 0);
+  EXPECT_EQ(library.getStaticMem(&word, nullptr), 0);
+  EXPECT_EQ(word, 0xA5A5A5A5u);
+  EXPECT_EQ(library.allocate(nullptr), 0);
+  EXPECT_EQ(library.release(nullptr), 0);
+  EXPECT_EQ(library.displayInfo(nullptr), 0);
+  uint8_t line[16] = {};
+  EXPECT_EQ(library.transform(nullptr, line, 4, 1, 2, 0, 0), 0);
+  EXPECT_EQ(library.transform(line, nullptr, 4, 1, 2, 0, 0), 0);
+  EXPECT_EQ(library.transform(line, line, -4, 1, 2, 0, 0), 1) << "nothing to copy";
+  EXPECT_TRUE(allZero(line, sizeof line));
+
+  // A window past the end and a record of blocks never issued.
+  uint32_t pages = 0, base = 0;
+  ASSERT_EQ(library.getStaticMem(&pages, &base), 1);
+  StaticMemBlock beyond{};
+  beyond.Offset = 0xFFFFF000u;
+  beyond.Length = 0x2000;
+  EXPECT_EQ(library.lock(&beyond), 0);
+  EXPECT_EQ(beyond.UserAddress, 0u);
+  EXPECT_EQ(library.fill(0xFFFFFFF0u, 0x20, 0xAB), 0);
+  StaticMemBlock forgedWindow{};
+  forgedWindow.UserAddress = reinterpret_cast<uintptr_t>(line);
+  forgedWindow.MappingHandle = 12345;
+  EXPECT_EQ(library.unlock(&forgedWindow), 0);
+  DynamicMemBlock forgedBlock{};
+  forgedBlock.UserAddress = reinterpret_cast<uintptr_t>(line);
+  forgedBlock.MappingHandle = 12345;
+  forgedBlock.Size = sizeof line;
+  EXPECT_EQ(library.release(&forgedBlock), 0);
+  EXPECT_TRUE(allZero(line, sizeof line));
+}
+
 TEST_F(HmbseapiMachine, DisplayInfoFollowsTheMode) {
   ServiceLibrary library;
   struct Case {

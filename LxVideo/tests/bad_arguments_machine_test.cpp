@@ -16,6 +16,7 @@
 #include "card_record_copy.h"
 #include "lx/internal/card_record.h"
 #include "lx/data_transform.h"
+#include "lx/monitored_capture.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
@@ -32,6 +33,7 @@ using terncard::testing::recordOf;
 struct Call {
   const char* name;
   std::function<LxStatus(LxCardHandle)> run;
+  LxStatus refusal = LX_CARD_HANDLE_INVALID;  // its answer to what is no card handle
 };
 
 int32_t noCallback(SnapExInfo*) { return 0; }
@@ -91,6 +93,11 @@ std::vector<Call> handleCalls() {
       {"LxStartSnapEx", [](LxCardHandle h) { return LxStartSnapEx(h, 4096, 1, 2); }},
       {"LxStopSnapEx", [](LxCardHandle h) { return LxStopSnapEx(h); }},
       {"LxCloseSnapEx", [](LxCardHandle h) { return LxCloseSnapEx(h); }},
+      {"LxCaptureEx", [](LxCardHandle h) { return LxCaptureEx(h, reinterpret_cast<HWND>(uintptr_t{0x10010}), 1); }},
+      {"LxSetMonitorMethod", [](LxCardHandle h) { return LxSetMonitorMethod(h, 1); }},
+      // A handle that does not lock is an internal error here, as designed.
+      {"LxCaptureShotEx", [](LxCardHandle h) { return LxCaptureShotEx(h, reinterpret_cast<HWND>(uintptr_t{0x10010})); },
+       LX_INTERNAL_ERROR},
   };
 }
 
@@ -125,7 +132,7 @@ TEST_F(BadArguments, EveryHandleExportRefusesWhatIsNoCardHandle) {
   const LxCardRecord before = recordOf(card_);
   for (const auto& [what, handle] : bad) {
     for (const Call& call : handleCalls()) {
-      EXPECT_EQ(call.run(handle), LX_CARD_HANDLE_INVALID) << call.name << " with " << what;
+      EXPECT_EQ(call.run(handle), call.refusal) << call.name << " with " << what;
     }
   }
   EXPECT_EQ(GlobalFlags(lookalike) & GMEM_LOCKCOUNT, 0u);
@@ -179,6 +186,14 @@ TEST_F(BadArguments, NullPointersAreRefusedBeforeTheCard) {
        }},
       {"LxDataTransform", [] { return LxDataTransform(nullptr, nullptr, 4, 4, 24, 0); }},
       {"LxDataInterchange", [] { return LxDataInterchange(nullptr, nullptr, 4, 4, 24, 0); }},
+      {"LxGetDisplayBits bits", [] {
+         uint8_t pixels[4 * 4 * 3];
+         return LxGetDisplayBits(GetDC(nullptr), 0, 0, 4, 4, nullptr, pixels);
+       }},
+      {"LxGetDisplayBits pixels", [] {
+         int32_t bits = 0;
+         return LxGetDisplayBits(GetDC(nullptr), 0, 0, 4, 4, &bits, nullptr);
+       }},
   };
   const LxCardRecord before = recordOf(card_);
   for (const auto& call : calls) {

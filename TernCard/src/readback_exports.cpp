@@ -41,7 +41,13 @@ LX_EXPORT int32_t ReadDispWindow(HDC dc, int32_t x, int32_t y, int32_t width, in
   if (destination == nullptr || width <= 0 || height <= 0) {
     return 1;
   }
-  const bool grey = GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL) == 8;
+  const int bitsPerPixel = GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL);
+  // Not a device context: its pixels would all read as CLR_INVALID (white),
+  // which is no picture; nothing is written.
+  if (bitsPerPixel <= 0) {
+    return 0;
+  }
+  const bool grey = bitsPerPixel == 8;
   const size_t pixelBytes = grey ? 1 : 3;
   const size_t lineBytes = pixelBytes * static_cast<size_t>(width);
   // A line that does not fit the working buffer is refused rather than overrun it.

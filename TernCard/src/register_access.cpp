@@ -15,17 +15,22 @@ void RegWrite(TernCardContext* context, uint16_t offset, const uint32_t* value) 
                     nullptr);
 }
 
-void RegRead(TernCardContext* context, uint16_t offset, uint32_t* destination) {
-  if (destination == nullptr) {
-    return;
-  }
+bool tryReadRegister(TernCardContext* context, uint16_t offset, uint32_t* value) {
   RegisterRequest request{TERN_REG_READ_WORD, offset, 0};
   uint32_t answer = 0;
   DWORD returned = 0;
-  if (sendDeviceControl(deviceHandleOf(context), IOCTL_TERN_REG_ACCESS, &request, sizeof request, &answer, sizeof answer,
-                        &returned) &&
-      returned == sizeof answer) {
-    *destination = answer;
+  if (!sendDeviceControl(deviceHandleOf(context), IOCTL_TERN_REG_ACCESS, &request, sizeof request, &answer,
+                         sizeof answer, &returned) ||
+      returned != sizeof answer) {
+    return false;
+  }
+  *value = answer;
+  return true;
+}
+
+void RegRead(TernCardContext* context, uint16_t offset, uint32_t* destination) {
+  if (destination != nullptr) {
+    tryReadRegister(context, offset, destination);
   }
 }
 

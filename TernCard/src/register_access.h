@@ -25,6 +25,9 @@ void RegRead(TernCardContext* context, uint16_t offset, uint32_t* destination);
 // Convenience forms of the two.
 void writeRegister(TernCardContext* context, uint16_t offset, uint32_t value);
 uint32_t readRegister(TernCardContext* context, uint16_t offset);  // 0 when the read fails
+// For answers that must not mistake a card that is gone for a 0 in the
+// register: false when the request fails.
+bool tryReadRegister(TernCardContext* context, uint16_t offset, uint32_t* value);
 
 // cell = (cell & ~mask) | (value << shift mod 32), then the cell is written to
 // the register. The value is not clipped to the mask.

@@ -188,6 +188,12 @@ LX_EXPORT int32_t TernCardVideoPresent(uint64_t handle, int32_t* present) {
   if (!context || present == nullptr) {
     return 0;
   }
-  *present = (readRegister(context.get(), REG_VIDEO_STATUS) & kVideoSignalPresent) != 0 ? 1 : 0;
+  // A card that does not answer (removed, stopped) is not a card without
+  // a signal: the caller learns that the question failed.
+  uint32_t status = 0;
+  if (!tryReadRegister(context.get(), REG_VIDEO_STATUS, &status)) {
+    return 0;
+  }
+  *present = (status & kVideoSignalPresent) != 0 ? 1 : 0;
   return 1;
 }

@@ -292,6 +292,13 @@ TEST_F(VideoProgramming, SignalPresenceIsBit7OfTheStatus) {
   ASSERT_EQ(TernCardVideoPresent(h, &present), 1);
   EXPECT_EQ(present, 0);
   EXPECT_EQ(TernCardVideoPresent(h, nullptr), 0);
+  // A card that does not answer fails the question and leaves the output.
+  card.setReg(REG_VIDEO_STATUS, 0x80);
+  present = -1;
+  card.failRequests = true;
+  EXPECT_EQ(TernCardVideoPresent(h, &present), 0);
+  card.failRequests = false;
+  EXPECT_EQ(present, -1);
 }
 
 TEST_F(VideoProgramming, RejectedHandlesChangeNothing) {

@@ -32,6 +32,9 @@ int32_t transformMem(void* dstAddress, const void* srcAddress, int32_t width, in
   if (width <= 0 || lines <= 0) {
     return 1;  // nothing to copy; negative sizes are refused the same way
   }
+  if (dstAddress == nullptr || srcAddress == nullptr) {
+    return 0;  // lines to copy and nowhere to take or put them
+  }
   auto* dst = static_cast<uint8_t*>(dstAddress);
   const auto* src = static_cast<const uint8_t*>(srcAddress);
   const size_t w = static_cast<size_t>(width);
