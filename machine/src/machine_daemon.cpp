@@ -45,6 +45,12 @@ void log(const std::string& line) { std::fprintf(stderr, "lxmachine: %s\n", line
 
 std::unique_ptr<Daemon> Daemon::start(const DaemonOptions& options, std::string* error) {
     auto daemon = std::make_unique<MachineDaemon>(options);
+    // A new power-on starts clean; the last bug check's record stays beside.
+    const std::string crash = crashPathOf(options.directory);
+    if (::access(crash.c_str(), F_OK) == 0) {
+        log("the machine's last run stopped on a bug check (see " + previousCrashPathOf(options.directory) + ")");
+        ::rename(crash.c_str(), previousCrashPathOf(options.directory).c_str());
+    }
     if (!daemon->listen(error) || !daemon->powerOn(error)) return nullptr;
     return daemon;
 }
@@ -94,6 +100,7 @@ bool MachineDaemon::powerOn(std::string* error) {
     boot.config = config;
     boot.registryFile = registryPathOf(options_.directory);
     boot.driverDirectory = options_.driverDirectory;
+    boot.crashFile = crashPathOf(options_.directory);
     std::string why;
     auto kernel = options_.bootKernel(boot, &why);
     if (!kernel) {

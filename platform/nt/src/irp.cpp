@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bug_check.h"
 #include "irql.h"
 #include "log.h"
 
@@ -83,6 +84,7 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     stack->DeviceObject = DeviceObject;
     PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[stack->MajorFunction];
     if (!dispatch) dispatch = invalidDeviceRequest;
+    DriverCallScope call(DeviceObject->DriverObject, majorFunctionName(stack->MajorFunction));
     return dispatch(DeviceObject, Irp);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bug_check.h"
 #include "irql.h"
 #include "log.h"
 
@@ -188,10 +189,7 @@ LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFrequency) {
 }
 
 VOID KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4) {
-    klog("*** STOP 0x%08X (0x%llx, 0x%llx, 0x%llx, 0x%llx)", BugCheckCode, static_cast<unsigned long long>(P1),
-         static_cast<unsigned long long>(P2), static_cast<unsigned long long>(P3),
-         static_cast<unsigned long long>(P4));
-    std::abort();
+    bugCheck(BugCheckCode, P1, P2, P3, P4, "the driver called KeBugCheckEx");
 }
 
 }  // extern "C"

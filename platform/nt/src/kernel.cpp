@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "bug_check.h"
 #include "dpc_queue.h"
 #include "driver_loader.h"
 #include "file_table.h"
@@ -197,6 +198,7 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
                        memory_.get(), ioSpace_.get(),  drivers_.get(), pnp_.get(),        files_.get(),
                        physical_.get(), bus_.get(),    processNotify_.get()};
     setRuntime(&runtime_);
+    installFaultHandlers(options.crashFile);
     running_ = true;
     gate_.open();
     if (!pnp_->init(error)) {
@@ -302,6 +304,7 @@ void KernelImpl::stop() {
     bus_.reset();
     physical_.reset();
     registry_.reset();
+    removeFaultHandlers();
     setRuntime(nullptr);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bug_check.h"
 #include "device_runtime.h"
 #include "driver_loader.h"
 #include "interrupt_controller.h"
@@ -253,7 +254,11 @@ void PnpManager::startNode(DeviceNode& node) {
         return;
     }
     node.driver = driver;
-    NTSTATUS status = driver->object->DriverExtension->AddDevice(driver->object, node.pdo);
+    NTSTATUS status;
+    {
+        DriverCallScope call(driver->object, "AddDevice");
+        status = driver->object->DriverExtension->AddDevice(driver->object, node.pdo);
+    }
     if (!NT_SUCCESS(status)) {
         node.state = NodeState::Failed;
         char text[48];
