@@ -49,6 +49,11 @@ struct LimitsConfig {
     uint32_t contiguousMbPerProcess = 128;        // contiguous memory the requests of one process hold
 };
 
+// The kernel's own settings.
+struct KernelConfig {
+    bool verifier = false;  // the driver verifier: broken kernel rules are bug checks
+};
+
 struct MachineConfig {
     double clockFactor = 1.0;  // 1.0 = 50 fields/s PAL
     DisplayConfig display;
@@ -57,6 +62,7 @@ struct MachineConfig {
     std::vector<HeronAudioConfig> heronAudio;
     OsConfig os;
     LimitsConfig limits;
+    KernelConfig kernel;
 };
 
 }  // namespace lxm

@@ -84,7 +84,6 @@ char g_routine[256];
 
 const char* codeName(ULONG code) {
     switch (code) {
-    case stop::kIrqlNotLessOrEqual: return "IRQL_NOT_LESS_OR_EQUAL";
     case stop::kKmodeExceptionNotHandled: return "KMODE_EXCEPTION_NOT_HANDLED";
     case stop::kMultipleIrpCompleteRequests: return "MULTIPLE_IRP_COMPLETE_REQUESTS";
     case stop::kDriverVerifierDetectedViolation: return "DRIVER_VERIFIER_DETECTED_VIOLATION";
@@ -121,7 +120,8 @@ void describe(const void* address, char* out, size_t size) {
         std::snprintf(out, size, "%s+0x%zx", file, static_cast<size_t>(offset));
 }
 
-[[noreturn]] void stopMachine(ULONG code, const ULONG_PTR (&p)[4], const char* reason, const void* faultAddress) {
+[[noreturn]] void stopMachine(ULONG code, const ULONG_PTR (&p)[4], const char* reason, const void* faultAddress,
+                              PDRIVER_OBJECT blamed) {
     if (g_stopping.exchange(true)) {
         // Another thread is writing the record and ends the process.
         for (;;) ::pause();
@@ -140,6 +140,7 @@ void describe(const void* address, char* out, size_t size) {
     // on the stack, else the routine the kernel called last on this thread.
     const ModuleEntry* driver = moduleOfAddress(faultAddress);
     const void* driverFrame = driver ? faultAddress : nullptr;
+    if (!driver) driver = moduleOfObject(blamed);
     for (int i = 0; !driver && i < count; ++i) {
         if ((driver = moduleOfAddress(frames[i]))) driverFrame = frames[i];
     }
@@ -214,7 +215,7 @@ void onFault(int signal, siginfo_t* info, void* context) {
 #endif
     const ULONG_PTR p[4] = {exception, reinterpret_cast<ULONG_PTR>(pc), write,
                             reinterpret_cast<ULONG_PTR>(info ? info->si_addr : nullptr)};
-    stopMachine(stop::kKmodeExceptionNotHandled, p, reason, pc);
+    stopMachine(stop::kKmodeExceptionNotHandled, p, reason, pc, nullptr);
 }
 
 }  // namespace
@@ -284,7 +285,18 @@ void removeFaultHandlers() {
 
 void bugCheck(ULONG code, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3, ULONG_PTR p4, const char* reason) {
     const ULONG_PTR p[4] = {p1, p2, p3, p4};
-    stopMachine(code, p, reason, nullptr);
+    stopMachine(code, p, reason, nullptr, nullptr);
+}
+
+void bugCheckFor(PDRIVER_OBJECT driver, ULONG code, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3, ULONG_PTR p4,
+                 const char* reason) {
+    const ULONG_PTR p[4] = {p1, p2, p3, p4};
+    stopMachine(code, p, reason, nullptr, driver);
+}
+
+PDRIVER_OBJECT driverAt(const void* address) {
+    const ModuleEntry* m = moduleOfAddress(address);
+    return m ? m->object.load() : nullptr;
 }
 
 }  // namespace nt

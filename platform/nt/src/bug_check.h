@@ -12,7 +12,6 @@
 namespace nt {
 
 namespace stop {
-constexpr ULONG kIrqlNotLessOrEqual = 0x0A;
 constexpr ULONG kKmodeExceptionNotHandled = 0x1E;
 constexpr ULONG kMultipleIrpCompleteRequests = 0x44;
 constexpr ULONG kDriverVerifierDetectedViolation = 0xC4;
@@ -22,6 +21,7 @@ constexpr ULONG kDriverUnloadedWithPendingOperations = 0xCE;
 constexpr ULONG_PTR kSpinLockAtWrongIrql = 0x01;    // lock, current IRQL, required IRQL
 constexpr ULONG_PTR kSpinLockReentered = 0x02;      // lock
 constexpr ULONG_PTR kSpinLockNotHeld = 0x03;        // lock released by a thread that does not hold it
+constexpr ULONG_PTR kWaitAtDispatch = 0x04;         // object, current IRQL
 constexpr ULONG_PTR kRequestPendingAtRemove = 0x05; // IRP, device
 constexpr ULONG_PTR kPoolLeftAtUnload = 0x62;       // bytes, allocations
 constexpr ULONG_PTR kMdlsLeftAtUnload = 0x63;       // MDLs
@@ -59,7 +59,13 @@ std::string driverServiceName(PDRIVER_OBJECT object);
 void installFaultHandlers(const std::string& crashFile);
 void removeFaultHandlers();
 
+// The loaded driver whose module holds `address`, null for none.
+PDRIVER_OBJECT driverAt(const void* address);
+
 // Stops the machine. `reason` says in words what broke.
 [[noreturn]] void bugCheck(ULONG code, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3, ULONG_PTR p4, const char* reason);
+// The same, naming `driver` when no driver code is on the stack.
+[[noreturn]] void bugCheckFor(PDRIVER_OBJECT driver, ULONG code, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3,
+                              ULONG_PTR p4, const char* reason);
 
 }  // namespace nt

@@ -14,6 +14,7 @@
 #include "registry.h"
 #include "runtime.h"
 #include "unicode_text.h"
+#include "verifier.h"
 
 namespace nt {
 namespace {
@@ -172,6 +173,8 @@ void DriverLoader::removeLeftovers(const std::string& service, PDRIVER_OBJECT ob
         klog("driver %s left the device %s behind", service.c_str(), name.empty() ? "(unnamed)" : name.c_str());
         IoDeleteDevice(left);
     }
+    DriverCallScope call(object, "DriverUnload");
+    verifier::checkUnload(object, service);
 }
 
 void DriverLoader::unloadAll() {

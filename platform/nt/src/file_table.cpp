@@ -158,14 +158,19 @@ void FileTable::release(const FilePtr& file, UserProcess* process) {
     if (file->references.fetch_sub(1) != 1) return;
     ProcessContext context(process);
     PDEVICE_OBJECT device = file->device;
+    bool abandoned = false;
     if (!deviceRuntime(device)->deleted) {
-        sendAndWait(device, [&](PIRP irp, PIO_STACK_LOCATION stack) {
-            irp->RequestorMode = UserMode;
-            stack->MajorFunction = IRP_MJ_CLOSE;
-            stack->FileObject = file->file;
-        });
+        abandoned = !sendAndWaitBounded(
+            device,
+            [&](PIRP irp, PIO_STACK_LOCATION stack) {
+                irp->RequestorMode = UserMode;
+                stack->MajorFunction = IRP_MJ_CLOSE;
+                stack->FileObject = file->file;
+            },
+            kDriverRequestLimit);
     }
-    ExFreePool(file->file);
+    // A close the driver still holds keeps its file object.
+    if (!abandoned) ExFreePool(file->file);
     file->file = nullptr;
     if (InterlockedDecrement(&device->ReferenceCount) == 0 && deviceRuntime(device)->deleted) freeDeviceObject(device);
     pnp_.fileClosed();
@@ -175,11 +180,14 @@ NTSTATUS FileTable::closeFile(const FilePtr& file, UserProcess* process) {
     {
         ProcessContext context(process);
         if (!deviceRuntime(file->device)->deleted) {
-            sendAndWait(file->device, [&](PIRP irp, PIO_STACK_LOCATION stack) {
-                irp->RequestorMode = UserMode;
-                stack->MajorFunction = IRP_MJ_CLEANUP;
-                stack->FileObject = file->file;
-            });
+            sendAndWaitBounded(
+                file->device,
+                [&](PIRP irp, PIO_STACK_LOCATION stack) {
+                    irp->RequestorMode = UserMode;
+                    stack->MajorFunction = IRP_MJ_CLEANUP;
+                    stack->FileObject = file->file;
+                },
+                kDriverRequestLimit);
         }
     }
     release(file, process);

@@ -27,6 +27,7 @@
 #include "request_gate.h"
 #include "runtime.h"
 #include "unicode_text.h"
+#include "verifier.h"
 
 namespace nt {
 namespace {
@@ -199,6 +200,7 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
                        physical_.get(), bus_.get(),    processNotify_.get()};
     setRuntime(&runtime_);
     installFaultHandlers(options.crashFile);
+    verifier::enable(config_.kernel.verifier);
     running_ = true;
     gate_.open();
     if (!pnp_->init(error)) {
@@ -279,7 +281,9 @@ void KernelImpl::stop() {
     if (files_) files_->closeAll();
     if (pnp_) pnp_->shutdown();
     if (drivers_) drivers_->unloadAll();
-    if (dpcs_) dpcs_->flush();
+    // A DPC that never returns keeps its thread: the queue is left behind
+    // rather than joined for ever.
+    if (dpcs_ && !dpcs_->flush(std::chrono::seconds(10))) static_cast<void>(dpcs_.release());
     if (registry_) {
         std::string error;
         if (!registry_->save(&error)) klog("registry: %s", error.c_str());

@@ -94,5 +94,55 @@ TEST_F(DriverFaultsDeathTest, KeBugCheckExStopsWithTheDriversCodeAndParameters) 
                 "kernel: \\*\\*\\* driver NtFaulty, routine IRP_MJ_DEVICE_CONTROL: the driver called KeBugCheckEx");
 }
 
+// The verifier is on in every test machine.
+TEST_F(DriverFaultsDeathTest, TheVerifierCatchesARequestCompletedTwice) {
+    EXPECT_EXIT(send(kFaultCompleteTwice), ::testing::ExitedWithCode(nt::kBugCheckExitStatus),
+                "STOP 0x00000044 \\(0x[0-9a-f]+, 0x0, 0x0, 0x0\\) MULTIPLE_IRP_COMPLETE_REQUESTS\n"
+                "kernel: \\*\\*\\* driver NtFaulty, routine IRP_MJ_DEVICE_CONTROL: a request was completed twice");
+}
+
+TEST_F(DriverFaultsDeathTest, TheVerifierCatchesASpinLockTakenAtTheWrongIrql) {
+    EXPECT_EXIT(send(kFaultSpinLockAtPassive), ::testing::ExitedWithCode(nt::kBugCheckExitStatus),
+                "STOP 0x000000C4 \\(0x1, 0x[0-9a-f]+, 0x0, 0x2\\) DRIVER_VERIFIER_DETECTED_VIOLATION\n"
+                "kernel: \\*\\*\\* driver NtFaulty, routine IRP_MJ_DEVICE_CONTROL: a spin lock was acquired at "
+                "DPC level from below dispatch level");
+}
+
+TEST_F(DriverFaultsDeathTest, ASpinLockTakenAgainByItsHolderIsABugCheckNotADeadlock) {
+    EXPECT_EXIT(send(kFaultSpinLockReentered), ::testing::ExitedWithCode(nt::kBugCheckExitStatus),
+                "STOP 0x000000C4 \\(0x2, 0x[0-9a-f]+, 0x0, 0x0\\) DRIVER_VERIFIER_DETECTED_VIOLATION\n"
+                "kernel: \\*\\*\\* driver NtFaulty, routine IRP_MJ_DEVICE_CONTROL: a spin lock was acquired again");
+}
+
+TEST_F(DriverFaultsDeathTest, TheVerifierCatchesAWaitAtDispatchLevel) {
+    EXPECT_EXIT(send(kFaultWaitAtDispatch), ::testing::ExitedWithCode(nt::kBugCheckExitStatus),
+                "STOP 0x000000C4 \\(0x4, 0x[0-9a-f]+, 0x2, 0x0\\) DRIVER_VERIFIER_DETECTED_VIOLATION\n"
+                "kernel: \\*\\*\\* driver NtFaulty, routine IRP_MJ_DEVICE_CONTROL: a wait with a timeout at "
+                "dispatch level");
+}
+
+TEST_F(DriverFaultsDeathTest, TheVerifierCatchesPoolLeftAtUnload) {
+    // Freed pool is fine; the block the driver keeps is found at unload.
+    EXPECT_EXIT(
+        {
+            send(kFaultLeakPool);
+            kernel_->shutdown();
+        },
+        ::testing::ExitedWithCode(nt::kBugCheckExitStatus),
+        "STOP 0x000000C4 \\(0x62, 0x1000, 0x1, 0x0\\) DRIVER_VERIFIER_DETECTED_VIOLATION\n"
+        "kernel: \\*\\*\\* driver NtFaulty, routine DriverUnload: driver NtFaulty is unloading with 1 pool "
+        "blocks \\(4096 bytes\\) not freed");
+}
+
+TEST_F(DriverFaults, WithoutTheVerifierAWaitAtDispatchLevelIsOnlyLogged) {
+    config_.kernel.verifier = false;
+    install("NtFaulty");
+    reboot();
+    uint64_t handle = open(kFaultyDeviceLink);
+    EXPECT_EQ(ioctl(*process_, handle, kFaultWaitAtDispatch, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+    EXPECT_TRUE(logged("KeWaitForSingleObject: waiting at dispatch level"));
+    EXPECT_EQ(kernel_->closeFile(*process_, handle), STATUS_SUCCESS);
+}
+
 }  // namespace
 }  // namespace nttest
