@@ -1,6 +1,8 @@
 // IRP allocation, dispatch, completion and cancellation.
 #include "irp.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -61,9 +63,11 @@ NTSTATUS invalidDeviceRequest(PDEVICE_OBJECT, PIRP irp) {
 namespace {
 
 // Lives on the heap: a request abandoned after its limit may still complete.
+// `done` comes first: the IRP's UserEvent leads back to the state.
 struct SendState {
     KEVENT done;
     IO_STATUS_BLOCK result{};
+    std::atomic<bool> abandoned{false};
 };
 
 std::optional<IO_STATUS_BLOCK> send(PDEVICE_OBJECT target, const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
@@ -88,8 +92,13 @@ std::optional<IO_STATUS_BLOCK> send(PDEVICE_OBJECT target, const std::function<v
     LARGE_INTEGER timeout;
     timeout.QuadPart = -static_cast<LONGLONG>(limit.count()) * 10000;
     const bool bounded = limit.count() > 0;
-    if (KeWaitForSingleObject(&state->done, Executive, KernelMode, FALSE, bounded ? &timeout : nullptr) ==
-        STATUS_TIMEOUT) {
+    const NTSTATUS waited =
+        KeWaitForSingleObject(&state->done, Executive, KernelMode, FALSE, bounded ? &timeout : nullptr);
+    if (state->abandoned.load()) {
+        if (inFlight) inFlight(nullptr);
+        return std::nullopt;  // given up by abandonRequest, which logged it
+    }
+    if (waited == STATUS_TIMEOUT) {
         const std::string driver = driverServiceName(target->DriverObject);
         klog("driver %s did not complete %s (minor 0x%02X, IRP %p) in %lld ms; the request is abandoned",
              driver.empty() ? "(unknown)" : driver.c_str(), majorFunctionName(major), minor, static_cast<void*>(irp),
@@ -110,6 +119,21 @@ IO_STATUS_BLOCK sendAndWait(PDEVICE_OBJECT target, const std::function<void(PIRP
                             const std::function<void(PIRP)>& inFlight) {
     return *send(target, prepare, inFlight, std::chrono::milliseconds(0));
 }
+
+std::optional<IO_STATUS_BLOCK> sendAndWaitAbandonable(PDEVICE_OBJECT target,
+                                                      const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                                                      const std::function<void(PIRP)>& inFlight) {
+    return send(target, prepare, inFlight, std::chrono::milliseconds(0));
+}
+
+void abandonRequest(PIRP irp) {
+    static_assert(offsetof(SendState, done) == 0);
+    auto* state = reinterpret_cast<SendState*>(irp->UserEvent);
+    state->abandoned.store(true);
+    KeSetEvent(&state->done, IO_NO_INCREMENT, FALSE);
+}
+
+UCHAR requestMajor(PIRP irp) { return (stackBase(irp) + irp->StackCount - 1)->MajorFunction; }
 
 std::optional<IO_STATUS_BLOCK> sendAndWaitBounded(PDEVICE_OBJECT target,
                                                   const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,

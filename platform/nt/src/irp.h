@@ -20,6 +20,17 @@ constexpr ULONG kIrpSenderOwned = 0x40000000;
 IO_STATUS_BLOCK sendAndWait(PDEVICE_OBJECT target, const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
                             const std::function<void(PIRP)>& inFlight = {});
 
+// As sendAndWait, for a user request: nullopt when the request was given up
+// with abandonRequest (the driver keeps the IRP and whatever it points at).
+std::optional<IO_STATUS_BLOCK> sendAndWaitAbandonable(PDEVICE_OBJECT target,
+                                                      const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                                                      const std::function<void(PIRP)>& inFlight);
+// Makes the sender of `irp` (sent by one of the calls here) stop waiting
+// for a request its driver never completes.
+void abandonRequest(PIRP irp);
+// The major function the request was sent with.
+UCHAR requestMajor(PIRP irp);
+
 // The same, waiting at most `limit` for a request the kernel must not hang
 // on (PnP, cleanup, close). Past it the request is logged, naming the driver
 // and the request, and abandoned to the driver: nullopt, and neither the IRP

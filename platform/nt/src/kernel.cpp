@@ -277,7 +277,11 @@ void KernelImpl::stop() {
     // driver that never completes a cancelled request is reported.
     gate_.close();
     if (files_) files_->cancelAll();
-    if (!gate_.waitEmpty(std::chrono::seconds(10))) klog("power off: requests are still running in drivers");
+    if (!gate_.waitEmpty(std::chrono::seconds(10))) {
+        // Their callers stop waiting; the drivers keep the requests.
+        if (files_) files_->abandonAll();
+        if (!gate_.waitEmpty(std::chrono::seconds(5))) klog("power off: requests are still running in drivers");
+    }
     if (files_) files_->closeAll();
     if (pnp_) pnp_->shutdown();
     if (drivers_) drivers_->unloadAll();

@@ -3,6 +3,9 @@
 #include <ntddk.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "faulty_driver_protocol.h"
 #include "test_machine.h"
@@ -132,6 +135,27 @@ TEST_F(DriverFaultsDeathTest, TheVerifierCatchesPoolLeftAtUnload) {
         "STOP 0x000000C4 \\(0x62, 0x1000, 0x1, 0x0\\) DRIVER_VERIFIER_DETECTED_VIOLATION\n"
         "kernel: \\*\\*\\* driver NtFaulty, routine DriverUnload: driver NtFaulty is unloading with 1 pool "
         "blocks \\(4096 bytes\\) not freed");
+}
+
+TEST_F(DriverFaults, ARequestItsDriverNeverCompletesIsAbandonedWhenItsProcessExits) {
+    install("NtFaulty");
+    reboot();
+    uint64_t handle = open(kFaultyDeviceLink);
+    std::atomic<nt::NTSTATUS> status{STATUS_PENDING};
+    std::thread caller([&] { status = ioctl(*process_, handle, kFaultPendForever, nullptr, 0, nullptr, 0); });
+    // Not cancelable either: after the exit's drain time the caller stops waiting.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kernel_->processExited(*process_);
+    caller.join();
+    EXPECT_EQ(status.load(), STATUS_CANCELLED);
+    EXPECT_TRUE(logged("process 100: driver NtFaulty never completed IRP_MJ_DEVICE_CONTROL (IRP "));
+    EXPECT_TRUE(logged("after cancellation; the request is abandoned"));
+    // The machine still serves others and powers off.
+    FakeProcess other(101, kernel_->memoryRegions());
+    uint64_t second = 0;
+    ASSERT_EQ(kernel_->createFile(other, kFaultyDeviceLink, &second), STATUS_SUCCESS);
+    EXPECT_EQ(ioctl(other, second, kFaultEcho, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+    EXPECT_EQ(kernel_->closeFile(other, second), STATUS_SUCCESS);
 }
 
 TEST_F(DriverFaults, WithoutTheVerifierAWaitAtDispatchLevelIsOnlyLogged) {
