@@ -140,8 +140,10 @@ public:
     void kernel(const toml::table& root, MachineConfig& c) {
         const toml::table* t = table(root, "kernel");
         if (!t) return;
-        onlyKeys(*t, "kernel", {"verifier"});
+        onlyKeys(*t, "kernel", {"verifier", "drain_timeout_ms"});
         c.kernel.verifier = boolean(*t, "verifier", "kernel.verifier", c.kernel.verifier);
+        c.kernel.drainTimeoutMs = static_cast<uint32_t>(
+            integer(*t, "drain_timeout_ms", "kernel.drain_timeout_ms", 100, 600000, c.kernel.drainTimeoutMs));
     }
 
     HeronAudioConfig heronAudio(const toml::table& t, const std::string& key) {
@@ -291,6 +293,7 @@ contiguous_mb_per_process = 128 # contiguous memory the requests of one process 
 [kernel]
 verifier = false      # true: a driver breaking the kernel's rules stops the machine
                       # with a bug check naming it (see crash.json)
+drain_timeout_ms = 20000  # how long a reboot or power-off waits for requests to leave
 
 # One table per capture card; "terncard = []" for none.
 [[terncard]]

@@ -23,7 +23,6 @@ namespace lxm {
 
 namespace {
 
-constexpr int kDrainTimeoutMs = 20000;
 // Out of descriptors, the listening socket stays readable: wait this long
 // before the next accept instead of spinning on it.
 constexpr int kAcceptBackOffMs = 200;
@@ -116,6 +115,7 @@ bool MachineDaemon::powerOn(std::string* error) {
     limits_.connections = l.connections;
     limits_.threadsPerProcess = l.threadsPerProcess;
     limits_.viewsPerProcess = l.viewsPerProcess;
+    limits_.drainTimeoutMs = config.kernel.drainTimeoutMs;
     objects_.setLimits(l.handlesPerProcess, l.namedObjectsPerProcess);
     bootCount_.fetch_add(1);
     acceptingClients_ = true;
@@ -354,7 +354,7 @@ void MachineDaemon::disconnectClients() {
     }
     for (auto& process : processes) processGone(process);
     objects_.cancelAllWaits();
-    if (!waitForConnections([](const Connection& c) { return c.role != wire::Role::Control; }, kDrainTimeoutMs))
+    if (!waitForConnections([](const Connection& c) { return c.role != wire::Role::Control; }, drainTimeoutMs()))
         log("client requests still running after the drain time");
 }
 
@@ -375,8 +375,11 @@ bool MachineDaemon::reboot(std::string* error) {
     disconnectClients();
     {
         std::unique_lock lock(kernelLock_, std::defer_lock);
-        if (!lock.try_lock_for(std::chrono::milliseconds(kDrainTimeoutMs))) {
-            *error = "a request did not finish; the machine cannot restart";
+        if (!lock.try_lock_for(std::chrono::milliseconds(drainTimeoutMs()))) {
+            // The old kernel keeps running and takes clients again.
+            *error = "a request did not finish in time; the machine did not restart and keeps running";
+            log("reboot: " + *error);
+            acceptingClients_ = true;
             return false;
         }
         if (kernel_) kernel_->shutdown();
@@ -399,7 +402,7 @@ void MachineDaemon::powerOff() {
     disconnectClients();
     {
         std::unique_lock lock(kernelLock_, std::defer_lock);
-        if (lock.try_lock_for(std::chrono::milliseconds(kDrainTimeoutMs))) {
+        if (lock.try_lock_for(std::chrono::milliseconds(drainTimeoutMs()))) {
             if (kernel_) kernel_->shutdown();
             kernel_.reset();
         } else {
@@ -413,7 +416,7 @@ void MachineDaemon::powerOff() {
         for (auto& [id, connection] : connections_) ::shutdown(connection->socket.get(), SHUT_RDWR);
     }
     std::unique_lock lock(stateLock_);
-    if (!connectionEnded_.wait_for(lock, std::chrono::milliseconds(kDrainTimeoutMs),
+    if (!connectionEnded_.wait_for(lock, std::chrono::milliseconds(drainTimeoutMs()),
                                    [&] { return runningThreads_.load() == 0; })) {
         log("connections still open at power-off");
         std::fflush(stderr);

@@ -51,6 +51,7 @@ TEST(MachineConfigFile, EmptyFileAndDefaultFileGiveTheDefaults) {
         EXPECT_EQ(c.limits.viewsPerProcess, 1024u);
         EXPECT_EQ(c.limits.contiguousMbPerProcess, 128u);
         EXPECT_FALSE(c.kernel.verifier);
+        EXPECT_EQ(c.kernel.drainTimeoutMs, 20000u);
     }
 }
 
@@ -79,6 +80,7 @@ views_per_process = 7
 contiguous_mb_per_process = 9
 [kernel]
 verifier = true
+drain_timeout_ms = 1500
 [[terncard]]
 signature = false
 revision = 0x30
@@ -108,6 +110,7 @@ port = true
     EXPECT_EQ(c.limits.viewsPerProcess, 7u);
     EXPECT_EQ(c.limits.contiguousMbPerProcess, 9u);
     EXPECT_TRUE(c.kernel.verifier);
+    EXPECT_EQ(c.kernel.drainTimeoutMs, 1500u);
     ASSERT_EQ(c.terncards.size(), 2u);
     EXPECT_FALSE(c.terncards[0].signature);
     EXPECT_EQ(c.terncards[0].revision, 0x30);

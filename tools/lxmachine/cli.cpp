@@ -109,8 +109,9 @@ int status(const std::string& directory, bool json) {
         std::fprintf(stderr, "lxmachine: %s\n", error.c_str());
         return 1;
     }
+    // A daemon that refuses clients (rebooting, powering off) is not running.
     std::printf("%s\n", reply->text().c_str());
-    return 0;
+    return reply->status == 0 ? 0 : 1;
 }
 
 int plug(const std::string& directory, const CommandLine& line) {

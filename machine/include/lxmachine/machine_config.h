@@ -51,7 +51,8 @@ struct LimitsConfig {
 
 // The kernel's own settings.
 struct KernelConfig {
-    bool verifier = false;  // the driver verifier: broken kernel rules are bug checks
+    bool verifier = false;          // the driver verifier: broken kernel rules are bug checks
+    uint32_t drainTimeoutMs = 20000;  // how long a reboot or power-off waits for requests to leave
 };
 
 struct MachineConfig {
