@@ -87,6 +87,7 @@ ProbeMachine::ProbeMachine() {
     nt::BootOptions options;
     options.config.terncards.clear();
     options.config.ramMb = 32;
+    options.config.kernel.verifier = true;
     options.registryFile = directory_ + "/registry";
     options.driverDirectory = HERONAU_PROBE_DIR;
     options.log = [](const std::string&) {};

@@ -100,6 +100,7 @@ ProbeMachine::ProbeMachine() {
     nt::BootOptions options;
     options.config.terncards.clear();
     options.config.ramMb = 32;
+    options.config.kernel.verifier = true;
     options.registryFile = directory_ + "/registry";
     options.driverDirectory = TERNCARDVI_PROBE_DIR;
     options.log = [this](const std::string& line) {

@@ -137,6 +137,15 @@ public:
         read("contiguous_mb_per_process", 1, 3072, &l.contiguousMbPerProcess);
     }
 
+    void kernel(const toml::table& root, MachineConfig& c) {
+        const toml::table* t = table(root, "kernel");
+        if (!t) return;
+        onlyKeys(*t, "kernel", {"verifier", "drain_timeout_ms"});
+        c.kernel.verifier = boolean(*t, "verifier", "kernel.verifier", c.kernel.verifier);
+        c.kernel.drainTimeoutMs = static_cast<uint32_t>(
+            integer(*t, "drain_timeout_ms", "kernel.drain_timeout_ms", 100, 600000, c.kernel.drainTimeoutMs));
+    }
+
     HeronAudioConfig heronAudio(const toml::table& t, const std::string& key) {
         onlyKeys(t, key, {"rate", "port"});
         HeronAudioConfig audio;
@@ -196,13 +205,14 @@ public:
     }
 
     MachineConfig read(const toml::table& root) {
-        onlyKeys(root, "", {"clock", "display", "memory", "terncard", "heron_audio", "os", "limits"});
+        onlyKeys(root, "", {"clock", "display", "memory", "terncard", "heron_audio", "os", "limits", "kernel"});
         MachineConfig c;
         clock(root, c);
         display(root, c);
         memory(root, c);
         os(root, c);
         limits(root, c);
+        kernel(root, c);
         if (root.get("terncard")) {
             c.terncards.clear();
             tableArray(root, "terncard", [&](const toml::table& t, const std::string& key) {
@@ -279,6 +289,11 @@ handles_per_process = 4096      # named-object handles of one process
 named_objects_per_process = 256 # named objects one process created that still exist
 views_per_process = 1024        # views the machine records for one process
 contiguous_mb_per_process = 128 # contiguous memory the requests of one process hold
+
+[kernel]
+verifier = false      # true: a driver breaking the kernel's rules stops the machine
+                      # with a bug check naming it (see crash.json)
+drain_timeout_ms = 20000  # how long a reboot or power-off waits for requests to leave
 
 # One table per capture card; "terncard = []" for none.
 [[terncard]]

@@ -23,7 +23,6 @@ namespace lxm {
 
 namespace {
 
-constexpr int kDrainTimeoutMs = 20000;
 // Out of descriptors, the listening socket stays readable: wait this long
 // before the next accept instead of spinning on it.
 constexpr int kAcceptBackOffMs = 200;
@@ -45,6 +44,12 @@ void log(const std::string& line) { std::fprintf(stderr, "lxmachine: %s\n", line
 
 std::unique_ptr<Daemon> Daemon::start(const DaemonOptions& options, std::string* error) {
     auto daemon = std::make_unique<MachineDaemon>(options);
+    // A new power-on starts clean; the last bug check's record stays beside.
+    const std::string crash = crashPathOf(options.directory);
+    if (::access(crash.c_str(), F_OK) == 0) {
+        log("the machine's last run stopped on a bug check (see " + previousCrashPathOf(options.directory) + ")");
+        ::rename(crash.c_str(), previousCrashPathOf(options.directory).c_str());
+    }
     if (!daemon->listen(error) || !daemon->powerOn(error)) return nullptr;
     return daemon;
 }
@@ -94,6 +99,7 @@ bool MachineDaemon::powerOn(std::string* error) {
     boot.config = config;
     boot.registryFile = registryPathOf(options_.directory);
     boot.driverDirectory = options_.driverDirectory;
+    boot.crashFile = crashPathOf(options_.directory);
     std::string why;
     auto kernel = options_.bootKernel(boot, &why);
     if (!kernel) {
@@ -109,6 +115,7 @@ bool MachineDaemon::powerOn(std::string* error) {
     limits_.connections = l.connections;
     limits_.threadsPerProcess = l.threadsPerProcess;
     limits_.viewsPerProcess = l.viewsPerProcess;
+    limits_.drainTimeoutMs = config.kernel.drainTimeoutMs;
     objects_.setLimits(l.handlesPerProcess, l.namedObjectsPerProcess);
     bootCount_.fetch_add(1);
     acceptingClients_ = true;
@@ -347,7 +354,7 @@ void MachineDaemon::disconnectClients() {
     }
     for (auto& process : processes) processGone(process);
     objects_.cancelAllWaits();
-    if (!waitForConnections([](const Connection& c) { return c.role != wire::Role::Control; }, kDrainTimeoutMs))
+    if (!waitForConnections([](const Connection& c) { return c.role != wire::Role::Control; }, drainTimeoutMs()))
         log("client requests still running after the drain time");
 }
 
@@ -368,8 +375,11 @@ bool MachineDaemon::reboot(std::string* error) {
     disconnectClients();
     {
         std::unique_lock lock(kernelLock_, std::defer_lock);
-        if (!lock.try_lock_for(std::chrono::milliseconds(kDrainTimeoutMs))) {
-            *error = "a request did not finish; the machine cannot restart";
+        if (!lock.try_lock_for(std::chrono::milliseconds(drainTimeoutMs()))) {
+            // The old kernel keeps running and takes clients again.
+            *error = "a request did not finish in time; the machine did not restart and keeps running";
+            log("reboot: " + *error);
+            acceptingClients_ = true;
             return false;
         }
         if (kernel_) kernel_->shutdown();
@@ -392,7 +402,7 @@ void MachineDaemon::powerOff() {
     disconnectClients();
     {
         std::unique_lock lock(kernelLock_, std::defer_lock);
-        if (lock.try_lock_for(std::chrono::milliseconds(kDrainTimeoutMs))) {
+        if (lock.try_lock_for(std::chrono::milliseconds(drainTimeoutMs()))) {
             if (kernel_) kernel_->shutdown();
             kernel_.reset();
         } else {
@@ -406,7 +416,7 @@ void MachineDaemon::powerOff() {
         for (auto& [id, connection] : connections_) ::shutdown(connection->socket.get(), SHUT_RDWR);
     }
     std::unique_lock lock(stateLock_);
-    if (!connectionEnded_.wait_for(lock, std::chrono::milliseconds(kDrainTimeoutMs),
+    if (!connectionEnded_.wait_for(lock, std::chrono::milliseconds(drainTimeoutMs()),
                                    [&] { return runningThreads_.load() == 0; })) {
         log("connections still open at power-off");
         std::fflush(stderr);

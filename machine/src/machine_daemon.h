@@ -60,8 +60,10 @@ private:
     bool onScreen(uint64_t physical, uint64_t length);
     bool reboot(std::string* error);
     void powerOff();
+    // Status says "running" only while the daemon takes clients.
     std::string statusJson();
     std::string statusLine();
+    std::string notAcceptingLine() const;
 
     const DaemonOptions options_;
     UniqueFd listen_;
@@ -94,7 +96,9 @@ private:
         std::atomic<uint32_t> connections{1024};
         std::atomic<uint32_t> threadsPerProcess{128};
         std::atomic<uint32_t> viewsPerProcess{1024};
+        std::atomic<uint32_t> drainTimeoutMs{20000};
     } limits_;
+    int drainTimeoutMs() const { return static_cast<int>(limits_.drainTimeoutMs.load()); }
 };
 
 }  // namespace lxm

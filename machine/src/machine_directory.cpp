@@ -23,6 +23,8 @@ std::string configPathOf(const std::string& d) { return d + "/machine.toml"; }
 std::string registryPathOf(const std::string& d) { return d + "/registry.dat"; }
 std::string lockPathOf(const std::string& d) { return d + "/daemon.lock"; }
 std::string logPathOf(const std::string& d) { return d + "/daemon.log"; }
+std::string crashPathOf(const std::string& d) { return d + "/crash.json"; }
+std::string previousCrashPathOf(const std::string& d) { return d + "/crash.previous.json"; }
 
 bool checkPrivateDirectory(const std::string& directory, bool create, std::string* error) {
     struct stat st{};

@@ -81,15 +81,21 @@ bool MachineDaemon::handle(Connection& c, const Request& r) {
         handleObject(c, r);
         return true;
     case Op::Version: {
-        std::shared_lock kernel(kernelLock_);
-        wire::VersionRecord v{config_.os.major, config_.os.minor, buildNumberOf(config_.os),
-                              config_.os.workstation ? 1u : 0u};
+        wire::VersionRecord v{};
+        {
+            std::shared_lock kernel(kernelLock_);
+            v = wire::VersionRecord{config_.os.major, config_.os.minor, buildNumberOf(config_.os),
+                                    config_.os.workstation ? 1u : 0u};
+        }
         return reply(c, r.requestId, ntstatus::kSuccess, 0, 0,
                      std::span(reinterpret_cast<const uint8_t*>(&v), sizeof v));
     }
     case Op::DisplayMode: {
-        std::shared_lock kernel(kernelLock_);
-        nt::Kernel::DisplaySurface s = kernel_ ? kernel_->displaySurface() : nt::Kernel::DisplaySurface{};
+        nt::Kernel::DisplaySurface s;
+        {
+            std::shared_lock kernel(kernelLock_);
+            if (kernel_) s = kernel_->displaySurface();
+        }
         wire::DisplayModeRecord m{s.width,   s.height,    s.bits, s.pitch, s.redMask, s.greenMask,
                                   s.blueMask, 0, s.frameBufferPhysical, s.frameBufferSize};
         return reply(c, r.requestId, s.frameBufferSize != 0 ? ntstatus::kSuccess : ntstatus::kDeviceNotConnected,
@@ -164,60 +170,61 @@ void MachineDaemon::handleKernelIo(Connection& c, const Request& r) {
 }
 
 void MachineDaemon::handleRegistry(Connection& c, const Request& r) {
-    std::shared_lock kernel(kernelLock_);
-    if (!kernel_) {
-        reply(c, r.requestId, ntstatus::kDeviceNotConnected);
-        return;
-    }
-    const std::string key = text(r.name);
-    switch (r.op) {
-    case Op::InterfacePaths: {
-        nt::Guid guid{r.guid.data1, r.guid.data2, r.guid.data3, {}};
-        std::copy(std::begin(r.guid.data4), std::end(r.guid.data4), guid.data4);
-        std::string joined;
-        auto paths = kernel_->interfacePaths(guid);
-        for (const auto& p : paths) joined += p + '\0';
-        reply(c, r.requestId, ntstatus::kSuccess, 0, paths.size(),
-              std::span(reinterpret_cast<const uint8_t*>(joined.data()), joined.size()));
-        return;
-    }
-    case Op::RegQuery: {
-        uint32_t type = 0;
-        std::vector<uint8_t> data;
-        if (kernel_->registryQuery(key, text(r.valueName), &type, &data))
-            reply(c, r.requestId, ntstatus::kSuccess, type, 0, data);
-        else
-            reply(c, r.requestId, ntstatus::kObjectNameNotFound);
-        return;
-    }
-    case Op::RegSet: {
-        std::vector<uint8_t> data(r.data.begin(), r.data.end());
-        int32_t status = !kernel_->registryKeyExists(key) ? ntstatus::kObjectNameNotFound
-                         : kernel_->registrySet(key, text(r.valueName), r.registry.type, data)
-                             ? ntstatus::kSuccess
-                             : ntstatus::kUnsuccessful;
-        reply(c, r.requestId, status);
-        return;
-    }
-    case Op::RegDelete:
-        reply(c, r.requestId,
-              kernel_->registryDelete(key, text(r.valueName)) ? ntstatus::kSuccess : ntstatus::kObjectNameNotFound);
-        return;
-    case Op::RegKeyExists:
-        reply(c, r.requestId, kernel_->registryKeyExists(key) ? ntstatus::kSuccess : ntstatus::kObjectNameNotFound);
-        return;
-    case Op::RegCreateKey: {
-        // information: REG_CREATED_NEW_KEY 1 or REG_OPENED_EXISTING_KEY 2
-        if (kernel_->registryKeyExists(key)) {
-            reply(c, r.requestId, ntstatus::kSuccess, 2);
-            return;
+    // Answered after the kernel lock is released.
+    int32_t status = ntstatus::kDeviceNotConnected;
+    uint32_t information = 0;
+    uint64_t value = 0;
+    std::vector<uint8_t> data;
+    {
+        std::shared_lock kernel(kernelLock_);
+        const std::string key = text(r.name);
+        switch (kernel_ ? r.op : Op::Reply) {
+        case Op::InterfacePaths: {
+            nt::Guid guid{r.guid.data1, r.guid.data2, r.guid.data3, {}};
+            std::copy(std::begin(r.guid.data4), std::end(r.guid.data4), guid.data4);
+            auto paths = kernel_->interfacePaths(guid);
+            for (const auto& p : paths) data.insert(data.end(), p.c_str(), p.c_str() + p.size() + 1);
+            status = ntstatus::kSuccess;
+            value = paths.size();
+            break;
         }
-        reply(c, r.requestId, kernel_->registryCreateKey(key) ? ntstatus::kSuccess : ntstatus::kUnsuccessful, 1);
-        return;
+        case Op::RegQuery:
+            status = kernel_->registryQuery(key, text(r.valueName), &information, &data) ? ntstatus::kSuccess
+                                                                                       : ntstatus::kObjectNameNotFound;
+            break;
+        case Op::RegSet:
+            status = !kernel_->registryKeyExists(key) ? ntstatus::kObjectNameNotFound
+                     : kernel_->registrySet(key, text(r.valueName), r.registry.type,
+                                            std::vector<uint8_t>(r.data.begin(), r.data.end()))
+                         ? ntstatus::kSuccess
+                         : ntstatus::kUnsuccessful;
+            break;
+        case Op::RegDelete:
+            status = kernel_->registryDelete(key, text(r.valueName)) ? ntstatus::kSuccess
+                                                                     : ntstatus::kObjectNameNotFound;
+            break;
+        case Op::RegKeyExists:
+            status = kernel_->registryKeyExists(key) ? ntstatus::kSuccess : ntstatus::kObjectNameNotFound;
+            break;
+        case Op::RegCreateKey:
+            // information: REG_CREATED_NEW_KEY 1 or REG_OPENED_EXISTING_KEY 2
+            if (kernel_->registryKeyExists(key)) {
+                status = ntstatus::kSuccess;
+                information = 2;
+            } else {
+                status = kernel_->registryCreateKey(key) ? ntstatus::kSuccess : ntstatus::kUnsuccessful;
+                information = 1;
+            }
+            break;
+        default: break;
+        }
     }
-    default:
-        return;
-    }
+    if (status == ntstatus::kSuccess && r.op == Op::RegQuery)
+        reply(c, r.requestId, status, information, 0, data);
+    else if (r.op == Op::InterfacePaths && status == ntstatus::kSuccess)
+        reply(c, r.requestId, status, 0, value, data);
+    else
+        reply(c, r.requestId, status, r.op == Op::RegCreateKey ? information : 0);
 }
 
 void MachineDaemon::handleObject(Connection& c, const Request& r) {
@@ -285,7 +292,11 @@ bool MachineDaemon::onScreen(uint64_t physical, uint64_t length) {
 void MachineDaemon::handleControl(Connection& c, const Request& r) {
     switch (r.op) {
     case Op::Status:
-        replyText(c, r.requestId, ntstatus::kSuccess, r.status.json ? statusJson() : statusLine());
+        if (!acceptingClients_.load() && !r.status.json)
+            replyText(c, r.requestId, ntstatus::kDeviceNotReady, notAcceptingLine());
+        else
+            replyText(c, r.requestId, acceptingClients_.load() ? ntstatus::kSuccess : ntstatus::kDeviceNotReady,
+                      r.status.json ? statusJson() : statusLine());
         return;
     case Op::Shutdown:
         reply(c, r.requestId, ntstatus::kSuccess);
@@ -300,66 +311,64 @@ void MachineDaemon::handleControl(Connection& c, const Request& r) {
             replyText(c, r.requestId, ntstatus::kUnsuccessful, error);
         return;
     }
-    case Op::Plug: {
+    default: break;
+    }
+    // The rest change the hardware: done under the kernel lock, answered
+    // after it is released, so a client that stops reading holds up nothing.
+    int32_t status = ntstatus::kUnsuccessful;
+    uint64_t value = 0;
+    std::string text;
+    {
         std::shared_lock kernel(kernelLock_);
-        TernCardConfig card;
-        card.signature = r.plug.signature != 0;
-        card.revision = static_cast<uint8_t>(r.plug.revision);
-        card.boardSwitch = static_cast<uint8_t>(r.plug.boardSwitch);
-        int number = kernel_ ? kernel_->plugTernCard(card) : 0;
-        reply(c, r.requestId, number > 0 ? ntstatus::kSuccess : ntstatus::kUnsuccessful, 0,
-              static_cast<uint64_t>(number));
-        return;
+        switch (r.op) {
+        case Op::Plug: {
+            TernCardConfig card;
+            card.signature = r.plug.signature != 0;
+            card.revision = static_cast<uint8_t>(r.plug.revision);
+            card.boardSwitch = static_cast<uint8_t>(r.plug.boardSwitch);
+            const int number = kernel_ ? kernel_->plugTernCard(card) : 0;
+            if (number > 0) status = ntstatus::kSuccess, value = static_cast<uint64_t>(number);
+            break;
+        }
+        case Op::Unplug:
+            if (kernel_ && kernel_->unplugTernCard(static_cast<int>(r.unplug.number), r.unplug.surprise != 0))
+                status = ntstatus::kSuccess;
+            break;
+        case Op::PlugAudio: {
+            HeronAudioConfig audio;
+            audio.port = r.audioPlug.portSpace != 0;
+            const int number = kernel_ ? kernel_->plugHeronAudio(audio) : 0;
+            if (number > 0) status = ntstatus::kSuccess, value = static_cast<uint64_t>(number);
+            break;
+        }
+        case Op::UnplugAudio:
+            if (kernel_ && kernel_->unplugHeronAudio(static_cast<int>(r.unplug.number), r.unplug.surprise != 0))
+                status = ntstatus::kSuccess;
+            break;
+        case Op::Display:
+            status = kernel_ && kernel_->setDisplayMode(r.display.width, r.display.height, r.display.bits)
+                         ? ntstatus::kSuccess
+                         : ntstatus::kInvalidParameter;
+            break;
+        case Op::CardSource:
+            text = "the machine is off";
+            if (kernel_ && kernel_->setCardSource(static_cast<int>(r.cardSource.number),
+                                                  static_cast<int>(r.cardSource.input), std::string(r.name), &text))
+                status = ntstatus::kSuccess, text.clear();
+            else
+                status = ntstatus::kInvalidParameter;
+            break;
+        case Op::CardSwitch:
+            if (kernel_ && kernel_->setCardSwitch(static_cast<int>(r.cardSwitch.number), r.cardSwitch.bits))
+                status = ntstatus::kSuccess;
+            break;
+        default: return;
+        }
     }
-    case Op::Unplug: {
-        std::shared_lock kernel(kernelLock_);
-        bool removed = kernel_ && kernel_->unplugTernCard(static_cast<int>(r.unplug.number), r.unplug.surprise != 0);
-        reply(c, r.requestId, removed ? ntstatus::kSuccess : ntstatus::kUnsuccessful);
-        return;
-    }
-    case Op::PlugAudio: {
-        std::shared_lock kernel(kernelLock_);
-        HeronAudioConfig audio;
-        audio.port = r.audioPlug.portSpace != 0;
-        int number = kernel_ ? kernel_->plugHeronAudio(audio) : 0;
-        reply(c, r.requestId, number > 0 ? ntstatus::kSuccess : ntstatus::kUnsuccessful, 0,
-              static_cast<uint64_t>(number));
-        return;
-    }
-    case Op::UnplugAudio: {
-        std::shared_lock kernel(kernelLock_);
-        bool removed =
-            kernel_ && kernel_->unplugHeronAudio(static_cast<int>(r.unplug.number), r.unplug.surprise != 0);
-        reply(c, r.requestId, removed ? ntstatus::kSuccess : ntstatus::kUnsuccessful);
-        return;
-    }
-    case Op::Display: {
-        std::shared_lock kernel(kernelLock_);
-        bool ok = kernel_ && kernel_->setDisplayMode(r.display.width, r.display.height, r.display.bits);
-        reply(c, r.requestId, ok ? ntstatus::kSuccess : ntstatus::kInvalidParameter);
-        return;
-    }
-    case Op::CardSource: {
-        std::shared_lock kernel(kernelLock_);
-        std::string error = "the machine is off";
-        bool ok = kernel_ && kernel_->setCardSource(static_cast<int>(r.cardSource.number),
-                                                    static_cast<int>(r.cardSource.input), std::string(r.name),
-                                                    &error);
-        if (ok)
-            reply(c, r.requestId, ntstatus::kSuccess);
-        else
-            replyText(c, r.requestId, ntstatus::kInvalidParameter, error);
-        return;
-    }
-    case Op::CardSwitch: {
-        std::shared_lock kernel(kernelLock_);
-        bool ok = kernel_ && kernel_->setCardSwitch(static_cast<int>(r.cardSwitch.number), r.cardSwitch.bits);
-        reply(c, r.requestId, ok ? ntstatus::kSuccess : ntstatus::kUnsuccessful);
-        return;
-    }
-    default:
-        return;
-    }
+    if (!text.empty())
+        replyText(c, r.requestId, status, text);
+    else
+        reply(c, r.requestId, status, 0, value);
 }
 
 }  // namespace lxm

@@ -47,6 +47,9 @@ std::string mergeInto(const std::string& object, const std::string& fields) {
 }  // namespace
 
 std::string MachineDaemon::statusJson() {
+    if (!acceptingClients_.load())
+        return "{\"running\":false,\"accepting\":false,\"machine\":{\"directory\":" + quoted(options_.directory) +
+               ",\"pid\":" + std::to_string(::getpid()) + ",\"boot\":" + std::to_string(bootCount_.load()) + "}}";
     std::vector<std::shared_ptr<ClientProcess>> processes;
     {
         std::lock_guard lock(stateLock_);
@@ -93,6 +96,11 @@ std::string MachineDaemon::statusJson() {
         kernelReport = kernel_ ? kernel_->statusJson() : "{}";
     }
     return mergeInto(kernelReport, fields);
+}
+
+std::string MachineDaemon::notAcceptingLine() const {
+    return "not accepting clients at " + options_.directory + " (pid " + std::to_string(::getpid()) + ", boot " +
+           std::to_string(bootCount_.load()) + "): the machine is rebooting or powering off";
 }
 
 std::string MachineDaemon::statusLine() {

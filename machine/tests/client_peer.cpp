@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -78,6 +79,39 @@ int version() {
     return 0;
 }
 
+// Installs a kernel driver service started at boot (takes effect at the next boot).
+int installService(const char* name, const char* image) {
+    const std::string path = std::string("SYSTEM\\CurrentControlSet\\Services\\") + name;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return fail("key");
+    DWORD one = 1;
+    bool ok = RegSetValueExA(key, "Type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4) == ERROR_SUCCESS &&
+              RegSetValueExA(key, "Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4) == ERROR_SUCCESS &&
+              RegSetValueExA(key, "ImagePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(image),
+                             static_cast<DWORD>(std::strlen(image) + 1)) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (!ok) return fail("value");
+    std::printf("installed\n");
+    return 0;
+}
+
+// Opens a device and sends it one control code without data.
+int sendControl(const char* path, const char* code) {
+    HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return fail("open");
+    std::printf("opened\n");
+    std::fflush(stdout);
+    DWORD returned = 0;
+    if (!DeviceIoControl(device, static_cast<DWORD>(std::strtoul(code, nullptr, 0)), nullptr, 0, nullptr, 0,
+                         &returned, nullptr))
+        return fail("control");
+    CloseHandle(device);
+    std::printf("done\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +121,10 @@ int main(int argc, char** argv) {
     if (mode == "hold") return hold();
     if (mode == "probe") return probe();
     if (mode == "version") return version();
-    std::fprintf(stderr, "usage: client_peer write NAME TEXT | read NAME | hold | probe | version\n");
+    if (mode == "service" && argc == 4) return installService(argv[2], argv[3]);
+    if (mode == "control" && argc == 4) return sendControl(argv[2], argv[3]);
+    std::fprintf(stderr,
+                 "usage: client_peer write NAME TEXT | read NAME | hold | probe | version | service NAME IMAGE |"
+                 " control PATH CODE\n");
     return 2;
 }

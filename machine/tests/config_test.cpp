@@ -50,6 +50,8 @@ TEST(MachineConfigFile, EmptyFileAndDefaultFileGiveTheDefaults) {
         EXPECT_EQ(c.limits.namedObjectsPerProcess, 256u);
         EXPECT_EQ(c.limits.viewsPerProcess, 1024u);
         EXPECT_EQ(c.limits.contiguousMbPerProcess, 128u);
+        EXPECT_FALSE(c.kernel.verifier);
+        EXPECT_EQ(c.kernel.drainTimeoutMs, 20000u);
     }
 }
 
@@ -76,6 +78,9 @@ handles_per_process = 5
 named_objects_per_process = 6
 views_per_process = 7
 contiguous_mb_per_process = 9
+[kernel]
+verifier = true
+drain_timeout_ms = 1500
 [[terncard]]
 signature = false
 revision = 0x30
@@ -104,6 +109,8 @@ port = true
     EXPECT_EQ(c.limits.namedObjectsPerProcess, 6u);
     EXPECT_EQ(c.limits.viewsPerProcess, 7u);
     EXPECT_EQ(c.limits.contiguousMbPerProcess, 9u);
+    EXPECT_TRUE(c.kernel.verifier);
+    EXPECT_EQ(c.kernel.drainTimeoutMs, 1500u);
     ASSERT_EQ(c.terncards.size(), 2u);
     EXPECT_FALSE(c.terncards[0].signature);
     EXPECT_EQ(c.terncards[0].revision, 0x30);
@@ -128,6 +135,7 @@ TEST(MachineConfigFile, ErrorsNameFileLineAndKey) {
     EXPECT_EQ(errorOf("\n[memory]\nram_mb = 8\n"), "m.toml:3: key 'memory.ram_mb': must be between 16 and 3072 (got 8)");
     EXPECT_EQ(errorOf("[clock]\nfactor = 0.0\n"), "m.toml:2: key 'clock.factor': must be greater than 0 and at most 1000");
     EXPECT_EQ(errorOf("[display]\ncolour = 1\n"), "m.toml:2: unknown key 'display.colour'");
+    EXPECT_EQ(errorOf("[kernel]\nverifier = 1\n"), "m.toml:2: key 'kernel.verifier': must be true or false");
     EXPECT_EQ(errorOf("[sound]\n"), "m.toml:1: unknown key 'sound'");
     EXPECT_EQ(errorOf("[[terncard]]\nswitch = 4\n"), "m.toml:2: key 'terncard[0].switch': must be between 0 and 3 (got 4)");
     EXPECT_EQ(errorOf("[[terncard]]\n[[terncard]]\nsources = [\"bars\", \"tv\", \"none\", \"none\"]\n"),

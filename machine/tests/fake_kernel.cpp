@@ -113,6 +113,18 @@ public:
             *information = 8;
             return st::kSuccess;
         }
+        case kIoctlHang: {
+            std::unique_lock lock(lock_);
+            const uint64_t generation = unhangs_;
+            closed_.wait_for(lock, std::chrono::seconds(60), [&] { return unhangs_ != generation; });
+            return st::kSuccess;
+        }
+        case kIoctlUnhang: {
+            std::lock_guard lock(lock_);
+            ++unhangs_;
+            closed_.notify_all();
+            return st::kSuccess;
+        }
         case kIoctlWarning:
             if (outputLength < 4) return st::kBufferTooSmall;
             std::memset(output, 0xAB, outputLength < 8 ? outputLength : 8);
@@ -292,6 +304,7 @@ private:
     std::condition_variable closed_;
     std::map<uint64_t, uint32_t> open_;  // file -> process
     std::set<uint32_t> exited_;
+    uint64_t unhangs_ = 0;
     uint64_t nextFile_ = 0x100;
     int cards_ = 0;
     std::vector<std::string> audio_;

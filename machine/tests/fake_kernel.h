@@ -19,6 +19,8 @@ inline constexpr uint32_t kIoctlMap = 0x8000200C;       // in: u64 physical, u64
 inline constexpr uint32_t kIoctlUnmap = 0x80002010;     // in: u64 address
 inline constexpr uint32_t kIoctlPhysical = 0x80002014;  // in: u64 address; out: u64 physical
 inline constexpr uint32_t kIoctlWarning = 0x80002018;   // fills 8 bytes, answers STATUS_BUFFER_OVERFLOW
+inline constexpr uint32_t kIoctlHang = 0x8000201C;      // ignores cancellation, exit and close until kIoctlUnhang (60 s at most)
+inline constexpr uint32_t kIoctlUnhang = 0x80002020;    // ends every kIoctlHang
 
 std::unique_ptr<nt::Kernel> bootFakeKernel(const nt::BootOptions& options, std::string* error);
 

@@ -1,6 +1,7 @@
 // The daemon against clients that do what no well-behaved program does:
 // requests left queued at exit, forged views, oversized or idle frames,
 // more of everything than a process may hold.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 
 #include "lxmachine/machine_directory.h"
 
+#include "fake_kernel.h"
 #include "private_machine.h"
 #include "raw_client.h"
 
@@ -305,3 +307,96 @@ TEST(ConnectionLimit, ConnectionsOverTheCapAreRefusedAndTheRestServed) {
 }
 
 }  // namespace
+
+namespace {
+
+const char* kQuickDrain = "[kernel]\ndrain_timeout_ms = 1500\n";
+
+// Waits (bounded) until `lxmachine status` exits with `status`.
+ToolResult statusWhen(const PrivateMachine& machine, int status) {
+    ToolResult r;
+    for (int i = 0; i < 200; ++i) {
+        r = machine.lxmachine({"status"});
+        if (r.exitStatus == status) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(Reboot, ARequestThatNeverFinishesFailsTheRebootAndTheMachineKeepsServing) {
+    PrivateMachine machine(kTool, kQuickDrain);
+    ASSERT_TRUE(machine.boot());
+    RawClient stuck;
+    std::string error;
+    ASSERT_TRUE(stuck.attach(machine.directory(), &error)) << error;
+    ASSERT_TRUE(stuck.addThread(machine.directory(), &error)) << error;
+    auto opened = stuck.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
+    ASSERT_TRUE(opened);
+    ASSERT_TRUE(stuck.send(0, Op::DeviceIoControl, RawClient::deviceIoControl(opened->record.value, kIoctlHang, {}, 0)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    ToolResult reboot;
+    std::thread rebooting([&] { reboot = machine.lxmachine({"reboot"}); });
+    // While the reboot waits for the request the daemon takes no client: status says so.
+    ToolResult during = statusWhen(machine, 1);
+    EXPECT_EQ(during.exitStatus, 1);
+    EXPECT_TRUE(contains(during.output, "not accepting clients at " + machine.directory())) << during.output;
+    EXPECT_FALSE(contains(during.output, "running at")) << during.output;
+    rebooting.join();
+    EXPECT_EQ(reboot.exitStatus, 1);
+    EXPECT_TRUE(contains(reboot.output, "did not restart and keeps running")) << reboot.output;
+
+    // The old machine serves again: status, and a new process attaches and is answered.
+    ToolResult after = statusWhen(machine, 0);
+    EXPECT_EQ(after.exitStatus, 0);
+    EXPECT_TRUE(contains(after.output, "running at " + machine.directory())) << after.output;
+    RawClient fresh;
+    ASSERT_TRUE(fresh.attach(machine.directory(), &error)) << error;
+    ASSERT_TRUE(fresh.addThread(machine.directory(), &error)) << error;
+    auto echo = fresh.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(echo->record.status, 0);
+    auto unhang = fresh.call(0, Op::DeviceIoControl, RawClient::deviceIoControl(echo->record.value, kIoctlUnhang, {}, 0));
+    ASSERT_TRUE(unhang);
+    EXPECT_EQ(unhang->record.status, 0);
+    fresh.exit();
+    // With the request gone the reboot goes through.
+    EXPECT_EQ(machine.lxmachine({"reboot"}).exitStatus, 0);
+    EXPECT_TRUE(machine.shutdown());
+}
+
+std::vector<uint8_t> registryRequest(const std::string& key, const std::string& value,
+                                     const std::vector<uint8_t>& data = {}) {
+    lxm::wire::PayloadWriter w;
+    w.record(lxm::wire::RegistryRecord{static_cast<uint32_t>(key.size()), static_cast<uint32_t>(value.size()), 3,
+                                       static_cast<uint32_t>(data.size())});
+    w.bytes(key.data(), key.size()).bytes(value.data(), value.size()).bytes(data.data(), data.size());
+    return w.data();
+}
+
+TEST(Reboot, AControlClientThatStopsReadingDoesNotHoldUpAReboot) {
+    PrivateMachine machine(kTool, kQuickDrain);
+    ASSERT_TRUE(machine.boot());
+    lxm::UniqueFd deaf = controlConnection(machine.directory());
+    ASSERT_TRUE(deaf.valid());
+    const std::string key = "SOFTWARE\\Deaf";
+    lxm::Frame answer;
+    ASSERT_EQ(lxm::sendFrame(deaf.get(), Op::RegCreateKey, 2, registryRequest(key, "")), lxm::IoResult::Ok);
+    ASSERT_EQ(lxm::receiveFrame(deaf.get(), &answer, 10000), lxm::IoResult::Ok);
+    ASSERT_EQ(lxm::sendFrame(deaf.get(), Op::RegSet, 3, registryRequest(key, "big", std::vector<uint8_t>(1 << 20, 7))),
+              lxm::IoResult::Ok);
+    ASSERT_EQ(lxm::receiveFrame(deaf.get(), &answer, 10000), lxm::IoResult::Ok);
+    // Queries of a large value whose answers are never read, until the daemon can send no more.
+    const int flags = ::fcntl(deaf.get(), F_GETFL);
+    ASSERT_EQ(::fcntl(deaf.get(), F_SETFL, flags | O_NONBLOCK), 0);
+    for (uint32_t id = 4; id < 10000; ++id) {
+        if (lxm::sendFrame(deaf.get(), Op::RegQuery, id, registryRequest(key, "big")) != lxm::IoResult::Ok) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ToolResult reboot = machine.lxmachine({"reboot"});
+    EXPECT_EQ(reboot.exitStatus, 0) << reboot.output;
+    deaf.reset();
+    EXPECT_TRUE(machine.shutdown());
+}

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,11 @@ PrivateMachine::PrivateMachine(std::string tool, const std::string& config)
 }
 
 PrivateMachine::~PrivateMachine() {
+    if (std::ifstream crash(directory_ + "/crash.json"); crash) {
+        std::string record;
+        std::getline(crash, record);
+        std::fprintf(stderr, "the machine stopped on a bug check: %s\n", record.c_str());
+    }
     if (daemonPid() && processAlive(daemonPid())) {
         shutdown();
         int pid = daemonPid();
@@ -116,7 +122,16 @@ ToolResult PrivateMachine::lxmachine(std::vector<std::string> arguments) const {
 }
 
 bool PrivateMachine::boot() { return lxmachine({"boot"}).exitStatus == 0; }
-bool PrivateMachine::shutdown() { return lxmachine({"shutdown"}).exitStatus == 0; }
+// A machine that stopped on a bug check (the verifier's included) did not
+// shut down cleanly, whatever the tool said; the record is shown.
+bool PrivateMachine::shutdown() {
+    const bool stopped = lxmachine({"shutdown"}).exitStatus == 0;
+    std::ifstream crash(directory_ + "/crash.json");
+    std::string record;
+    if (!std::getline(crash, record)) return stopped;
+    std::fprintf(stderr, "the machine stopped on a bug check: %s\n", record.c_str());
+    return false;
+}
 
 std::string PrivateMachine::statusJson() const {
     ToolResult r = lxmachine({"status", "--json"});
@@ -130,9 +145,14 @@ int PrivateMachine::daemonPid() const {
     return pid;
 }
 
+std::string withVerifier(const std::string& config) {
+    if (config.find("[kernel]") != std::string::npos) return config;
+    return config + "\n[kernel]\nverifier = true\n";
+}
+
 void PrivateMachine::writeConfig(const std::string& text) const {
     std::ofstream out(directory_ + "/machine.toml", std::ios::trunc);
-    out << text;
+    out << withVerifier(text);
 }
 
 }  // namespace lxm::testing

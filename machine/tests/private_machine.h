@@ -17,9 +17,14 @@ struct ToolResult {
 ToolResult runProgram(const std::vector<std::string>& argv, int timeoutSeconds = 120,
                       const std::vector<std::string>& extraEnvironment = {});
 
+// Test machines run the driver verifier: `config` with "[kernel] verifier =
+// true" added unless it has a [kernel] table of its own.
+std::string withVerifier(const std::string& config);
+
 class PrivateMachine {
 public:
-    // tool: the lxmachine program to use; config: machine.toml text ("" = default).
+    // tool: the lxmachine program to use; config: machine.toml text ("" = the
+    // tool's default, written at boot), run with the verifier (withVerifier).
     PrivateMachine(std::string tool, const std::string& config = "");
     ~PrivateMachine();
 

@@ -214,6 +214,11 @@ int shutdownMachine(const std::string& directory) {
             return 1;
         }
     }
+    if (::access(crashPathOf(directory).c_str(), F_OK) == 0) {
+        std::fprintf(stderr, "lxmachine: the machine stopped on a bug check while powering off; see %s\n",
+                     crashPathOf(directory).c_str());
+        return 1;
+    }
     std::printf("machine at %s powered off\n", directory.c_str());
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "boot_command.h"
 #include "command_line.h"
@@ -21,7 +22,8 @@ const char* kUsage =
     "  boot [--config FILE]      power the machine on (DIR/machine.toml by default)\n"
     "  shutdown                  power it off\n"
     "  reboot                    power it off and on again\n"
-    "  status [--json]           exit 0 and a summary when it runs, 1 when not\n"
+    "  status [--json]           exit 0 and a summary when it runs, 1 when not (with\n"
+    "                            the bug check that stopped it, if one did)\n"
     "  plug terncard [--signature yes|no] [--revision N] [--switch N]\n"
     "                            plug in a capture card; prints its number\n"
     "  unplug terncard N [--surprise]\n"
@@ -67,11 +69,37 @@ bool onlyOptions(const CommandLine& line, std::initializer_list<const char*> all
     return true;
 }
 
+// The text of a string member of the one-line JSON record a bug check writes.
+std::string recordField(const std::string& record, const std::string& name) {
+    const std::string key = "\"" + name + "\":\"";
+    size_t at = record.find(key);
+    if (at == std::string::npos) return {};
+    std::string value;
+    for (at += key.size(); at < record.size() && record[at] != '"'; ++at) {
+        if (record[at] == '\\' && at + 1 < record.size()) ++at;
+        value += record[at];
+    }
+    return value;
+}
+
 int status(const std::string& directory, bool json) {
     std::string error;
     auto connection = ControlConnection::open(directory, &error);
     if (!connection) {
-        std::printf("no machine running at %s\n", directory.c_str());
+        std::ifstream crashFile(crashPathOf(directory));
+        std::string record;
+        std::getline(crashFile, record);
+        if (json) {
+            std::printf("{\"running\":false,\"crash\":%s}\n", record.empty() ? "null" : record.c_str());
+        } else if (record.empty()) {
+            std::printf("no machine running at %s\n", directory.c_str());
+        } else {
+            std::printf("no machine running at %s: it stopped on a bug check\n", directory.c_str());
+            std::printf("STOP %s %s in driver %s, routine %s: %s\n", recordField(record, "code").c_str(),
+                        recordField(record, "name").c_str(), recordField(record, "driver").c_str(),
+                        recordField(record, "routine").c_str(), recordField(record, "reason").c_str());
+            std::printf("record: %s\n", crashPathOf(directory).c_str());
+        }
         return 1;
     }
     wire::PayloadWriter w;
@@ -81,8 +109,9 @@ int status(const std::string& directory, bool json) {
         std::fprintf(stderr, "lxmachine: %s\n", error.c_str());
         return 1;
     }
+    // A daemon that refuses clients (rebooting, powering off) is not running.
     std::printf("%s\n", reply->text().c_str());
-    return 0;
+    return reply->status == 0 ? 0 : 1;
 }
 
 int plug(const std::string& directory, const CommandLine& line) {

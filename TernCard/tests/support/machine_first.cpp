@@ -56,7 +56,7 @@ std::string MachineControl::statusJson() const {
 
 void MachineControl::writeConfig(const std::string& text) const {
   std::ofstream out(machineDirectory() + "/machine.toml", std::ios::trunc);
-  out << text;
+  out << lxm::testing::withVerifier(text);
 }
 
 }  // namespace terncard::testing

@@ -49,6 +49,12 @@ struct LimitsConfig {
     uint32_t contiguousMbPerProcess = 128;        // contiguous memory the requests of one process hold
 };
 
+// The kernel's own settings.
+struct KernelConfig {
+    bool verifier = false;          // the driver verifier: broken kernel rules are bug checks
+    uint32_t drainTimeoutMs = 20000;  // how long a reboot or power-off waits for requests to leave
+};
+
 struct MachineConfig {
     double clockFactor = 1.0;  // 1.0 = 50 fields/s PAL
     DisplayConfig display;
@@ -57,6 +63,7 @@ struct MachineConfig {
     std::vector<HeronAudioConfig> heronAudio;
     OsConfig os;
     LimitsConfig limits;
+    KernelConfig kernel;
 };
 
 }  // namespace lxm

@@ -16,6 +16,10 @@ std::string configPathOf(const std::string& directory);
 std::string registryPathOf(const std::string& directory);
 std::string lockPathOf(const std::string& directory);
 std::string logPathOf(const std::string& directory);
+// The record of the bug check that stopped the machine (JSON), kept until
+// the next boot moves it to previousCrashPathOf.
+std::string crashPathOf(const std::string& directory);
+std::string previousCrashPathOf(const std::string& directory);
 
 // The directory must be a real directory owned by us with no access for
 // group or others. With `create`, a missing one is made with mode 0700.

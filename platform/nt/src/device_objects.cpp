@@ -2,6 +2,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "bug_check.h"
 #include "device_node.h"
 #include "device_runtime.h"
 #include "log.h"
@@ -137,7 +138,7 @@ VOID ObDereferenceObject(PVOID) {}
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName) {
     ObjectNamespace* ns = objects();
     if (!ns || !SymbolicLinkName || !DeviceName) return STATUS_INVALID_PARAMETER;
-    return ns->createLink(toUtf8(SymbolicLinkName), toUtf8(DeviceName));
+    return ns->createLink(toUtf8(SymbolicLinkName), toUtf8(DeviceName), currentDriver());
 }
 
 NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {

@@ -1,4 +1,5 @@
 // Device queues and the start-I/O path.
+#include "bug_check.h"
 #include "irql.h"
 #include "log.h"
 
@@ -84,6 +85,7 @@ VOID IoStartPacket(PDEVICE_OBJECT DeviceObject, PIRP Irp, PULONG Key, PDRIVER_CA
     if (!queued) {
         DeviceObject->CurrentIrp = Irp;
         IoReleaseCancelSpinLock(cancelIrql);
+        DriverCallScope call(DeviceObject->DriverObject, "DriverStartIo");
         DeviceObject->DriverObject->DriverStartIo(DeviceObject, Irp);
     } else if (Irp->Cancel) {
         // Cancelled while it was being queued: the cancel routine takes it out.
@@ -130,6 +132,7 @@ static VOID startNext(PDEVICE_OBJECT DeviceObject, BOOLEAN Cancelable, const ULO
     DeviceObject->CurrentIrp = irp;
     if (Cancelable) IoReleaseCancelSpinLock(cancelIrql);
     IrqlScope dispatch(DISPATCH_LEVEL);
+    DriverCallScope call(DeviceObject->DriverObject, "DriverStartIo");
     DeviceObject->DriverObject->DriverStartIo(DeviceObject, irp);
 }
 

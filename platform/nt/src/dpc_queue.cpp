@@ -2,11 +2,18 @@
 
 #include <algorithm>
 
+#include "bug_check.h"
 #include "irql.h"
 #include "log.h"
 #include "runtime.h"
 
 namespace nt {
+namespace {
+
+// A DPC runs for microseconds; one still running after this never returns.
+constexpr std::chrono::seconds kDpcFlushLimit{10};
+
+}  // namespace
 
 DpcQueue::DpcQueue() : thread_([this] { run(); }) {}
 
@@ -39,9 +46,17 @@ bool DpcQueue::remove(PKDPC dpc) {
     return true;
 }
 
-void DpcQueue::flush() {
+bool DpcQueue::flush(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && !running_; });
+    if (changed_.wait_for(lock, limit, [this] { return queue_.empty() && !running_; })) return true;
+    if (running_) {
+        const std::string driver = driverServiceName(driverAt(reinterpret_cast<const void*>(current_)));
+        klog("DPC flush: a DPC routine of driver %s still runs after %lld ms; %zu DPCs wait behind it",
+             driver.empty() ? "(unknown)" : driver.c_str(), static_cast<long long>(limit.count()), queue_.size());
+    } else {
+        klog("DPC flush: %zu DPCs still queued after %lld ms", queue_.size(), static_cast<long long>(limit.count()));
+    }
+    return false;
 }
 
 void DpcQueue::run() {
@@ -57,6 +72,7 @@ void DpcQueue::run() {
         PVOID context = dpc->DeferredContext, a1 = dpc->SystemArgument1, a2 = dpc->SystemArgument2;
         dpc->DpcData = nullptr;
         running_ = true;
+        current_ = routine;
         lock.unlock();
         routine(dpc, context, a1, a2);
         setCurrentIrql(DISPATCH_LEVEL);
@@ -96,7 +112,7 @@ BOOLEAN KeRemoveQueueDpc(PRKDPC Dpc) {
 
 VOID KeFlushQueuedDpcs(void) {
     Runtime* rt = runtime();
-    if (rt && rt->dpcs) rt->dpcs->flush();
+    if (rt && rt->dpcs) rt->dpcs->flush(kDpcFlushLimit);
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 // dispatch level.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -20,8 +21,9 @@ public:
 
     bool insert(PKDPC dpc, PVOID argument1, PVOID argument2);
     bool remove(PKDPC dpc);
-    // Returns once every DPC queued before the call has run.
-    void flush();
+    // Returns true once every DPC queued before the call has run; false
+    // (logged, naming the driver of the DPC still running) after `limit`.
+    bool flush(std::chrono::milliseconds limit);
 
 private:
     void run();
@@ -30,6 +32,7 @@ private:
     std::condition_variable changed_;
     std::deque<PKDPC> queue_;
     bool running_ = false;  // a DPC routine is executing
+    PKDEFERRED_ROUTINE current_ = nullptr;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -6,10 +6,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bug_check.h"
+#include "device_runtime.h"
 #include "irp.h"
 #include "log.h"
+#include "object_namespace.h"
 #include "registry.h"
+#include "runtime.h"
 #include "unicode_text.h"
+#include "verifier.h"
 
 namespace nt {
 namespace {
@@ -110,13 +115,21 @@ LoadedDriver* DriverLoader::load(const std::string& service) {
     object->DriverStart = module;
     UNICODE_STRING registryPath{};
     makeUnicodeString("\\Registry\\Machine\\" + key, &registryPath);
-    NTSTATUS status = entry(object, &registryPath);
+    registerDriverModule(object, reinterpret_cast<const void*>(entry), service);
+    NTSTATUS status;
+    {
+        DriverCallScope call(object, "DriverEntry");
+        status = entry(object, &registryPath);
+    }
     RtlFreeUnicodeString(&registryPath);
     if (!NT_SUCCESS(status)) {
         char text[64];
         std::snprintf(text, sizeof text, "DriverEntry failed with 0x%08X", static_cast<unsigned>(status));
         fail(service, text);
-        // A failed entry leaves no devices behind in a well-behaved driver.
+        // Nothing of a failed driver may outlive its code: a request reaching
+        // a device or link it left would run freed code and memory.
+        removeLeftovers(service, object);
+        unregisterDriverModule(object);
         freeDriverObject(object);
         dlclose(module);
         return nullptr;
@@ -137,15 +150,31 @@ void DriverLoader::unload(LoadedDriver* driver) {
     std::lock_guard lock(mutex_);
     auto it = std::find_if(drivers_.begin(), drivers_.end(), [&](const auto& d) { return d.get() == driver; });
     if (it == drivers_.end()) return;
-    if (driver->object->DriverUnload) driver->object->DriverUnload(driver->object);
-    while (PDEVICE_OBJECT left = driver->object->DeviceObject) {
-        klog("driver %s left a device behind at unload", driver->service.c_str());
-        IoDeleteDevice(left);
+    if (driver->object->DriverUnload) {
+        DriverCallScope call(driver->object, "DriverUnload");
+        driver->object->DriverUnload(driver->object);
     }
+    removeLeftovers(driver->service, driver->object);
+    unregisterDriverModule(driver->object);
     freeDriverObject(driver->object);
     dlclose(driver->module);
     klog("driver %s unloaded", driver->service.c_str());
     drivers_.erase(it);
+}
+
+void DriverLoader::removeLeftovers(const std::string& service, PDRIVER_OBJECT object) {
+    Runtime* rt = runtime();
+    if (rt && rt->objects) {
+        for (const std::string& link : rt->objects->deleteLinksOf(object))
+            klog("driver %s left the symbolic link %s behind", service.c_str(), link.c_str());
+    }
+    while (PDEVICE_OBJECT left = object->DeviceObject) {
+        const std::string name = deviceRuntime(left)->name;
+        klog("driver %s left the device %s behind", service.c_str(), name.empty() ? "(unnamed)" : name.c_str());
+        IoDeleteDevice(left);
+    }
+    DriverCallScope call(object, "DriverUnload");
+    verifier::checkUnload(object, service);
 }
 
 void DriverLoader::unloadAll() {

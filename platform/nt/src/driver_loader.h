@@ -51,6 +51,8 @@ public:
 
 private:
     void fail(const std::string& service, const std::string& error);
+    // Deletes the devices and links a driver still has.
+    void removeLeftovers(const std::string& service, PDRIVER_OBJECT object);
 
     Registry& registry_;
     const std::string directory_;

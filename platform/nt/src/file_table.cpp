@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "bug_check.h"
 #include "device_runtime.h"
 #include "irp.h"
 #include "log.h"
@@ -52,11 +53,11 @@ void FileTable::endCall(uint32_t processId) {
     }
 }
 
-IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
-                                const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare) {
+std::optional<IO_STATUS_BLOCK> FileTable::send(UserProcess& process, const FilePtr& file,
+                                               const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare) {
     const uint32_t pid = process.processId();
     PIRP sent = nullptr;
-    return sendAndWait(
+    return sendAndWaitAbandonable(
         file->device,
         [&](PIRP irp, PIO_STACK_LOCATION stack) {
             irp->RequestorMode = UserMode;
@@ -67,7 +68,7 @@ IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
         [&](PIRP irp) {
             std::lock_guard lock(inFlightMutex_);
             if (irp) {
-                inFlight_.emplace(pid, irp);
+                inFlight_.emplace(pid, InFlight{irp, file->device});
                 sent = irp;
                 // Sent after the exit's cancel sweep: cancelled from the start.
                 if (exiting_.contains(pid)) IoCancelIrp(irp);
@@ -75,7 +76,7 @@ IO_STATUS_BLOCK FileTable::send(UserProcess& process, const FilePtr& file,
             }
             auto [begin, end] = inFlight_.equal_range(pid);
             for (auto it = begin; it != end; ++it) {
-                if (it->second == sent) {
+                if (it->second.irp == sent) {
                     inFlight_.erase(it);
                     break;
                 }
@@ -127,10 +128,12 @@ NTSTATUS FileTable::create(UserProcess& process, const std::string& path, uint64
     file->path = path;
     file->file = fileObject;
     file->device = device;
-    IO_STATUS_BLOCK result = send(process, file, [](PIRP, PIO_STACK_LOCATION stack) {
+    auto sent = send(process, file, [](PIRP, PIO_STACK_LOCATION stack) {
         stack->MajorFunction = IRP_MJ_CREATE;
         stack->Parameters.Create.ShareAccess = 0;
     });
+    if (!sent) return STATUS_CANCELLED;  // the driver keeps the file object and its device reference
+    const IO_STATUS_BLOCK result = *sent;
     if (!NT_SUCCESS(result.Status)) {
         ExFreePool(fileObject);
         if (InterlockedDecrement(&device->ReferenceCount) == 0 && rt->deleted) freeDeviceObject(device);
@@ -158,14 +161,19 @@ void FileTable::release(const FilePtr& file, UserProcess* process) {
     if (file->references.fetch_sub(1) != 1) return;
     ProcessContext context(process);
     PDEVICE_OBJECT device = file->device;
+    bool abandoned = false;
     if (!deviceRuntime(device)->deleted) {
-        sendAndWait(device, [&](PIRP irp, PIO_STACK_LOCATION stack) {
-            irp->RequestorMode = UserMode;
-            stack->MajorFunction = IRP_MJ_CLOSE;
-            stack->FileObject = file->file;
-        });
+        abandoned = !sendAndWaitBounded(
+            device,
+            [&](PIRP irp, PIO_STACK_LOCATION stack) {
+                irp->RequestorMode = UserMode;
+                stack->MajorFunction = IRP_MJ_CLOSE;
+                stack->FileObject = file->file;
+            },
+            kDriverRequestLimit);
     }
-    ExFreePool(file->file);
+    // A close the driver still holds keeps its file object.
+    if (!abandoned) ExFreePool(file->file);
     file->file = nullptr;
     if (InterlockedDecrement(&device->ReferenceCount) == 0 && deviceRuntime(device)->deleted) freeDeviceObject(device);
     pnp_.fileClosed();
@@ -175,11 +183,14 @@ NTSTATUS FileTable::closeFile(const FilePtr& file, UserProcess* process) {
     {
         ProcessContext context(process);
         if (!deviceRuntime(file->device)->deleted) {
-            sendAndWait(file->device, [&](PIRP irp, PIO_STACK_LOCATION stack) {
-                irp->RequestorMode = UserMode;
-                stack->MajorFunction = IRP_MJ_CLEANUP;
-                stack->FileObject = file->file;
-            });
+            sendAndWaitBounded(
+                file->device,
+                [&](PIRP irp, PIO_STACK_LOCATION stack) {
+                    irp->RequestorMode = UserMode;
+                    stack->MajorFunction = IRP_MJ_CLEANUP;
+                    stack->FileObject = file->file;
+                },
+                kDriverRequestLimit);
         }
     }
     release(file, process);
@@ -227,7 +238,7 @@ NTSTATUS FileTable::transfer(UserProcess& process, uint64_t handle, UCHAR major,
         std::memset(systemBuffer, 0, size);
         if (inputLength) std::memcpy(systemBuffer, input, inputLength);
     }
-    IO_STATUS_BLOCK result = send(process, file, [&](PIRP irp, PIO_STACK_LOCATION stack) {
+    auto sent = send(process, file, [&](PIRP irp, PIO_STACK_LOCATION stack) {
         stack->MajorFunction = major;
         irp->AssociatedIrp.SystemBuffer = systemBuffer;
         irp->UserBuffer = major == IRP_MJ_DEVICE_CONTROL ? output : systemBuffer;
@@ -244,6 +255,11 @@ NTSTATUS FileTable::transfer(UserProcess& process, uint64_t handle, UCHAR major,
         default: break;
         }
     });
+    // The driver keeps the IRP, the system buffer and the file object it
+    // points at: the request's file reference is never given back, so the
+    // file is never closed under it.
+    if (!sent) return STATUS_CANCELLED;
+    const IO_STATUS_BLOCK result = *sent;
     // Output is copied back for success and for warnings, never for errors.
     const bool isError = (static_cast<uint32_t>(result.Status) >> 30) == 3;
     uint32_t copied = 0;
@@ -290,9 +306,12 @@ void FileTable::processExited(UserProcess& process) {
         std::unique_lock lock(inFlightMutex_);
         exiting_.insert(pid);
         auto [begin, end] = inFlight_.equal_range(pid);
-        for (auto it = begin; it != end; ++it) IoCancelIrp(it->second);
-        if (!callLeft_.wait_for(lock, kExitDrainLimit, [&] { return !callsInside_.contains(pid); }))
-            klog("process %u: a request did not end after cancellation; closing its files anyway", pid);
+        for (auto it = begin; it != end; ++it) IoCancelIrp(it->second.irp);
+        if (!callLeft_.wait_for(lock, kExitDrainLimit, [&] { return !callsInside_.contains(pid); })) {
+            abandonLocked(pid);
+            if (!callLeft_.wait_for(lock, kExitDrainLimit, [&] { return !callsInside_.contains(pid); }))
+                klog("process %u: a request did not end after cancellation; closing its files anyway", pid);
+        }
     }
     std::vector<FilePtr> mine;
     {
@@ -311,7 +330,23 @@ void FileTable::processExited(UserProcess& process) {
 
 void FileTable::cancelAll() {
     std::lock_guard lock(inFlightMutex_);
-    for (auto& [pid, irp] : inFlight_) IoCancelIrp(irp);
+    for (auto& [pid, request] : inFlight_) IoCancelIrp(request.irp);
+}
+
+void FileTable::abandonAll() {
+    std::lock_guard lock(inFlightMutex_);
+    abandonLocked(0);
+}
+
+void FileTable::abandonLocked(uint32_t pid) {
+    for (auto& [owner, request] : inFlight_) {
+        if (pid != 0 && owner != pid) continue;
+        const std::string driver = driverServiceName(request.device->DriverObject);
+        klog("process %u: driver %s never completed %s (IRP %p) after cancellation; the request is abandoned", owner,
+             driver.empty() ? "(unknown)" : driver.c_str(), majorFunctionName(requestMajor(request.irp)),
+             static_cast<void*>(request.irp));
+        abandonRequest(request.irp);
+    }
 }
 
 void FileTable::closeAll() {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ public:
     void processExited(UserProcess& process);
     // Power off: every request in flight is cancelled.
     void cancelAll();
+    // Power off, once cancelled requests had their time: the callers of the
+    // ones still in flight stop waiting (logged with driver and request).
+    void abandonAll();
     // Power off: every file still open is cleaned up and closed.
     void closeAll();
 
@@ -62,8 +66,12 @@ private:
     void release(const FilePtr& file, UserProcess* process);
     NTSTATUS transfer(UserProcess& process, uint64_t handle, UCHAR major, uint32_t code, const void* input,
                       uint32_t inputLength, void* output, uint32_t outputLength, uint32_t* information);
-    IO_STATUS_BLOCK send(UserProcess& process, const FilePtr& file,
-                         const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare);
+    // Nullopt when the request was abandoned: its IRP, buffers and file
+    // object stay with the driver and must not be freed.
+    std::optional<IO_STATUS_BLOCK> send(UserProcess& process, const FilePtr& file,
+                                        const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare);
+    // Gives up the requests in flight of `pid` (all when 0); inFlightMutex_ held.
+    void abandonLocked(uint32_t pid);
     NTSTATUS closeFile(const FilePtr& file, UserProcess* process);
     // Admission of one call of a process; false once its exit has begun.
     bool beginCall(uint32_t processId);
@@ -76,7 +84,11 @@ private:
     std::map<uint64_t, FilePtr> files_;
     uint64_t nextHandle_ = 0x100;
     std::mutex inFlightMutex_;  // held while a request is being cancelled
-    std::multimap<uint32_t, PIRP> inFlight_;
+    struct InFlight {
+        PIRP irp;
+        PDEVICE_OBJECT device;
+    };
+    std::multimap<uint32_t, InFlight> inFlight_;
     // Guarded by inFlightMutex_.
     std::set<uint32_t> exiting_;
     std::map<uint32_t, int> callsInside_;

@@ -1,16 +1,53 @@
 // IRP allocation, dispatch, completion and cancellation.
 #include "irp.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
+#include "bug_check.h"
 #include "irql.h"
 #include "log.h"
+#include "verifier.h"
 
 namespace nt {
 namespace {
 
 KSPIN_LOCK g_cancelLock = 0;
+
+// Set once an IRP's completion reached its sender.
+constexpr ULONG kIrpCompleted = 0x20000000;
+constexpr CSHORT kIrpType = 6;
+
+// Under the verifier freed IRPs are kept a while (marked as no IRP), so a
+// late second completion finds them instead of reused memory.
+class IrpQuarantine {
+public:
+    void hold(PIRP irp) {
+        irp->Type = 0;
+        std::lock_guard lock(mutex_);
+        std::free(slots_[next_]);
+        slots_[next_] = irp;
+        next_ = (next_ + 1) % std::size(slots_);
+    }
+    ~IrpQuarantine() {
+        for (PIRP irp : slots_) std::free(irp);
+    }
+
+private:
+    std::mutex mutex_;
+    PIRP slots_[256] = {};
+    size_t next_ = 0;
+};
+
+IrpQuarantine g_quarantine;
+
+[[noreturn]] void completedTwice(PIRP irp) {
+    bugCheck(stop::kMultipleIrpCompleteRequests, reinterpret_cast<ULONG_PTR>(irp), 0, 0, 0,
+             "a request was completed twice");
+}
 
 PIO_STACK_LOCATION stackBase(PIRP irp) { return reinterpret_cast<PIO_STACK_LOCATION>(irp + 1); }
 
@@ -23,28 +60,85 @@ NTSTATUS invalidDeviceRequest(PDEVICE_OBJECT, PIRP irp) {
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-IO_STATUS_BLOCK sendAndWait(PDEVICE_OBJECT target, const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
-                            const std::function<void(PIRP)>& inFlight) {
+namespace {
+
+// Lives on the heap: a request abandoned after its limit may still complete.
+// `done` comes first: the IRP's UserEvent leads back to the state.
+struct SendState {
+    KEVENT done;
     IO_STATUS_BLOCK result{};
+    std::atomic<bool> abandoned{false};
+};
+
+std::optional<IO_STATUS_BLOCK> send(PDEVICE_OBJECT target, const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                                    const std::function<void(PIRP)>& inFlight, std::chrono::milliseconds limit) {
     PIRP irp = IoAllocateIrp(target->StackSize, FALSE);
     if (!irp) {
-        result.Status = STATUS_INSUFFICIENT_RESOURCES;
-        return result;
+        IO_STATUS_BLOCK failed{};
+        failed.Status = STATUS_INSUFFICIENT_RESOURCES;
+        return failed;
     }
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    irp->UserEvent = &done;
-    irp->UserIosb = &result;
+    auto* state = new SendState;
+    KeInitializeEvent(&state->done, NotificationEvent, FALSE);
+    irp->UserEvent = &state->done;
+    irp->UserIosb = &state->result;
     irp->Flags |= kIrpSenderOwned;
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
     prepare(irp, stack);
+    const UCHAR major = stack->MajorFunction, minor = stack->MinorFunction;
     if (inFlight) inFlight(irp);
     IofCallDriver(target, irp);
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = -static_cast<LONGLONG>(limit.count()) * 10000;
+    const bool bounded = limit.count() > 0;
+    const NTSTATUS waited =
+        KeWaitForSingleObject(&state->done, Executive, KernelMode, FALSE, bounded ? &timeout : nullptr);
+    if (state->abandoned.load()) {
+        if (inFlight) inFlight(nullptr);
+        return std::nullopt;  // given up by abandonRequest, which logged it
+    }
+    if (waited == STATUS_TIMEOUT) {
+        const std::string driver = driverServiceName(target->DriverObject);
+        klog("driver %s did not complete %s (minor 0x%02X, IRP %p) in %lld ms; the request is abandoned",
+             driver.empty() ? "(unknown)" : driver.c_str(), majorFunctionName(major), minor, static_cast<void*>(irp),
+             static_cast<long long>(limit.count()));
+        if (inFlight) inFlight(nullptr);
+        return std::nullopt;  // the IRP and its state stay with the driver
+    }
     if (inFlight) inFlight(nullptr);
     IoFreeIrp(irp);
+    const IO_STATUS_BLOCK result = state->result;
+    delete state;
     return result;
+}
+
+}  // namespace
+
+IO_STATUS_BLOCK sendAndWait(PDEVICE_OBJECT target, const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                            const std::function<void(PIRP)>& inFlight) {
+    return *send(target, prepare, inFlight, std::chrono::milliseconds(0));
+}
+
+std::optional<IO_STATUS_BLOCK> sendAndWaitAbandonable(PDEVICE_OBJECT target,
+                                                      const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                                                      const std::function<void(PIRP)>& inFlight) {
+    return send(target, prepare, inFlight, std::chrono::milliseconds(0));
+}
+
+void abandonRequest(PIRP irp) {
+    static_assert(offsetof(SendState, done) == 0);
+    auto* state = reinterpret_cast<SendState*>(irp->UserEvent);
+    state->abandoned.store(true);
+    KeSetEvent(&state->done, IO_NO_INCREMENT, FALSE);
+}
+
+UCHAR requestMajor(PIRP irp) { return (stackBase(irp) + irp->StackCount - 1)->MajorFunction; }
+
+std::optional<IO_STATUS_BLOCK> sendAndWaitBounded(PDEVICE_OBJECT target,
+                                                  const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                                                  std::chrono::milliseconds limit) {
+    return send(target, prepare, {}, limit);
 }
 
 }  // namespace nt
@@ -67,7 +161,14 @@ PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN) {
     return irp;
 }
 
-VOID IoFreeIrp(PIRP Irp) { std::free(Irp); }
+VOID IoFreeIrp(PIRP Irp) {
+    if (!Irp) return;
+    verifier::finished(Irp);
+    if (verifier::enabled())
+        g_quarantine.hold(Irp);
+    else
+        std::free(Irp);
+}
 
 NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     IoSetNextIrpStackLocation(Irp);
@@ -83,6 +184,9 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     stack->DeviceObject = DeviceObject;
     PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[stack->MajorFunction];
     if (!dispatch) dispatch = invalidDeviceRequest;
+    Irp->Flags &= ~kIrpCompleted;
+    verifier::sent(Irp, DeviceObject);
+    DriverCallScope call(DeviceObject->DriverObject, majorFunctionName(stack->MajorFunction));
     return dispatch(DeviceObject, Irp);
 }
 
@@ -90,7 +194,8 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 // control flags ask) with the device of the driver that set it; a routine
 // returning STATUS_MORE_PROCESSING_REQUIRED takes the IRP back.
 VOID IofCompleteRequest(PIRP Irp, CCHAR) {
-    if (Irp->CurrentLocation > Irp->StackCount + 1) {
+    if (Irp->Type != kIrpType || (Irp->Flags & kIrpCompleted) || Irp->CurrentLocation > Irp->StackCount + 1) {
+        if (verifier::enabled()) completedTwice(Irp);
         klog("IoCompleteRequest: IRP %p completed twice", static_cast<void*>(Irp));
         return;
     }
@@ -118,6 +223,8 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR) {
         }
     }
     // Back at the sender.
+    Irp->Flags |= kIrpCompleted;
+    verifier::finished(Irp);
     if (Irp->UserIosb) *Irp->UserIosb = Irp->IoStatus;
     if (Irp->UserEvent) {
         KeSetEvent(Irp->UserEvent, IO_NO_INCREMENT, FALSE);  // the sender frees the IRP

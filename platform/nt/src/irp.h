@@ -2,7 +2,9 @@
 // by the kernel itself (user I/O, PnP, power) and the final completion.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 #include "ntddk.h"
 
@@ -17,6 +19,28 @@ constexpr ULONG kIrpSenderOwned = 0x40000000;
 // caller can cancel it meanwhile. Returns the final status block.
 IO_STATUS_BLOCK sendAndWait(PDEVICE_OBJECT target, const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
                             const std::function<void(PIRP)>& inFlight = {});
+
+// As sendAndWait, for a user request: nullopt when the request was given up
+// with abandonRequest (the driver keeps the IRP and whatever it points at).
+std::optional<IO_STATUS_BLOCK> sendAndWaitAbandonable(PDEVICE_OBJECT target,
+                                                      const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                                                      const std::function<void(PIRP)>& inFlight);
+// Makes the sender of `irp` (sent by one of the calls here) stop waiting
+// for a request its driver never completes.
+void abandonRequest(PIRP irp);
+// The major function the request was sent with.
+UCHAR requestMajor(PIRP irp);
+
+// The same, waiting at most `limit` for a request the kernel must not hang
+// on (PnP, cleanup, close). Past it the request is logged, naming the driver
+// and the request, and abandoned to the driver: nullopt, and neither the IRP
+// nor what it points at may be freed.
+std::optional<IO_STATUS_BLOCK> sendAndWaitBounded(PDEVICE_OBJECT target,
+                                                  const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
+                                                  std::chrono::milliseconds limit);
+
+// How long the kernel waits for a driver to complete a request of its own.
+constexpr std::chrono::seconds kDriverRequestLimit{10};
 
 // The dispatch routine for majors a driver does not handle.
 NTSTATUS invalidDeviceRequest(PDEVICE_OBJECT device, PIRP irp);

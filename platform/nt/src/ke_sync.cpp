@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bug_check.h"
 #include "irql.h"
 #include "log.h"
+#include "verifier.h"
 
 namespace nt {
 namespace {
@@ -47,12 +49,43 @@ void futexWakeAll(volatile LONG* address) {
 KIRQL currentIrql() { return t_irql; }
 void setCurrentIrql(KIRQL irql) { t_irql = irql; }
 
+namespace {
+
+// What a held spin lock's word holds: a value unique to the holding thread.
+ULONG_PTR ownerToken() {
+    static thread_local char token;
+    return reinterpret_cast<ULONG_PTR>(&token);
+}
+
+void checkLockIrql(PKSPIN_LOCK lock, bool atDpcLevel) {
+    const KIRQL irql = currentIrql();
+    if (!verifier::enabled() || (atDpcLevel ? irql >= DISPATCH_LEVEL : irql <= DISPATCH_LEVEL)) return;
+    bugCheck(stop::kDriverVerifierDetectedViolation, stop::kSpinLockAtWrongIrql, reinterpret_cast<ULONG_PTR>(lock),
+             irql, DISPATCH_LEVEL,
+             atDpcLevel ? "a spin lock was acquired at DPC level from below dispatch level"
+                        : "a spin lock was acquired above dispatch level");
+}
+
+// Only a zero timeout (a poll) is allowed at dispatch level.
+void waitingAtDispatch(PVOID object) {
+    if (verifier::enabled())
+        bugCheck(stop::kDriverVerifierDetectedViolation, stop::kWaitAtDispatch, reinterpret_cast<ULONG_PTR>(object),
+                 currentIrql(), 0, "a wait with a timeout at dispatch level");
+    klog("KeWaitForSingleObject: waiting at dispatch level");
+}
+
+}  // namespace
+
 void acquireSpinLock(PKSPIN_LOCK lock) {
     auto* word = reinterpret_cast<std::atomic<ULONG_PTR>*>(lock);
     static_assert(sizeof(std::atomic<ULONG_PTR>) == sizeof(KSPIN_LOCK));
+    const ULONG_PTR me = ownerToken();
+    if (word->load(std::memory_order_relaxed) == me)
+        bugCheck(stop::kDriverVerifierDetectedViolation, stop::kSpinLockReentered, reinterpret_cast<ULONG_PTR>(lock),
+                 0, 0, "a spin lock was acquired again by the thread that holds it");
     for (unsigned spins = 0;; ++spins) {
         ULONG_PTR expected = 0;
-        if (word->compare_exchange_weak(expected, 1, std::memory_order_acquire)) return;
+        if (word->compare_exchange_weak(expected, me, std::memory_order_acquire)) return;
         // Two cores are shared with the whole machine: a holder that was
         // preempted needs the CPU, so yield instead of burning it.
         if (spins > 64) sched_yield();
@@ -60,7 +93,11 @@ void acquireSpinLock(PKSPIN_LOCK lock) {
 }
 
 void releaseSpinLock(PKSPIN_LOCK lock) {
-    reinterpret_cast<std::atomic<ULONG_PTR>*>(lock)->store(0, std::memory_order_release);
+    auto* word = reinterpret_cast<std::atomic<ULONG_PTR>*>(lock);
+    if (verifier::enabled() && word->load(std::memory_order_relaxed) != ownerToken())
+        bugCheck(stop::kDriverVerifierDetectedViolation, stop::kSpinLockNotHeld, reinterpret_cast<ULONG_PTR>(lock),
+                 word->load(std::memory_order_relaxed), 0, "a spin lock was released by a thread that does not hold it");
+    word->store(0, std::memory_order_release);
 }
 
 }  // namespace nt
@@ -90,6 +127,7 @@ VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock) { *SpinLock = 0; }
 VOID KeAcquireSpinLock(PKSPIN_LOCK SpinLock, PKIRQL OldIrql) { *OldIrql = KeAcquireSpinLockRaiseToDpc(SpinLock); }
 
 KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock) {
+    checkLockIrql(SpinLock, false);
     KIRQL old = KeRaiseIrqlToDpcLevel();
     acquireSpinLock(SpinLock);
     return old;
@@ -100,7 +138,10 @@ VOID KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql) {
     setCurrentIrql(NewIrql);
 }
 
-VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock) { acquireSpinLock(SpinLock); }
+VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock) {
+    checkLockIrql(SpinLock, true);
+    acquireSpinLock(SpinLock);
+}
 VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock) { releaseSpinLock(SpinLock); }
 
 // ---- events: the signal state is the futex word ---------------------------------
@@ -133,10 +174,9 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
             deadline = monotonic100ns() - Timeout->QuadPart;
         else
             deadline = monotonic100ns() + std::max<int64_t>(0, Timeout->QuadPart - systemTime100ns());
-        if (currentIrql() >= DISPATCH_LEVEL && Timeout->QuadPart != 0)
-            klog("KeWaitForSingleObject: waiting at dispatch level");
+        if (currentIrql() >= DISPATCH_LEVEL && Timeout->QuadPart != 0) waitingAtDispatch(Object);
     } else if (currentIrql() >= DISPATCH_LEVEL) {
-        klog("KeWaitForSingleObject: waiting at dispatch level");
+        waitingAtDispatch(Object);
     }
     for (;;) {
         LONG value = __atomic_load_n(state, __ATOMIC_SEQ_CST);
@@ -160,6 +200,7 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
 }
 
 NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Interval) {
+    if (currentIrql() >= DISPATCH_LEVEL) waitingAtDispatch(Interval);
     int64_t wait100ns = Interval->QuadPart < 0 ? -Interval->QuadPart
                                                 : std::max<int64_t>(0, Interval->QuadPart - systemTime100ns());
     std::this_thread::sleep_for(std::chrono::nanoseconds(wait100ns * 100));
@@ -188,10 +229,7 @@ LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFrequency) {
 }
 
 VOID KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4) {
-    klog("*** STOP 0x%08X (0x%llx, 0x%llx, 0x%llx, 0x%llx)", BugCheckCode, static_cast<unsigned long long>(P1),
-         static_cast<unsigned long long>(P2), static_cast<unsigned long long>(P3),
-         static_cast<unsigned long long>(P4));
-    std::abort();
+    bugCheck(BugCheckCode, P1, P2, P3, P4, "the driver called KeBugCheckEx");
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "bug_check.h"
 #include "dpc_queue.h"
 #include "driver_loader.h"
 #include "file_table.h"
@@ -26,6 +27,7 @@
 #include "request_gate.h"
 #include "runtime.h"
 #include "unicode_text.h"
+#include "verifier.h"
 
 namespace nt {
 namespace {
@@ -197,6 +199,8 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
                        memory_.get(), ioSpace_.get(),  drivers_.get(), pnp_.get(),        files_.get(),
                        physical_.get(), bus_.get(),    processNotify_.get()};
     setRuntime(&runtime_);
+    installFaultHandlers(options.crashFile);
+    verifier::enable(config_.kernel.verifier);
     running_ = true;
     gate_.open();
     if (!pnp_->init(error)) {
@@ -273,11 +277,17 @@ void KernelImpl::stop() {
     // driver that never completes a cancelled request is reported.
     gate_.close();
     if (files_) files_->cancelAll();
-    if (!gate_.waitEmpty(std::chrono::seconds(10))) klog("power off: requests are still running in drivers");
+    if (!gate_.waitEmpty(std::chrono::seconds(10))) {
+        // Their callers stop waiting; the drivers keep the requests.
+        if (files_) files_->abandonAll();
+        if (!gate_.waitEmpty(std::chrono::seconds(5))) klog("power off: requests are still running in drivers");
+    }
     if (files_) files_->closeAll();
     if (pnp_) pnp_->shutdown();
     if (drivers_) drivers_->unloadAll();
-    if (dpcs_) dpcs_->flush();
+    // A DPC that never returns keeps its thread: the queue is left behind
+    // rather than joined for ever.
+    if (dpcs_ && !dpcs_->flush(std::chrono::seconds(10))) static_cast<void>(dpcs_.release());
     if (registry_) {
         std::string error;
         if (!registry_->save(&error)) klog("registry: %s", error.c_str());
@@ -302,6 +312,7 @@ void KernelImpl::stop() {
     bus_.reset();
     physical_.reset();
     registry_.reset();
+    removeFaultHandlers();
     setRuntime(nullptr);
 }
 

@@ -9,6 +9,7 @@
 #include "lxmachine/hw/physical_memory.h"
 #include "ntddk.h"
 #include "runtime.h"
+#include "verifier.h"
 
 namespace nt {
 
@@ -144,22 +145,30 @@ bool contiguousPhysical(PMDL mdl, uint64_t* physical) {
     return true;
 }
 
+// Pool for the code at `caller`; the verifier counts a driver's own blocks.
+PVOID allocatePoolFor(SIZE_T bytes, const void* caller) {
+    MemoryManager* mm = memoryManager();
+    PVOID block = mm ? mm->allocatePool(bytes) : nullptr;
+    verifier::allocated(verifier::Resource::Pool, block, bytes, caller);
+    return block;
+}
+
 }  // namespace
 
 extern "C" {
 
 PVOID ExAllocatePoolWithTag(POOL_TYPE, SIZE_T NumberOfBytes, ULONG) {
-    MemoryManager* mm = memoryManager();
-    return mm ? mm->allocatePool(NumberOfBytes) : nullptr;
+    return allocatePoolFor(NumberOfBytes, __builtin_return_address(0));
 }
 
-PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes) {
-    return ExAllocatePoolWithTag(PoolType, NumberOfBytes, 'enoN');
+PVOID ExAllocatePool(POOL_TYPE, SIZE_T NumberOfBytes) {
+    return allocatePoolFor(NumberOfBytes, __builtin_return_address(0));
 }
 
 VOID ExFreePool(PVOID P) {
     MemoryManager* mm = memoryManager();
     if (!P) return;
+    verifier::freed(verifier::Resource::Pool, P);
     if (!mm || !mm->freePool(P)) klog("ExFreePool: %p is not a pool block", P);
 }
 
@@ -213,11 +222,14 @@ PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN, BOOLEAN, PIRP) {
     mdl->ByteOffset = BYTE_OFFSET(VirtualAddress);
     mdl->ByteCount = Length;
     for (ULONG i = 0; i < pages; ++i) pfnArray(mdl)[i] = kNoPage;
+    verifier::allocated(verifier::Resource::Mdl, mdl, size, __builtin_return_address(0));
     return mdl;
 }
 
 VOID IoFreeMdl(PMDL Mdl) {
-    if (Mdl) ExFreePool(Mdl);
+    if (!Mdl) return;
+    verifier::freed(verifier::Resource::Mdl, Mdl);
+    ExFreePool(Mdl);
 }
 
 VOID MmBuildMdlForNonPagedPool(PMDL MemoryDescriptorList) {

@@ -56,10 +56,10 @@ PDEVICE_OBJECT ObjectNamespace::deviceByName(const std::string& name) const {
     return it == names_.end() ? nullptr : it->second;
 }
 
-NTSTATUS ObjectNamespace::createLink(const std::string& link, const std::string& target) {
+NTSTATUS ObjectNamespace::createLink(const std::string& link, const std::string& target, PDRIVER_OBJECT owner) {
     if (link.empty() || target.empty()) return STATUS_OBJECT_NAME_INVALID;
     std::lock_guard lock(mutex_);
-    auto [it, inserted] = links_.emplace(lowerAscii(canonical(link)), target);
+    auto [it, inserted] = links_.emplace(lowerAscii(canonical(link)), Link{target, owner});
     return inserted ? STATUS_SUCCESS : STATUS_OBJECT_NAME_COLLISION;
 }
 
@@ -68,11 +68,26 @@ NTSTATUS ObjectNamespace::deleteLink(const std::string& link) {
     return links_.erase(lowerAscii(canonical(link))) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND;
 }
 
+std::vector<std::string> ObjectNamespace::deleteLinksOf(PDRIVER_OBJECT owner) {
+    std::vector<std::string> removed;
+    if (!owner) return removed;
+    std::lock_guard lock(mutex_);
+    for (auto it = links_.begin(); it != links_.end();) {
+        if (it->second.owner == owner) {
+            removed.push_back(it->first);
+            it = links_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return removed;
+}
+
 std::optional<std::string> ObjectNamespace::linkTarget(const std::string& link) const {
     std::lock_guard lock(mutex_);
     auto it = links_.find(lowerAscii(canonical(link)));
     if (it == links_.end()) return std::nullopt;
-    return it->second;
+    return it->second.target;
 }
 
 std::string ObjectNamespace::registerInterface(PDEVICE_OBJECT pdo, const std::string& instancePath, const GUID& guid,
@@ -97,7 +112,7 @@ NTSTATUS ObjectNamespace::setInterfaceState(const std::string& link, bool enable
         if (entry.enabled == enable) return STATUS_SUCCESS;
         entry.enabled = enable;
         if (enable)
-            links_[key] = pdoName;
+            links_[key] = Link{pdoName, nullptr};
         else
             links_.erase(key);
         return STATUS_SUCCESS;
@@ -130,7 +145,7 @@ PDEVICE_OBJECT ObjectNamespace::resolve(const std::string& path) const {
         if (auto device = names_.find(key); device != names_.end()) return device->second;
         auto link = links_.find(key);
         if (link == links_.end()) return nullptr;
-        name = canonical(link->second);
+        name = canonical(link->second.target);
     }
     return nullptr;
 }

@@ -34,8 +34,11 @@ public:
     void unnameDevice(const std::string& name);
     PDEVICE_OBJECT deviceByName(const std::string& name) const;
 
-    NTSTATUS createLink(const std::string& link, const std::string& target);
+    // `owner` is the driver that made the link (null for the kernel's own).
+    NTSTATUS createLink(const std::string& link, const std::string& target, PDRIVER_OBJECT owner = nullptr);
     NTSTATUS deleteLink(const std::string& link);
+    // Removes the links `owner` made; returns their names.
+    std::vector<std::string> deleteLinksOf(PDRIVER_OBJECT owner);
     std::optional<std::string> linkTarget(const std::string& link) const;
 
     // Registering twice returns the same link.
@@ -53,7 +56,11 @@ private:
     mutable std::mutex mutex_;
     std::set<PDEVICE_OBJECT> devices_;
     std::map<std::string, PDEVICE_OBJECT> names_;  // lower-case name -> device
-    std::map<std::string, std::string> links_;     // lower-case link -> target
+    struct Link {
+        std::string target;
+        PDRIVER_OBJECT owner;
+    };
+    std::map<std::string, Link> links_;  // lower-case link -> target
     std::vector<Interface> interfaces_;
 };
 

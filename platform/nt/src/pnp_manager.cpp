@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bug_check.h"
 #include "device_runtime.h"
 #include "driver_loader.h"
 #include "interrupt_controller.h"
@@ -11,6 +12,7 @@
 #include "object_namespace.h"
 #include "registry.h"
 #include "unicode_text.h"
+#include "verifier.h"
 
 namespace nt {
 namespace {
@@ -231,11 +233,27 @@ std::string PnpManager::matchService(const DeviceNode& node) const {
 IO_STATUS_BLOCK PnpManager::sendPnp(DeviceNode& node, UCHAR minor,
                                     const std::function<void(PIO_STACK_LOCATION)>& setup) {
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node.pdo);
-    return sendAndWait(top, [&](PIRP, PIO_STACK_LOCATION stack) {
-        stack->MajorFunction = IRP_MJ_PNP;
-        stack->MinorFunction = minor;
-        if (setup) setup(stack);
-    });
+    auto result = sendAndWaitBounded(
+        top,
+        [&](PIRP, PIO_STACK_LOCATION stack) {
+            stack->MajorFunction = IRP_MJ_PNP;
+            stack->MinorFunction = minor;
+            if (setup) setup(stack);
+        },
+        kDriverRequestLimit);
+    if (result) return *result;
+    IO_STATUS_BLOCK abandoned{};
+    abandoned.Status = STATUS_IO_TIMEOUT;
+    return abandoned;
+}
+
+void PnpManager::sendRemove(DeviceNode& node) {
+    const std::vector<verifier::StackMember> stack = verifier::stackOf(node.pdo);
+    sendPnp(node, IRP_MN_REMOVE_DEVICE);
+    if (node.driver) {
+        DriverCallScope call(node.driver->object, "IRP_MJ_PNP (IRP_MN_REMOVE_DEVICE)");
+        verifier::checkNothingPending(stack);
+    }
 }
 
 void PnpManager::startNode(DeviceNode& node) {
@@ -253,7 +271,11 @@ void PnpManager::startNode(DeviceNode& node) {
         return;
     }
     node.driver = driver;
-    NTSTATUS status = driver->object->DriverExtension->AddDevice(driver->object, node.pdo);
+    NTSTATUS status;
+    {
+        DriverCallScope call(driver->object, "AddDevice");
+        status = driver->object->DriverExtension->AddDevice(driver->object, node.pdo);
+    }
     if (!NT_SUCCESS(status)) {
         node.state = NodeState::Failed;
         char text[48];
@@ -269,7 +291,7 @@ void PnpManager::startNode(DeviceNode& node) {
     sendPnp(node, IRP_MN_QUERY_CAPABILITIES,
             [&](PIO_STACK_LOCATION stack) { stack->Parameters.DeviceCapabilities.Capabilities = &caps; });
     if (!sendStart(node)) {
-        sendPnp(node, IRP_MN_REMOVE_DEVICE);
+        sendRemove(node);
         node.state = NodeState::Failed;
     }
 }
@@ -332,7 +354,7 @@ int PnpManager::openFiles(const DeviceNode& node) {
 // Sends the remove to the stack (when a driver is on it), then the bus
 // driver deletes the PDO and an unused driver is unloaded.
 void PnpManager::removeNode(DeviceNode& node) {
-    if (node.driver && node.pdo->AttachedDevice) sendPnp(node, IRP_MN_REMOVE_DEVICE);
+    if (node.driver && node.pdo->AttachedDevice) sendRemove(node);
     node.state = NodeState::Removed;
     objects_.dropInterfacesOf(node.pdo);
     if (node.pdo->AttachedDevice) klog("pnp: a driver stayed attached to %s after its removal", node.instanceId.c_str());
@@ -440,13 +462,16 @@ void PnpManager::shutdown() {
         if (node.driver && node.pdo && node.pdo->AttachedDevice && node.state != NodeState::Failed &&
             node.state != NodeState::SurpriseRemoved) {
             // The system goes to S5 before its devices are removed.
-            sendAndWait(IoGetAttachedDeviceReference(node.pdo), [](PIRP, PIO_STACK_LOCATION stack) {
-                stack->MajorFunction = IRP_MJ_POWER;
-                stack->MinorFunction = IRP_MN_SET_POWER;
-                stack->Parameters.Power.Type = SystemPowerState;
-                stack->Parameters.Power.State.SystemState = PowerSystemShutdown;
-                stack->Parameters.Power.ShutdownType = PowerActionShutdownOff;
-            });
+            sendAndWaitBounded(
+                IoGetAttachedDeviceReference(node.pdo),
+                [](PIRP, PIO_STACK_LOCATION stack) {
+                    stack->MajorFunction = IRP_MJ_POWER;
+                    stack->MinorFunction = IRP_MN_SET_POWER;
+                    stack->Parameters.Power.Type = SystemPowerState;
+                    stack->Parameters.Power.State.SystemState = PowerSystemShutdown;
+                    stack->Parameters.Power.ShutdownType = PowerActionShutdownOff;
+                },
+                kDriverRequestLimit);
         }
         removeNode(node);
     }

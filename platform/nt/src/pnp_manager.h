@@ -68,6 +68,8 @@ private:
     bool sendStart(DeviceNode& node);
     DeviceNode* find(const lxhw::PciAddress& address);
     void removeNode(DeviceNode& node);
+    // The remove request; under the verifier nothing may still be pending on the stack after it.
+    void sendRemove(DeviceNode& node);
     IO_STATUS_BLOCK sendPnp(DeviceNode& node, UCHAR minor,
                             const std::function<void(PIO_STACK_LOCATION)>& setup = {});
     std::string matchService(const DeviceNode& node) const;

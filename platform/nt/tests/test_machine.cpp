@@ -123,6 +123,7 @@ void KernelTest::SetUp() {
     registryFile_ = directory_ + "/registry";
     config_.ramMb = 64;
     config_.terncards.clear();
+    config_.kernel.verifier = true;
     boot();
 }
 

@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <thread>
 
 #include "lx/hmb_control_codes.h"
 #include "lx/static_mem_records.h"
+#include "faulty_driver_protocol.h"
 #include "private_machine.h"
 
 using namespace lxm::testing;
@@ -16,6 +21,7 @@ namespace {
 
 const std::string kTool = LX_REAL_TOOL;
 const std::string kPeer = LX_CLIENT_PEER;
+const std::string kFaultyDriver = LX_NT_FAULTY_DRIVER;
 const char* kParameters = "SYSTEM\\CurrentControlSet\\Services\\HMBServ\\Parameters";
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -103,6 +109,64 @@ TEST(RealKernel, ClientBootsTheMachineWithTheToolBesideTheLibraries) {
     EXPECT_TRUE(contains(status.output, "running at " + dir)) << status.output;
     EXPECT_EQ(runProgram({kTool, "shutdown", "--dir", dir}).exitStatus, 0);
     removeTree(dir);
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string hexCode(uint32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", code);
+    return text;
+}
+
+TEST(RealKernel, ADriverFaultStopsTheMachineWithARecordAndTheNextBootIsClean) {
+    PrivateMachine machine(kTool, "terncard = []\n[clock]\nfactor = 20.0\n");
+    ASSERT_TRUE(machine.boot()) << machine.lxmachine({"status"}).output;
+    const std::string dir = machine.directory();
+    const std::vector<std::string> env = {"LX_MACHINE=" + dir, "LX_MACHINE_NO_AUTOBOOT=1"};
+    ToolResult installed = runProgram({kPeer, "service", "NtFaulty", kFaultyDriver}, 120, env);
+    ASSERT_EQ(installed.exitStatus, 0) << installed.output;
+    ASSERT_EQ(machine.lxmachine({"reboot"}).exitStatus, 0);
+
+    ToolResult crashed = runProgram({kPeer, "control", "\\\\.\\NtFaulty", hexCode(nttest::kFaultNullDereference)}, 120, env);
+    EXPECT_TRUE(contains(crashed.output, "opened")) << crashed.output;
+    EXPECT_FALSE(contains(crashed.output, "done")) << crashed.output;
+
+    ToolResult status;
+    for (int i = 0; i < 200; ++i) {
+        status = machine.lxmachine({"status"});
+        if (status.exitStatus != 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(status.exitStatus, 1);
+    EXPECT_TRUE(contains(status.output, "no machine running at " + dir + ": it stopped on a bug check")) << status.output;
+    EXPECT_TRUE(contains(status.output, "STOP 0x0000001E KMODE_EXCEPTION_NOT_HANDLED in driver NtFaulty, routine "
+                                        "IRP_MJ_DEVICE_CONTROL: access violation"))
+        << status.output;
+
+    const std::string record = fileText(dir + "/crash.json");
+    EXPECT_TRUE(contains(record, "{\"code\":\"0x0000001E\",\"name\":\"KMODE_EXCEPTION_NOT_HANDLED\","
+                                 "\"parameters\":[\"0xc0000005\",")) << record;
+    EXPECT_TRUE(contains(record, "\"driver\":\"NtFaulty\",\"routine\":\"IRP_MJ_DEVICE_CONTROL\"")) << record;
+    EXPECT_TRUE(contains(record, "\"stack\":[\"")) << record;
+    EXPECT_TRUE(contains(record, "faultydriver.so+0x")) << record;  // the faulting frame
+    ToolResult json = machine.lxmachine({"status", "--json"});
+    EXPECT_TRUE(contains(json.output, "{\"running\":false,\"crash\":{\"code\":\"0x0000001E\"")) << json.output;
+    const std::string log = fileText(dir + "/daemon.log");
+    EXPECT_TRUE(contains(log, "*** STOP 0x0000001E (0xc0000005, ")) << log;
+    EXPECT_TRUE(contains(log, "*** driver NtFaulty, routine IRP_MJ_DEVICE_CONTROL: access violation")) << log;
+
+    // The next boot starts clean and keeps the record beside.
+    ASSERT_TRUE(machine.boot()) << machine.lxmachine({"status"}).output;
+    EXPECT_EQ(machine.lxmachine({"status"}).exitStatus, 0);
+    EXPECT_FALSE(std::ifstream(dir + "/crash.json").good());
+    EXPECT_EQ(fileText(dir + "/crash.previous.json"), record);
+    ToolResult echo = runProgram({kPeer, "control", "\\\\.\\NtFaulty", hexCode(nttest::kFaultEcho)}, 120, env);
+    EXPECT_TRUE(contains(echo.output, "done")) << echo.output;
+    EXPECT_TRUE(machine.shutdown());
 }
 
 }  // namespace

@@ -57,7 +57,14 @@ struct BootOptions {
     std::string driverDirectory;  // where TernCardVI.so, HMBServ.so, HeronAU.so live
     // Where kernel messages and DbgPrint output go (stderr when empty).
     std::function<void(const std::string&)> log;
+    // Where a bug check's record goes as JSON (none when empty); the record
+    // is also written to stderr.
+    std::string crashFile;
 };
+
+// A driver fault or a broken kernel rule ends the process with this status
+// after the record is written (see crashFile).
+inline constexpr int kBugCheckExitStatus = 4;
 
 // Driver services live under HKLM\SYSTEM\CurrentControlSet\Services\<Name>:
 //   Type (REG_DWORD) 1 = kernel driver; Start (REG_DWORD) 0..2 = started at
