@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -50,28 +51,34 @@ bool ring(Doorbell& bell, Post post) {
     return true;
 }
 
-// Waits for the sequence to leave `seen`: spins for `spin`, then sleeps
-// until the time-out.
-WaitResult waitFor(Doorbell& bell, uint32_t seen, std::chrono::nanoseconds spin, std::chrono::milliseconds timeout,
-                   const std::atomic<bool>* stop) {
-    if (spin.count() > 0) {
-        // A few microseconds of plain spinning, then the spin yields the
-        // processor each round: on a loaded machine the peer may be waiting
-        // for the very processor this side would burn.
-        const auto start = Clock::now();
-        const auto yieldFrom = start + kPlainSpin;
-        const auto until = start + spin;
-        for (unsigned i = 1;; ++i) {
-            if (bell.sequence.load(std::memory_order_acquire) != seen) return WaitResult::Rang;
-            if (stop && stop->load(std::memory_order_relaxed)) return WaitResult::Stopped;
-            if ((i & 15) != 0) {
-                cpuRelax();
-                continue;
-            }
-            const auto now = Clock::now();
-            if (now >= until) break;
-            if (now >= yieldFrom) ::sched_yield();
+// Looks for the ring for `spin`: a few microseconds of plain spinning, then
+// the spin yields the processor each round, since on a loaded machine the
+// peer may be waiting for the very processor this side would burn.
+WaitResult spinFor(Doorbell& bell, uint32_t seen, std::chrono::nanoseconds spin, const std::atomic<bool>* stop) {
+    const auto start = Clock::now();
+    const auto yieldFrom = start + kPlainSpin;
+    const auto until = start + spin;
+    for (unsigned i = 1;; ++i) {
+        if (bell.sequence.load(std::memory_order_acquire) != seen) return WaitResult::Rang;
+        if (stop && stop->load(std::memory_order_relaxed)) return WaitResult::Stopped;
+        if ((i & 15) != 0) {
+            cpuRelax();
+            continue;
         }
+        const auto now = Clock::now();
+        if (now >= until) return WaitResult::TimedOut;
+        if (now >= yieldFrom) ::sched_yield();
+    }
+}
+
+// Waits for the sequence to leave `seen`: spins for `spin` (unless the
+// policy holds it back), then sleeps until the time-out.
+WaitResult waitFor(Doorbell& bell, uint32_t seen, std::chrono::nanoseconds spin, SpinPolicy& policy,
+                   std::chrono::milliseconds timeout, const std::atomic<bool>* stop) {
+    if (spin.count() > 0 && policy.maySpin()) {
+        const WaitResult r = spinFor(bell, seen, spin, stop);
+        policy.spun(r != WaitResult::TimedOut);
+        if (r != WaitResult::TimedOut) return r;
     }
     bell.sleeping.store(1, std::memory_order_seq_cst);
     WaitResult result = WaitResult::TimedOut;
@@ -94,6 +101,15 @@ void writeFrame(uint8_t* area, wire::Op op, uint32_t requestId, std::span<const 
 }
 
 }  // namespace
+
+void SpinPolicy::spun(bool caught) {
+    if (caught) {
+        penalty_ = 0;
+        return;
+    }
+    penalty_ = penalty_ == 0 ? 1 : std::min(penalty_ * 2, kMaxSkipped);
+    skip_ = penalty_;
+}
 
 bool takeFrame(std::span<const uint8_t> area, wire::FrameHeader* header, std::vector<uint8_t>* payload,
                std::string* why) {
@@ -161,7 +177,7 @@ bool RequestChannel::ringRequest(Post post) { return ring(layout().request, post
 
 WaitResult RequestChannel::waitForReply(std::chrono::milliseconds timeout, bool peerRunning) {
     WaitResult r = waitFor(layout().reply, replySeen_, peerRunning ? kClientSpin : std::chrono::nanoseconds(0),
-                           timeout, nullptr);
+                           spinPolicy_, timeout, nullptr);
     // Rings strictly alternate, so one step is exactly the ring waited for.
     if (r == WaitResult::Rang) replySeen_ = layout().reply.sequence.load(std::memory_order_acquire);
     return r;
@@ -186,8 +202,8 @@ bool RequestChannel::ringReply(Post post) { return ring(layout().reply, post); }
 
 WaitResult RequestChannel::waitForRequest(std::chrono::milliseconds timeout, bool spin,
                                           const std::atomic<bool>& stop) {
-    WaitResult r = waitFor(layout().request, requestSeen_, spin ? kDaemonSpin : std::chrono::nanoseconds(0), timeout,
-                           &stop);
+    WaitResult r = waitFor(layout().request, requestSeen_, spin ? kDaemonSpin : std::chrono::nanoseconds(0),
+                           spinPolicy_, timeout, &stop);
     if (r == WaitResult::Rang) requestSeen_ = layout().request.sequence.load(std::memory_order_acquire);
     return r;
 }

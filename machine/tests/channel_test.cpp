@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -152,6 +153,38 @@ TEST(ChannelRings, AWaitEndsOnItsTimeOutOrWhenStopped) {
     EXPECT_EQ(daemon->waitForRequest(std::chrono::milliseconds(60000), false, stop), WaitResult::Stopped);
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30));
+}
+
+}  // namespace
+
+namespace {
+
+// Which of `waits` waits spin when every spin misses.
+std::string spinsWhenAllMiss(SpinPolicy& policy, int waits) {
+    std::string out;
+    for (int i = 0; i < waits; ++i) {
+        const bool spins = policy.maySpin();
+        out += spins ? 'S' : '.';
+        if (spins) policy.spun(false);
+    }
+    return out;
+}
+
+TEST(ChannelSpin, MissedSpinsBackOffAndACaughtRingRestoresSpinning) {
+    SpinPolicy policy;
+    EXPECT_EQ(spinsWhenAllMiss(policy, 16), "S.S..S....S.....");
+    // Past the longest back-off, one wait in 65 spins.
+    SpinPolicy steady;
+    spinsWhenAllMiss(steady, 200);
+    const std::string later = spinsWhenAllMiss(steady, 130);
+    EXPECT_EQ(std::count(later.begin(), later.end(), 'S'), 2);
+    // One caught ring and every wait spins again.
+    while (!steady.maySpin()) {
+    }
+    steady.spun(true);
+    EXPECT_TRUE(steady.maySpin());
+    steady.spun(true);
+    EXPECT_TRUE(steady.maySpin());
 }
 
 }  // namespace

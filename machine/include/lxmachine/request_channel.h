@@ -82,6 +82,25 @@ inline constexpr std::chrono::microseconds kDaemonSpin{60};
 
 enum class WaitResult { Rang, TimedOut, Stopped };
 
+// Spinning pays only when the peer's ring comes within the spin: a side
+// whose spin ran out skips the next 1, 2, 4 ... 64 spins (sleeping at once)
+// and spins again as soon as one catches the ring. So a client that asks
+// once a millisecond costs next to no spinning, a burst of requests no sleeping.
+class SpinPolicy {
+public:
+    static constexpr uint32_t kMaxSkipped = 64;
+    bool maySpin() {
+        if (skip_ == 0) return true;
+        --skip_;
+        return false;
+    }
+    void spun(bool caught);
+
+private:
+    uint32_t skip_ = 0;
+    uint32_t penalty_ = 0;
+};
+
 // One mapping of a channel, used by either side.
 class RequestChannel {
 public:
@@ -132,6 +151,7 @@ private:
     uint8_t* base_;
     uint32_t requestSeen_ = 0;  // the daemon's last taken request ring
     uint32_t replySeen_ = 0;    // the client's last taken reply ring
+    SpinPolicy spinPolicy_;     // of this side's waits
 };
 
 // Reads one frame out of an area of shared memory the peer may be changing:
