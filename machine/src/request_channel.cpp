@@ -19,7 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::chrono::microseconds kPlainSpin{3};
+constexpr std::chrono::microseconds kPlainSpin{1};
 
 // Shared futexes (not FUTEX_PRIVATE): the two sides are different processes.
 void futexWait(std::atomic<uint32_t>* word, uint32_t expected, std::chrono::milliseconds timeout) {

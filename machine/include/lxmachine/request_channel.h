@@ -77,8 +77,8 @@ static_assert(offsetof(ChannelRecord, replyAreaOffset) == 12);
 // client while the daemon runs its request, the daemon after a reply, when
 // the client is running or has just been woken and its next request is
 // likely on its way.
-inline constexpr std::chrono::microseconds kClientSpin{30};
-inline constexpr std::chrono::microseconds kDaemonSpin{60};
+inline constexpr std::chrono::microseconds kClientSpin{20};
+inline constexpr std::chrono::microseconds kDaemonSpin{20};
 
 enum class WaitResult { Rang, TimedOut, Stopped };
 
