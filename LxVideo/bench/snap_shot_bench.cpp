@@ -1,12 +1,23 @@
 // How fast a counted snap shot delivers frames against a private machine
-// whose clock runs 20 times fast (PAL: 500 frames a second). The peer is the
-// card itself: the field numbers of the first and last frame tell how many
-// frames the card produced over the same stretch, so `handedOverShare` = 1
-// means every frame the card made was handed over (no missed hand-over), and
-// `missedFrames` counts the ones that passed between two hand-overs.
+// whose clock runs 20 times fast (PAL: 500 frames a second; another factor
+// with LX_BENCH_CLOCK_FACTOR, for instance 50: 1,250 frames a second). The
+// peer is the card itself: the field numbers of the first and last frame
+// tell how many frames the card produced over the same stretch, so
+// `handedOverShare` = 1 means every frame the card made was handed over (no
+// missed hand-over), and `missedFrames` counts the ones that passed between
+// two hand-overs. `programCpuPerFrame` and `machineCpuPerFrame` are the
+// processor time (seconds) the program and the machine spent per frame
+// handed over.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
 #include <cstdint>
 #include <optional>
 
@@ -22,6 +33,30 @@ namespace {
 constexpr uint32_t kWidth = 768;
 constexpr uint32_t kFieldLines = 288;
 constexpr uint32_t kFrameBytes = 2 * kFieldLines * kWidth;  // 8-bit grey
+
+// User and system time of a process (0: this one), in seconds; 0 when unknown.
+double processCpuSeconds(int pid) {
+  const std::string path = pid == 0 ? "/proc/self/stat" : "/proc/" + std::to_string(pid) + "/stat";
+  std::ifstream stat(path);
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t at = text.rfind(')');
+  if (at == std::string::npos) return 0;
+  std::istringstream fields(text.substr(at + 2));
+  std::string skip;
+  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
+  uint64_t user = 0, system = 0;
+  fields >> user >> system;
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// The machine's process, from its status report.
+int daemonPid() {
+  const std::string json = terncard::testing::MachineControl().statusJson();
+  const std::string key = "\"machine\":{";
+  const size_t machine = json.find(key);
+  const size_t pid = machine == std::string::npos ? machine : json.find("\"pid\":", machine);
+  return pid == std::string::npos ? 0 : std::atoi(json.c_str() + pid + 6);
+}
 
 std::optional<uint32_t> firstFieldOf(const uint8_t* frame) {
   lxtest::CapturedField field;
@@ -51,10 +86,15 @@ void SnapShotOfSeries(benchmark::State& state) {
   const auto* bytes = static_cast<const uint8_t*>(memory);
   uint64_t delivered = 0, produced = 0;
   std::chrono::duration<double> inCalls{0};
+  double programCpu = 0, machineCpu = 0;
+  const int machinePid = daemonPid();
   for (auto _ : state) {
+    const double programBefore = processCpuSeconds(0), machineBefore = processCpuSeconds(machinePid);
     const auto began = std::chrono::steady_clock::now();
     const int32_t result = LxSnapShot(card, 0, 0, 1, frames);
     inCalls += std::chrono::steady_clock::now() - began;
+    programCpu += processCpuSeconds(0) - programBefore;
+    machineCpu += processCpuSeconds(machinePid) - machineBefore;
     if (result != LX_OK) {
       state.SkipWithError("LxSnapShot failed");
       break;
@@ -73,11 +113,34 @@ void SnapShotOfSeries(benchmark::State& state) {
   state.counters["framesPerSecond"] = inCalls.count() > 0 ? static_cast<double>(delivered) / inCalls.count() : 0.0;
   state.counters["handedOverShare"] = produced > 0 ? static_cast<double>(delivered) / produced : 0.0;
   state.counters["missedFrames"] = static_cast<double>(produced - delivered);
+  state.counters["programCpuPerFrame"] = delivered > 0 ? programCpu / static_cast<double>(delivered) : 0.0;
+  state.counters["machineCpuPerFrame"] =
+      delivered > 0 && machinePid > 0 ? machineCpu / static_cast<double>(delivered) : 0.0;
   LxStaticMemUnlock(lock);
   EndLxCard(card);
 }
-BENCHMARK(SnapShotOfSeries)->Arg(30)->Iterations(10)->Repetitions(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+// LX_BENCH_REPETITIONS repetitions of 10 snaps (5 when unset): 25 of them
+// make the 7,500 frames of a long run.
+int repetitions() {
+  const char* value = std::getenv("LX_BENCH_REPETITIONS");
+  return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : 5;
+}
+BENCHMARK(SnapShotOfSeries)->Arg(30)->Iterations(10)->Repetitions(repetitions())->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The bars card at the clock factor LX_BENCH_CLOCK_FACTOR (20 when unset).
+std::string machineConfigText() {
+  const char* factor = std::getenv("LX_BENCH_CLOCK_FACTOR");
+  std::string config = terncard::testing::kFastBarsCard;
+  if (factor != nullptr && std::atoi(factor) > 0) {
+    const std::string from = "factor = 20";
+    config.replace(config.find(from), from.size(), "factor = " + std::to_string(std::atoi(factor)));
+  }
+  return config;
+}
 
 }  // namespace
 
-int main(int argc, char** argv) { return lxbench::runAgainstMachine(terncard::testing::kFastBarsCard, argc, argv); }
+int main(int argc, char** argv) {
+  const std::string config = machineConfigText();
+  return lxbench::runAgainstMachine(config.c_str(), argc, argv);
+}

@@ -38,6 +38,7 @@ uint64_t ClientProcess::mapPhysical(uint64_t physical, uint64_t length) {
     wire::PayloadWriter w;
     w.record(wire::MapRecord{physical, length});
     if (sendFrame(request->socket, wire::Op::MapPhysical, request->requestId, w.data()) != IoResult::Ok) return 0;
+    if (request->channel) request->channel->ringReply(channel::Post::OnSocket);
     Frame reply;
     if (receiveFrame(request->socket, &reply, kCallbackTimeoutMs) != IoResult::Ok) return 0;
     wire::PayloadReader reader(reply.payload);
@@ -63,6 +64,7 @@ bool ClientProcess::unmapView(uint64_t userAddress) {
         w.record(wire::HandleRecord{userAddress});
         if (sendFrame(request->socket, wire::Op::UnmapPhysical, request->requestId, w.data()) != IoResult::Ok)
             return false;
+        if (request->channel) request->channel->ringReply(channel::Post::OnSocket);
         Frame reply;
         wire::ReplyRecord answer{};
         std::span<const uint8_t> data;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "lxmachine/request_channel.h"
 #include "lxmachine/wire.h"
 #include "nt/kernel_host.h"
 
@@ -21,6 +22,9 @@ struct RequestContext {
     int socket = -1;
     uint32_t requestId = 0;
     const void* process = nullptr;
+    // Set when the client waits on its channel: a call-back on the socket is
+    // announced there, or the client would never read it.
+    channel::RequestChannel* channel = nullptr;
 };
 RequestContext*& currentRequest();
 
@@ -56,6 +60,11 @@ public:
     bool removeView(uint64_t address);
     std::vector<ProcessView> views() const;
 
+    // Requests of the process taken from a shared-memory channel and still running.
+    void channelRequestStarted() { channelRequests_.fetch_add(1); }
+    void channelRequestEnded() { channelRequests_.fetch_sub(1); }
+    uint32_t channelRequests() const { return channelRequests_.load(); }
+
 private:
     bool inRegion(uint64_t physical, uint64_t length) const;
 
@@ -65,6 +74,7 @@ private:
     const std::vector<nt::MemoryRegion> regions_;
     const uint32_t viewLimit_;
     std::atomic<bool> alive_{true};
+    std::atomic<uint32_t> channelRequests_{0};
     mutable std::mutex viewsLock_;
     std::map<uint64_t, ProcessView> views_;  // by user address
 };

@@ -29,6 +29,17 @@ constexpr int kAcceptBackOffMs = 200;
 // A hello is one small record.
 constexpr uint32_t kMaxHelloPayload = 4096;
 constexpr int kDirectoryCheckMs = 1000;
+// A channel connection whose client rings nothing looks at its socket this
+// often, to notice a client that went away without a word.
+constexpr std::chrono::milliseconds kChannelIdleCheck{250};
+
+// True when the peer closed its end (or the socket failed); data waiting is not a hang-up.
+bool socketHungUp(int socket) {
+    char byte;
+    ssize_t n = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return false;
+    return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
 
 uint64_t randomToken() {
     uint64_t token = 0;
@@ -242,6 +253,12 @@ void MachineDaemon::runConnection(std::shared_ptr<Connection> connection) {
     case wire::Role::Thread: {
         std::shared_ptr<ClientProcess> process;
         bool overQuota = false;
+        std::unique_ptr<channel::RequestChannel> requestChannel;
+        if (hello->hello.flags & wire::kHelloRequestChannel) {
+            // Without one the thread is served on its socket alone.
+            requestChannel = channel::RequestChannel::create(&why);
+            if (!requestChannel) log("a thread connection goes without its channel: " + why);
+        }
         {
             std::lock_guard lock(stateLock_);
             auto it = processes_.find(hello->hello.processToken);
@@ -257,6 +274,7 @@ void MachineDaemon::runConnection(std::shared_ptr<Connection> connection) {
                 if (!overQuota) {
                     c.process = process;
                     c.role = wire::Role::Thread;
+                    c.channel = std::move(requestChannel);
                 }
             }
         }
@@ -264,8 +282,20 @@ void MachineDaemon::runConnection(std::shared_ptr<Connection> connection) {
             reply(c, hello->requestId, overQuota ? ntstatus::kQuotaExceeded : ntstatus::kInvalidHandle);
             return;
         }
-        if (!reply(c, hello->requestId, ntstatus::kSuccess, process->processId(), process->token())) return;
-        serveRequests(c);
+        if (c.channel) {
+            const channel::ChannelRecord record = c.channel->record();
+            const int fd = c.channel->fd();
+            if (!reply(c, hello->requestId, ntstatus::kSuccess, process->processId(), process->token(),
+                       std::span(reinterpret_cast<const uint8_t*>(&record), sizeof record), std::span(&fd, 1)))
+                return;
+            c.servingChannel = true;
+            serveChannel(c);
+            // A client still waiting learns at once that nobody will answer.
+            c.channel->ringReply(channel::Post::Closing);
+        } else {
+            if (!reply(c, hello->requestId, ntstatus::kSuccess, process->processId(), process->token())) return;
+            serveRequests(c);
+        }
         objects_.threadExited(c.id);
         return;
     }
@@ -316,8 +346,7 @@ void MachineDaemon::processGone(const std::shared_ptr<ClientProcess>& process) {
         // cancels what they wait for in the kernel.
         std::lock_guard lock(stateLock_);
         for (auto& [id, connection] : connections_)
-            if (connection->process == process && connection->role == wire::Role::Thread)
-                ::shutdown(connection->socket.get(), SHUT_RDWR);
+            if (connection->process == process && connection->role == wire::Role::Thread) endConnection(*connection);
         processes_.erase(process->token());
     }
     objects_.processExited(process->processId());
@@ -343,13 +372,69 @@ void MachineDaemon::serveRequests(Connection& c) {
     }
 }
 
+void MachineDaemon::serveChannel(Connection& c) {
+    channel::RequestChannel& requests = *c.channel;
+    Frame frame;
+    std::string why;
+    bool replied = false;
+    while (true) {
+        // Right after a reply the client runs (or was just woken): its next
+        // request is likely on the way, so the wait spins first.
+        const channel::WaitResult wait = requests.waitForRequest(kChannelIdleCheck, replied, c.ended);
+        replied = false;
+        if (wait == channel::WaitResult::Stopped) return;
+        if (wait == channel::WaitResult::TimedOut) {
+            if (socketHungUp(c.socket.get())) return;
+            continue;
+        }
+        switch (requests.requestPost()) {
+        case channel::Post::InArea:
+            if (!requests.takeRequest(&frame.header, &frame.payload, &why)) {
+                log("dropped a connection after a malformed request in its channel: " + why);
+                return;
+            }
+            frame.fds.clear();
+            break;
+        case channel::Post::OnSocket: {
+            IoResult result = receiveFrame(c.socket.get(), &frame, -1, &why, limits_.requestBytes.load());
+            if (result != IoResult::Ok) {
+                if (result == IoResult::Malformed) log("dropped a connection: " + why);
+                return;
+            }
+            break;
+        }
+        case channel::Post::Closing:
+            return;
+        default:
+            log("dropped a connection after an unknown ring of its channel");
+            return;
+        }
+        auto request = decodeRequest(frame.header, frame.payload, &why);
+        if (!request) {
+            log("dropped a connection after a malformed " + std::string(wire::opName(frame.op())) + " request: " + why);
+            return;
+        }
+        c.process->channelRequestStarted();
+        const bool keep = handle(c, *request);
+        c.process->channelRequestEnded();
+        if (!keep) return;
+        replied = true;
+    }
+}
+
+void MachineDaemon::endConnection(Connection& c) {
+    ::shutdown(c.socket.get(), SHUT_RDWR);
+    c.ended = true;
+    if (c.channel) c.channel->interruptRequestWait();
+}
+
 void MachineDaemon::disconnectClients() {
     acceptingClients_ = false;
     std::vector<std::shared_ptr<ClientProcess>> processes;
     {
         std::lock_guard lock(stateLock_);
         for (auto& [id, connection] : connections_)
-            if (connection->role != wire::Role::Control) ::shutdown(connection->socket.get(), SHUT_RDWR);
+            if (connection->role != wire::Role::Control) endConnection(*connection);
         for (auto& [token, process] : processes_) processes.push_back(process);
     }
     for (auto& process : processes) processGone(process);
@@ -413,7 +498,7 @@ void MachineDaemon::powerOff() {
     }
     {
         std::lock_guard lock(stateLock_);
-        for (auto& [id, connection] : connections_) ::shutdown(connection->socket.get(), SHUT_RDWR);
+        for (auto& [id, connection] : connections_) endConnection(*connection);
     }
     std::unique_lock lock(stateLock_);
     if (!connectionEnded_.wait_for(lock, std::chrono::milliseconds(drainTimeoutMs()),

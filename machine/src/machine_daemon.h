@@ -13,6 +13,7 @@
 #include "lxmachine/frame_socket.h"
 #include "lxmachine/machine_config.h"
 #include "lxmachine/request.h"
+#include "lxmachine/request_channel.h"
 #include "object_manager.h"
 
 namespace lxm {
@@ -22,6 +23,11 @@ struct Connection {
     UniqueFd socket;
     wire::Role role{};
     std::shared_ptr<ClientProcess> process;  // process and thread connections
+    // A thread connection's shared-memory channel, if it asked for one; set
+    // under the daemon's state lock before the connection is served.
+    std::unique_ptr<channel::RequestChannel> channel;
+    bool servingChannel = false;  // replies go through the channel (the connection's own thread only)
+    std::atomic<bool> ended{false};  // the daemon let go of the connection
 };
 
 class MachineDaemon final : public Daemon {
@@ -43,6 +49,14 @@ private:
     void runConnection(std::shared_ptr<Connection> connection);
     void serveProcess(Connection& c, const wire::HelloRecord& hello, uint32_t pid);
     void serveRequests(Connection& c);
+    void serveChannel(Connection& c);
+    // Sends one frame to a client: through its channel when the connection
+    // is served there and the frame fits, else on the socket.
+    bool sendToClient(Connection& c, wire::Op op, uint32_t id, std::span<const uint8_t> payload,
+                      std::span<const int> fds = {});
+    // Ends a connection's service: its socket is shut down and a thread
+    // waiting on its channel is woken. Called under stateLock_.
+    static void endConnection(Connection& c);
     bool handle(Connection& c, const Request& r);
     void processGone(const std::shared_ptr<ClientProcess>& process);
     void disconnectClients();

@@ -49,6 +49,9 @@ bool decodeBody(PayloadReader& reader, Request& r, std::string* why) {
         if (!reader.record(&r.hello)) return reject(why, "short hello");
         if (r.hello.protocolVersion != wire::kProtocolVersion) return reject(why, "protocol version mismatch");
         if (r.hello.role < 1 || r.hello.role > 3) return reject(why, "unknown role");
+        if ((r.hello.flags & ~wire::kHelloRequestChannel) != 0 ||
+            (r.hello.flags != 0 && r.hello.role != static_cast<uint32_t>(wire::Role::Thread)))
+            return reject(why, "unknown hello flags");
         return true;
     case Op::CreateFile: {
         wire::PathRecord path{};

@@ -15,7 +15,8 @@ namespace {
 // kernel's calls back into the process find their way.
 class InCallerContext {
 public:
-    InCallerContext(Connection& c, uint32_t requestId) : context_{c.socket.get(), requestId, c.process.get()} {
+    InCallerContext(Connection& c, uint32_t requestId)
+        : context_{c.socket.get(), requestId, c.process.get(), c.servingChannel ? c.channel.get() : nullptr} {
         currentRequest() = &context_;
     }
     ~InCallerContext() { currentRequest() = nullptr; }
@@ -42,7 +43,19 @@ uint32_t buildNumberOf(const OsConfig& os) {
 bool MachineDaemon::reply(Connection& c, uint32_t id, int32_t status, uint32_t information, uint64_t value,
                           std::span<const uint8_t> data, std::span<const int> fds) {
     auto payload = replyPayload(status, information, value, data, static_cast<uint32_t>(fds.size()));
-    return sendFrame(c.socket.get(), Op::Reply, id, payload, fds) == IoResult::Ok;
+    return sendToClient(c, Op::Reply, id, payload, fds);
+}
+
+bool MachineDaemon::sendToClient(Connection& c, Op op, uint32_t id, std::span<const uint8_t> payload,
+                                 std::span<const int> fds) {
+    if (!c.servingChannel) return sendFrame(c.socket.get(), op, id, payload, fds) == IoResult::Ok;
+    if (fds.empty() && c.channel->replyFits(payload.size())) {
+        c.channel->postReply(op, id, payload);
+        return true;
+    }
+    if (sendFrame(c.socket.get(), op, id, payload, fds) != IoResult::Ok) return false;
+    c.channel->ringReply(channel::Post::OnSocket);
+    return true;
 }
 
 bool MachineDaemon::replyText(Connection& c, uint32_t id, int32_t status, const std::string& s) {

@@ -79,7 +79,7 @@ std::string MachineDaemon::statusJson() {
                       ",\"name\":" + quoted(name) + "}";
             first = false;
         }
-        fields += "]}";
+        fields += "],\"channelRequests\":" + std::to_string(p->channelRequests()) + "}";
     }
     fields += "],\"namedObjects\":[";
     bool first = true;

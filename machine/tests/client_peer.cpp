@@ -63,6 +63,18 @@ int hold() {
     return 2;
 }
 
+// Opens the echo device, says "ready" and sends a request that pends until
+// the handle closes: it sits in the machine until the process is killed.
+int block() {
+    HANDLE device = CreateFileA("\\\\.\\ECHO", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return fail("device");
+    std::printf("ready\n");
+    std::fflush(stdout);
+    DWORD returned = 0;
+    DeviceIoControl(device, lxm::testing::kIoctlBlock, nullptr, 0, nullptr, 0, &returned, nullptr);
+    return 2;
+}
+
 int probe() {
     HANDLE device = CreateFileA("\\\\.\\ECHO", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) return fail("open");
@@ -119,12 +131,13 @@ int main(int argc, char** argv) {
     if (mode == "write" && argc == 4) return writeMapping(argv[2], argv[3]);
     if (mode == "read" && argc == 3) return readMapping(argv[2]);
     if (mode == "hold") return hold();
+    if (mode == "block") return block();
     if (mode == "probe") return probe();
     if (mode == "version") return version();
     if (mode == "service" && argc == 4) return installService(argv[2], argv[3]);
     if (mode == "control" && argc == 4) return sendControl(argv[2], argv[3]);
     std::fprintf(stderr,
-                 "usage: client_peer write NAME TEXT | read NAME | hold | probe | version | service NAME IMAGE |"
+                 "usage: client_peer write NAME TEXT | read NAME | hold | block | probe | version | service NAME IMAGE |"
                  " control PATH CODE\n");
     return 2;
 }

@@ -496,6 +496,53 @@ TEST_F(MachineClient, KilledProcessLeavesTheMachineRunningAndItsResourcesRelease
     EXPECT_EQ(machine_->lxmachine({"status"}).exitStatus, 0);
 }
 
+TEST_F(MachineClient, KilledWhileARequestSitsInItsChannelTheMachineReleasesIt) {
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    char* argv[] = {const_cast<char*>(kPeer.c_str()), const_cast<char*>("block"), nullptr};
+    pid_t peer = 0;
+    ASSERT_EQ(::posix_spawn(&peer, kPeer.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    pollfd p{out[0], POLLIN, 0};
+    char line[64] = {};
+    ASSERT_EQ(::poll(&p, 1, 30000), 1);
+    ASSERT_GT(::read(out[0], line, sizeof line - 1), 0);
+    ::close(out[0]);
+    ASSERT_EQ(std::string(line), "ready\n");
+
+    // The request was taken from the shared area and waits in the driver.
+    const std::string client = "\"pid\":" + std::to_string(peer) + ",";
+    std::string json;
+    bool pending = false;
+    for (int i = 0; i < 500 && !pending; ++i) {
+        json = machine_->statusJson();
+        const size_t at = json.find(client);
+        pending = at != std::string::npos && json.find("\"channelRequests\":1}", at) != std::string::npos;
+        if (!pending) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(pending) << json;
+    EXPECT_TRUE(contains(json, "\"openFiles\":1")) << json;
+
+    ASSERT_EQ(::kill(peer, SIGKILL), 0);
+    ::waitpid(peer, nullptr, 0);
+    ASSERT_TRUE(waitUntilGone(peer));
+    json = machine_->statusJson();
+    EXPECT_TRUE(contains(json, "\"openFiles\":0")) << json;
+    EXPECT_FALSE(contains(json, "\"channelRequests\":1")) << json;
+    // The machine serves on.
+    HANDLE h = openEcho();
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    uint8_t byte = 7, back = 0;
+    DWORD returned = 0;
+    EXPECT_TRUE(DeviceIoControl(h, kIoctlEcho, &byte, 1, &back, 1, &returned, nullptr));
+    EXPECT_EQ(back, 7);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
 TEST_F(MachineClient, MutexBelongsToAThread) {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, "OwnedByMain");
     ASSERT_NE(mutex, nullptr);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <memory>
@@ -78,6 +79,74 @@ TEST_F(MisbehavingClient, RequestsQueuedAtExitCreateNothing) {
     }
     std::string json;
     EXPECT_TRUE(eventuallyEmpty(&json)) << countOf(json, "\"kind\":\"mapping\"") << " mappings left";
+}
+
+// Waits (bounded) for the daemon's next ring on a channel.
+lxm::channel::WaitResult replyRing(lxm::channel::RequestChannel& requests) {
+    lxm::channel::WaitResult r = lxm::channel::WaitResult::TimedOut;
+    for (int i = 0; i < 40 && r == lxm::channel::WaitResult::TimedOut; ++i)
+        r = requests.waitForReply(std::chrono::milliseconds(250), false);
+    return r;
+}
+
+TEST_F(MisbehavingClient, ABadFrameInAChannelEndsOnlyItsConnection) {
+    RawClient client;
+    std::string error;
+    ASSERT_TRUE(client.attach(machine_->directory(), &error)) << error;
+    auto plain = client.addThread(machine_->directory(), &error);
+    ASSERT_TRUE(plain) << error;
+
+    // What a channel carries is decoded like a socket frame: a well-formed
+    // request is answered in the reply area.
+    std::unique_ptr<lxm::channel::RequestChannel> good;
+    ASSERT_TRUE(client.addChannelThread(machine_->directory(), &good, &error)) << error;
+    auto request = RawClient::deviceIoControl(0x100, 0x222000, {}, 4);
+    good->postRequest(Op::DeviceIoControl, 7, request);
+    ASSERT_EQ(replyRing(*good), lxm::channel::WaitResult::Rang);
+    ASSERT_EQ(good->replyPost(), lxm::channel::Post::InArea);
+    lxm::wire::FrameHeader header{};
+    std::vector<uint8_t> payload;
+    ASSERT_TRUE(good->takeReply(&header, &payload));
+    EXPECT_EQ(header.requestId, 7u);
+    EXPECT_EQ(header.opcode, static_cast<uint16_t>(Op::Reply));
+
+    // Each of these ends its own connection: the machine rings Closing and
+    // closes the socket.
+    const std::vector<std::vector<uint8_t>> bad = {
+        {0x4C, 0x58, 0x4D, 0x32, 12, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0},  // wrong magic
+        {0x4C, 0x58, 0x4D, 0x31, 12, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0, 0},  // runs past the area
+        {0x4C, 0x58, 0x4D, 0x31, 12, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 1, 2, 3},  // short ioctl record
+        {0x4C, 0x58, 0x4D, 0x31, 50, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // control op
+    };
+    for (size_t i = 0; i < bad.size(); ++i) {
+        std::unique_ptr<lxm::channel::RequestChannel> requests;
+        auto thread = client.addChannelThread(machine_->directory(), &requests, &error);
+        ASSERT_TRUE(thread) << error;
+        std::memcpy(requests->requestArea().data(), bad[i].data(), bad[i].size());
+        requests->ringRequest(lxm::channel::Post::InArea);
+        ASSERT_EQ(replyRing(*requests), lxm::channel::WaitResult::Rang) << "frame " << i;
+        EXPECT_EQ(requests->replyPost(), lxm::channel::Post::Closing) << "frame " << i;
+        lxm::Frame closed;
+        EXPECT_EQ(lxm::receiveFrame(client.threadSocket(*thread), &closed, 5000), lxm::IoResult::Closed);
+    }
+
+    // An unknown ring ends its connection too.
+    std::unique_ptr<lxm::channel::RequestChannel> odd;
+    auto oddThread = client.addChannelThread(machine_->directory(), &odd, &error);
+    ASSERT_TRUE(oddThread) << error;
+    odd->ringRequest(static_cast<lxm::channel::Post>(77));
+    ASSERT_EQ(replyRing(*odd), lxm::channel::WaitResult::Rang);
+    EXPECT_EQ(odd->replyPost(), lxm::channel::Post::Closing);
+
+    // The rest of the process is served as before.
+    auto served = client.call(*plain, Op::DeviceIoControl, request);
+    ASSERT_TRUE(served);
+    EXPECT_NE(served->record.status, 0);
+    good->postRequest(Op::DeviceIoControl, 8, request);
+    ASSERT_EQ(replyRing(*good), lxm::channel::WaitResult::Rang);
+    ASSERT_EQ(good->replyPost(), lxm::channel::Post::InArea);
+    ASSERT_TRUE(good->takeReply(&header, &payload));
+    EXPECT_EQ(header.requestId, 8u);
 }
 
 // Resident memory of a process, in bytes (0 when unknown).

@@ -2,16 +2,18 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 #include "lxmachine/machine_directory.h"
 
 namespace lxm::testing {
 
 namespace {
 
-bool hello(int socket, wire::Role role, uint64_t token, Frame* answer, std::string* error) {
+bool hello(int socket, wire::Role role, uint64_t token, Frame* answer, std::string* error, uint32_t flags = 0) {
     wire::PayloadWriter w;
     w.record(wire::HelloRecord{wire::kProtocolVersion, static_cast<uint32_t>(role),
-                               static_cast<uint32_t>(::getpid()), 0, token});
+                               static_cast<uint32_t>(::getpid()), flags, token});
     if (sendFrame(socket, wire::Op::Hello, 0, w.data()) != IoResult::Ok ||
         receiveFrame(socket, answer, 10000) != IoResult::Ok) {
         *error = "no answer to hello";
@@ -57,6 +59,29 @@ std::optional<size_t> RawClient::addThread(const std::string& directory, std::st
         *error = "thread hello refused with status " + std::to_string(reply.status);
         return std::nullopt;
     }
+    threads_.push_back(std::move(socket));
+    return threads_.size() - 1;
+}
+
+std::optional<size_t> RawClient::addChannelThread(const std::string& directory,
+                                                  std::unique_ptr<channel::RequestChannel>* requests,
+                                                  std::string* error) {
+    UniqueFd socket = connectToMachine(directory, error);
+    if (!socket.valid()) return std::nullopt;
+    Frame answer;
+    if (!hello(socket.get(), wire::Role::Thread, token_, &answer, error, wire::kHelloRequestChannel))
+        return std::nullopt;
+    wire::ReplyRecord reply{};
+    std::span<const uint8_t> data;
+    channel::ChannelRecord record{};
+    if (!parseReply(answer, &reply, &data) || reply.status != 0 || answer.fds.size() != 1 ||
+        data.size() != sizeof record) {
+        *error = "thread hello gave no channel";
+        return std::nullopt;
+    }
+    std::memcpy(&record, data.data(), sizeof record);
+    *requests = channel::RequestChannel::attach(std::move(answer.fds[0]), record, error);
+    if (!*requests) return std::nullopt;
     threads_.push_back(std::move(socket));
     return threads_.size() - 1;
 }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "lxmachine/frame_socket.h"
+#include "lxmachine/request_channel.h"
 
 namespace lxm::testing {
 
@@ -25,6 +27,9 @@ public:
     bool attach(const std::string& directory, std::string* error);
     // Opens one more thread connection of the attached process; its index.
     std::optional<size_t> addThread(const std::string& directory, std::string* error);
+    // As addThread, asking for a shared-memory request channel (handed to *requests).
+    std::optional<size_t> addChannelThread(const std::string& directory,
+                                           std::unique_ptr<channel::RequestChannel>* requests, std::string* error);
 
     int processSocket() const { return process_.get(); }
     int threadSocket(size_t index) const { return threads_[index].get(); }

@@ -10,7 +10,10 @@
 // - Thread: one per client thread, joining a process by its token; carries
 //   that thread's requests, one at a time, each answered by one Reply. While
 //   a request runs the daemon may send MapPhysical (answered by MapReply) or
-//   UnmapPhysical (answered by Reply) with the same request id.
+//   UnmapPhysical (answered by Reply) with the same request id. A thread
+//   hello with kHelloRequestChannel set gets a shared-memory request channel
+//   (its memfd and a ChannelRecord in the reply, lxmachine/request_channel.h)
+//   and from then on announces every frame through it.
 // - Control: the lxmachine tool (status, shutdown, reboot, plug ...).
 // A frame that does not decode ends its connection and nothing else.
 #pragma once
@@ -94,14 +97,17 @@ static_assert(offsetof(FrameHeader, length) == 12);
 
 enum class Role : uint32_t { Process = 1, Thread = 2, Control = 3 };
 
+inline constexpr uint32_t kHelloRequestChannel = 1;  // HelloRecord::flags, thread role only
+
 struct HelloRecord {
     uint32_t protocolVersion;
     uint32_t role;  // Role
     uint32_t pid;
-    uint32_t reserved;
+    uint32_t flags;  // kHelloRequestChannel; other bits 0
     uint64_t processToken;  // Thread: the token the process connection received
 };
 static_assert(sizeof(HelloRecord) == 24);
+static_assert(offsetof(HelloRecord, flags) == 12);
 static_assert(offsetof(HelloRecord, processToken) == 16);
 
 // Reply to a process Hello; one fd per region travels with it (SCM_RIGHTS).

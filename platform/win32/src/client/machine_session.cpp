@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <thread>
 
 #include "lxmachine/machine_directory.h"
+#include "lxmachine/request_channel.h"
 #include "trace.h"
 
 extern char** environ;
@@ -73,7 +75,19 @@ Session& session() {
 struct ThreadChannel {
     std::shared_ptr<Attachment> attachment;
     UniqueFd socket;
+    // The shared-memory channel the machine gave this thread's connection;
+    // without one every request crosses the socket.
+    std::unique_ptr<lxm::channel::RequestChannel> requests;
     uint32_t nextRequest = 1;
+
+    // Tells the machine's thread at once that the connection ends.
+    void close() {
+        if (requests) requests->ringRequest(lxm::channel::Post::Closing);
+        requests.reset();
+        socket.reset();
+        attachment.reset();
+    }
+    ~ThreadChannel() { close(); }
 };
 // The thread's channel is on the heap and its owner frees it when the thread
 // ends. A library that detaches after the thread's own objects are gone (the
@@ -106,6 +120,20 @@ ThreadChannel& currentChannel() {
 bool peerClosed(int socket) {
     pollfd p{socket, POLLIN, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR));
+}
+
+// True when the calling thread's channel to `a` is open and the machine has
+// not rung its end: the machine ends every thread connection of a process
+// whose connection it closes (reboot, shutdown), so the attachment is live
+// without asking the process socket (a system call per request). A machine
+// that died without a word is noticed by the request itself.
+bool channelVouchesFor(const Attachment& a) {
+    const ThreadChannel* channel = threadChannel;
+    return channel && channel->attachment.get() == &a && channel->requests && !channel->requests->closedByPeer();
+}
+
+bool attachmentLive(const Attachment& a) {
+    return !a.broken.load() && (channelVouchesFor(a) || !peerClosed(a.socket.get()));
 }
 
 std::string libraryDirectory() {
@@ -208,7 +236,7 @@ std::shared_ptr<Attachment> attach(const std::string& directory) {
 std::shared_ptr<Attachment> currentOrNewAttachment() {
     Session& s = session();
     std::lock_guard guard(s.lock);
-    if (s.attachment && !s.attachment->broken.load() && !peerClosed(s.attachment->socket.get())) return s.attachment;
+    if (s.attachment && attachmentLive(*s.attachment)) return s.attachment;
     s.attachment.reset();
     auto a = attach(lxm::resolveMachineDirectory(nullptr));
     if (a) {
@@ -218,11 +246,16 @@ std::shared_ptr<Attachment> currentOrNewAttachment() {
     return a;
 }
 
+// LX_MACHINE_CHANNEL=0 keeps a thread's requests on its socket (for comparison).
+bool requestChannelWanted() {
+    const char* value = std::getenv("LX_MACHINE_CHANNEL");
+    return !(value && std::strcmp(value, "0") == 0);
+}
+
 bool joinThread(const std::shared_ptr<Attachment>& a) {
     ThreadChannel& channel = currentChannel();
     if (channel.attachment == a && channel.socket.valid()) return true;
-    channel.socket.reset();
-    channel.attachment.reset();
+    channel.close();
     std::string error;
     const std::string directory = lxm::resolveMachineDirectory(nullptr);
     UniqueFd socket = lxm::connectToMachine(directory, &error);
@@ -232,7 +265,8 @@ bool joinThread(const std::shared_ptr<Attachment>& a) {
     }
     wire::PayloadWriter w;
     w.record(wire::HelloRecord{wire::kProtocolVersion, static_cast<uint32_t>(wire::Role::Thread),
-                               static_cast<uint32_t>(::getpid()), 0, a->token});
+                               static_cast<uint32_t>(::getpid()),
+                               requestChannelWanted() ? wire::kHelloRequestChannel : 0u, a->token});
     if (lxm::sendFrame(socket.get(), wire::Op::Hello, 0, w.data()) != IoResult::Ok) return false;
     Frame frame;
     wire::ReplyRecord reply{};
@@ -240,6 +274,18 @@ bool joinThread(const std::shared_ptr<Attachment>& a) {
     if (lxm::receiveFrame(socket.get(), &frame, kHelloTimeoutMs) != IoResult::Ok ||
         !lxm::parseReply(frame, &reply, &data) || reply.status != 0 || reply.value != a->token)
         return false;
+    // A machine that could not make a channel answers without one: the socket serves alone.
+    if (!frame.fds.empty() || !data.empty()) {
+        lxm::channel::ChannelRecord record{};
+        if (frame.fds.size() != 1 || data.size() != sizeof record) return false;
+        std::memcpy(&record, data.data(), sizeof record);
+        std::string why;
+        channel.requests = lxm::channel::RequestChannel::attach(std::move(frame.fds[0]), record, &why);
+        if (!channel.requests) {
+            trace("no request channel: " + why);
+            return false;
+        }
+    }
     channel.socket = std::move(socket);
     channel.attachment = a;
     return true;
@@ -295,9 +341,7 @@ bool serveCallback(const Attachment& a, int socket, const Frame& frame) {
 }
 
 void markBroken(const std::shared_ptr<Attachment>& a) {
-    ThreadChannel& channel = currentChannel();
-    channel.socket.reset();
-    channel.attachment.reset();
+    currentChannel().close();
     // Only a closed process connection means the machine let go of us.
     if (peerClosed(a->socket.get())) a->broken = true;
 }
@@ -310,10 +354,90 @@ void childAfterFork() {
     s.attachment.reset();
     s.lock.unlock();
     ThreadChannel& channel = currentChannel();
+    // The channel's memory is shared with the parent's thread: leave it unrung.
+    channel.requests.reset();
     channel.attachment.reset();
     channel.socket.reset();
 }
 [[maybe_unused]] const int forkHandlers = ::pthread_atfork(prepareFork, parentAfterFork, childAfterFork);
+
+// The reply frame of request `id`, or nothing when it is not one.
+std::optional<MachineReply> replyOf(Frame& frame, uint32_t id) {
+    wire::ReplyRecord record{};
+    std::span<const uint8_t> data;
+    if (frame.header.requestId != id || !lxm::parseReply(frame, &record, &data)) return std::nullopt;
+    MachineReply reply;
+    reply.status = record.status;
+    reply.information = record.information;
+    reply.value = record.value;
+    reply.data.assign(data.begin(), data.end());
+    reply.fds = std::move(frame.fds);
+    return reply;
+}
+
+bool isCallback(const Frame& frame) {
+    return frame.op() == wire::Op::MapPhysical || frame.op() == wire::Op::UnmapPhysical;
+}
+
+std::optional<MachineReply> callOnSocket(const std::shared_ptr<Attachment>& a, ThreadChannel& channel, wire::Op op,
+                                         std::span<const uint8_t> payload) {
+    const int socket = channel.socket.get();
+    const uint32_t id = channel.nextRequest++;
+    if (lxm::sendFrame(socket, op, id, payload) != IoResult::Ok) return std::nullopt;
+    while (true) {
+        Frame frame;
+        if (lxm::receiveFrame(socket, &frame, -1) != IoResult::Ok) return std::nullopt;
+        if (!isCallback(frame)) return replyOf(frame, id);
+        if (!serveCallback(*a, socket, frame)) return std::nullopt;
+    }
+}
+
+// True when the machine closed the thread's socket; a frame waiting is not a hang-up.
+bool socketHungUp(int socket) {
+    char byte;
+    ssize_t n = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return false;
+    return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+// How often a thread waiting on its channel makes sure the machine is still there.
+constexpr std::chrono::milliseconds kReplyCheck{250};
+
+std::optional<MachineReply> callOnChannel(const std::shared_ptr<Attachment>& a, ThreadChannel& channel, wire::Op op,
+                                          std::span<const uint8_t> payload) {
+    lxm::channel::RequestChannel& requests = *channel.requests;
+    const int socket = channel.socket.get();
+    const uint32_t id = channel.nextRequest++;
+    bool machineRunning;
+    if (requests.requestFits(payload.size())) {
+        machineRunning = requests.postRequest(op, id, payload);
+    } else {
+        if (lxm::sendFrame(socket, op, id, payload) != IoResult::Ok) return std::nullopt;
+        machineRunning = requests.ringRequest(lxm::channel::Post::OnSocket);
+    }
+    while (true) {
+        const auto wait = requests.waitForReply(kReplyCheck, machineRunning);
+        machineRunning = false;
+        if (wait != lxm::channel::WaitResult::Rang) {
+            if (socketHungUp(socket)) return std::nullopt;
+            continue;
+        }
+        Frame frame;
+        switch (requests.replyPost()) {
+        case lxm::channel::Post::InArea:
+            if (!requests.takeReply(&frame.header, &frame.payload)) return std::nullopt;
+            return replyOf(frame, id);
+        case lxm::channel::Post::OnSocket:
+            if (lxm::receiveFrame(socket, &frame, -1) != IoResult::Ok) return std::nullopt;
+            if (!isCallback(frame)) return replyOf(frame, id);
+            if (!serveCallback(*a, socket, frame)) return std::nullopt;
+            machineRunning = true;  // it carries on with the request at once
+            continue;
+        default:  // the machine ended the connection
+            return std::nullopt;
+        }
+    }
+}
 
 }  // namespace
 
@@ -325,39 +449,9 @@ std::optional<MachineReply> callMachine(wire::Op op, std::span<const uint8_t> pa
         return std::nullopt;
     }
     ThreadChannel& channel = currentChannel();
-    const int socket = channel.socket.get();
-    const uint32_t id = channel.nextRequest++;
-    if (lxm::sendFrame(socket, op, id, payload) != IoResult::Ok) {
-        markBroken(a);
-        return std::nullopt;
-    }
-    while (true) {
-        Frame frame;
-        if (lxm::receiveFrame(socket, &frame, -1) != IoResult::Ok) {
-            markBroken(a);
-            return std::nullopt;
-        }
-        if (frame.op() == wire::Op::MapPhysical || frame.op() == wire::Op::UnmapPhysical) {
-            if (!serveCallback(*a, socket, frame)) {
-                markBroken(a);
-                return std::nullopt;
-            }
-            continue;
-        }
-        wire::ReplyRecord record{};
-        std::span<const uint8_t> data;
-        if (frame.header.requestId != id || !lxm::parseReply(frame, &record, &data)) {
-            markBroken(a);
-            return std::nullopt;
-        }
-        MachineReply reply;
-        reply.status = record.status;
-        reply.information = record.information;
-        reply.value = record.value;
-        reply.data.assign(data.begin(), data.end());
-        reply.fds = std::move(frame.fds);
-        return reply;
-    }
+    auto reply = channel.requests ? callOnChannel(a, channel, op, payload) : callOnSocket(a, channel, op, payload);
+    if (!reply) markBroken(a);
+    return reply;
 }
 
 uint64_t currentAttachment() {
@@ -368,8 +462,7 @@ uint64_t currentAttachment() {
 bool attachmentAlive(uint64_t id) {
     Session& s = session();
     std::lock_guard guard(s.lock);
-    return s.attachment && s.attachment->id == id && !s.attachment->broken.load() &&
-           !peerClosed(s.attachment->socket.get());
+    return s.attachment && s.attachment->id == id && attachmentLive(*s.attachment);
 }
 
 void* mapPhysicalView(uint64_t physical, uint64_t length) {

@@ -4,9 +4,13 @@
 // exit or by kill, tells the machine the process is gone) and each thread
 // holds a request connection of its own that joins the process; requests are
 // synchronous on the calling thread's connection, so a request pending in one
-// thread never holds up another. While a request runs, the machine may ask
-// the process to map physical memory; the answer goes back on the same
-// connection. A machine that is not running is booted (unless
+// thread never holds up another. A thread connection carries its requests
+// and replies in a shared-memory channel with futex doorbells
+// (lxmachine/request_channel.h); its socket serves what does not fit there,
+// replies with file descriptors, and the machine's call-backs
+// (LX_MACHINE_CHANNEL=0 keeps everything on the socket). While a request
+// runs, the machine may ask the process to map physical memory; the answer
+// goes back on the same connection. A machine that is not running is booted (unless
 // LX_MACHINE_NO_AUTOBOOT=1); after the machine rebooted, the next request
 // attaches to the new boot (handles of the old one are void).
 #pragma once
