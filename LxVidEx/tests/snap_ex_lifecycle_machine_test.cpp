@@ -145,9 +145,10 @@ TEST_F(SnapExLifecycle, StopReturnsOnceNoCallbackRuns) {
 }
 
 TEST_F(SnapExLifecycle, RingsWhoseNumbersCannotMoveAreRefused) {
-  int32_t calls = 0;
+  // Counted on the delivery thread, read on this one.
+  std::atomic<int32_t> calls{0};
   auto counter = [](SnapExInfo* info) -> int32_t {
-    ++*static_cast<int32_t*>(info->context);
+    static_cast<std::atomic<int32_t>*>(info->context)->fetch_add(1);
     return 0;
   };
   ASSERT_EQ(LxOpenSnapEx(cards_[0], counter, &calls), LX_OK);
@@ -159,7 +160,7 @@ TEST_F(SnapExLifecycle, RingsWhoseNumbersCannotMoveAreRefused) {
   EXPECT_EQ(stateOf(cards_[0]), LX_CAPTURE_STATE_IDLE);
   // Fields stored apart: one frame is two entries, and the ring turns.
   ASSERT_EQ(LxStartSnapEx(cards_[0], kRingStart, 0, 1), LX_OK);
-  EXPECT_TRUE(waitUntil([&] { return calls >= 4; }));
+  EXPECT_TRUE(waitUntil([&] { return calls.load() >= 4; }));
   EXPECT_EQ(LxStopSnapEx(cards_[0]), LX_OK);
 }
 

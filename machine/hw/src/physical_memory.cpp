@@ -32,9 +32,15 @@ bool makeRange(const char* name, uint64_t base, uint64_t size, MemoryRange* rang
     }
     // The machine's own view of its memory lies far from where processes get
     // their mappings, so a kernel address never equals a user address.
+    // (ThreadSanitizer keeps its shadow memory there and stops the program
+    // at such a mapping: its builds take any address.)
+#if defined(__SANITIZE_THREAD__)
+    void* host = MAP_FAILED;
+#else
     static std::atomic<uintptr_t> nextHint{0x200000000000};
     void* hint = reinterpret_cast<void*>(nextHint.fetch_add((size + 0xFFFFFFF) & ~uintptr_t{0xFFFFFFF}));
     void* host = mmap(hint, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE | MAP_FIXED_NOREPLACE, fd, 0);
+#endif
     if (host == MAP_FAILED) host = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
     if (host == MAP_FAILED) {
         *error = std::string("cannot map ") + name + ": " + std::strerror(errno);

@@ -338,7 +338,8 @@ NTSTATUS dispatchControl(PDEVICE_OBJECT device, PIRP irp) {
         counts->opens = static_cast<uint32_t>(e->openCount);
         counts->lastStatus = static_cast<uint32_t>(e->lastStatus);
         counts->waiting = counts->queued = 0;
-        counts->holding = e->held ? 1 : 0;
+        // Set by the start-I/O routine on another thread: read it as atomically as it is written.
+        counts->holding = __atomic_load_n(&e->held, __ATOMIC_SEQ_CST) != nullptr ? 1 : 0;
         KIRQL irql;
         KeAcquireSpinLock(&e->waitLock, &irql);
         for (PLIST_ENTRY p = e->waitList.Flink; p != &e->waitList; p = p->Flink) ++counts->waiting;
