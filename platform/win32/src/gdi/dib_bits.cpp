@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "gdi/dc_state.h"
+#include "gdi/device_dc.h"
 #include "gdi/gdi_objects.h"
 #include "gdi/image_drawing.h"
 #include "gdi/pixel_format.h"
@@ -127,7 +128,7 @@ BOOL blitOntoDevice(HDC destination, int x, int y, int width, int height, HDC so
 WIN32_API BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int sourceX,
                              int sourceY, DWORD rop) {
   std::lock_guard hold(gdiMutex());
-  if (isDeviceContext(destination) && findDc(destination) == nullptr) {
+  if (isDisplayDc(destination) || isDeviceDc(destination)) {
     if (rop != SRCCOPY || width < 0 || height < 0) {
       SetLastError(rop != SRCCOPY ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
       return FALSE;
