@@ -38,8 +38,7 @@ void CMainFrame::OnFileOpen() {
   const std::string path = chooseFile(false);
   if (path.empty()) return;
   demo::loadBitmapFile(video_->image, path);
-  update();
-  view_->client()->update();
+  InvalidateFrame();
 }
 
 void CMainFrame::OnFileSaveAs() {
@@ -76,7 +75,7 @@ void CMainFrame::OnSaveSerials() {
   for (int i = 0; i < imageCount; ++i) {
     video_->TransformFrame(snapOffset, i);
     demo::saveBitmapFile(video_->image, demo::seriesFileName(base, i + 1));
-    update();
+    InvalidateFrame();
   }
 }
 
@@ -126,7 +125,7 @@ void CMainFrame::OnStep() {
     stopPlaybackTimer();
   } else {
     video_->image.fillWhite();
-    update();
+    InvalidateFrame();
     stepMode = 1;
     playbackActive = 1;
     playbackIndex = 0;
@@ -138,7 +137,7 @@ void CMainFrame::OnCircle() {
   if (playbackActive && !stepMode) return;
   if (!playbackActive) {
     video_->image.fillWhite();
-    update();
+    InvalidateFrame();
     playbackActive = 1;
   }
   stepMode = 0;
