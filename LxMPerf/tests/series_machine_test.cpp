@@ -95,7 +95,7 @@ TEST_F(FrameTest, SnapShotGivesEveryCardTheSameCountOneSeriesAfterTheOther) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "run1_3.bmp"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "run3_1.bmp"));
 
-  // Step playback draws each card's frame at its tile on the screen.
+  // Step playback draws each card's frame where its video was, in its tile.
   {
     terncard::testing::VideoMemory vram;
     ASSERT_TRUE(vram);
@@ -110,9 +110,9 @@ TEST_F(FrameTest, SnapShotGivesEveryCardTheSameCountOneSeriesAfterTheOther) {
     for (int card = 0; card < 2; ++card) {
       const CardRecord& record = frame.cards[card];
       int rows = 0;
-      for (int y = record.tile.top; y < record.tile.top + height; ++y) {
+      for (int y = record.output.top; y < record.output.top + height; ++y) {
         const auto stamp = lxtest::decodeLineStamp(
-            vram.at(static_cast<uint32_t>(record.tile.left), static_cast<uint32_t>(y)), width, 4);
+            vram.at(static_cast<uint32_t>(record.output.left), static_cast<uint32_t>(y)), width, 4);
         rows += stamp && stamp->sourceId == 11 + card;
       }
       EXPECT_GT(rows, height / 2) << "card " << card << "'s frame in its tile";
