@@ -14,6 +14,7 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   qt6-base-dev
   xvfb x11-utils libx11-dev
+  imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do

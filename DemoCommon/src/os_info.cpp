@@ -14,14 +14,15 @@ COperateSystemInfo::COperateSystemInfo() {
   queried_ = GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&version_)) != FALSE;
 }
 
-int COperateSystemInfo::GetOsCode() const {
-  if (!queried_) return -1;
-  const DWORD major = version_.dwMajorVersion;
-  const DWORD minor = version_.dwMinorVersion;
-  const bool workstation = version_.wProductType == VER_NT_WORKSTATION;
+int COperateSystemInfo::GetOsCode() const { return queried_ ? osCodeOf(version_) : -1; }
+
+int COperateSystemInfo::osCodeOf(const OSVERSIONINFOEXA& version) {
+  const DWORD major = version.dwMajorVersion;
+  const DWORD minor = version.dwMinorVersion;
+  const bool workstation = version.wProductType == VER_NT_WORKSTATION;
   if (major == 4 && minor == 0) {
-    if (version_.dwPlatformId == VER_PLATFORM_WIN32_NT) return 0;
-    return version_.dwPlatformId == 1 ? 1 : -1;
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) return 0;
+    return version.dwPlatformId == 1 ? 1 : -1;
   }
   if (major == 4 && minor == 10) return 2;
   if (major == 4 && minor == 90) return 3;

@@ -41,12 +41,13 @@ void CVideo::DetectSource() {
   if (!cardHandle) return;
   for (int flat = 0; flat <= 10; ++flat) {
     sourceOfFlat(flat, &sourceKind, &sourceNumber);
-    LxStatus status = LxSetVideoSource(cardHandle, LxVideoSource{sourceKind, sourceNumber});
+    // An input the card refuses is skipped: the signal asked for would be
+    // the previous input's.
+    if (LxSetVideoSource(cardHandle, LxVideoSource{sourceKind, sourceNumber}) != LX_OK) continue;
     Sleep(1);
     int32_t present = 0;
-    // An input the card refuses is skipped; a card without the query ends the search.
-    if (status == LX_OK) status = LxVideoPresent(cardHandle, &present);
-    if (status == LX_NOT_SUPPORT_INTERFACE) break;
+    const LxStatus status = LxVideoPresent(cardHandle, &present);
+    if (status == LX_NOT_SUPPORT_INTERFACE) break;  // a card without the query
     if (status == LX_OK && present != 0) return;
   }
   SetSourceByFlat(0);

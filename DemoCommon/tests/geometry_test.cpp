@@ -121,3 +121,33 @@ TEST(VideoFormats, DepthsBitsAndFlatInputs) {
 }
 
 }  // namespace
+
+#include "democommon/os_info.h"
+
+namespace {
+
+OSVERSIONINFOEXA versionOf(DWORD major, DWORD minor, DWORD platform, BYTE product) {
+  OSVERSIONINFOEXA v{};
+  v.dwOSVersionInfoSize = sizeof v;
+  v.dwMajorVersion = major;
+  v.dwMinorVersion = minor;
+  v.dwPlatformId = platform;
+  v.wProductType = product;
+  return v;
+}
+
+TEST(OperatingSystemCode, ByVersionPlatformAndProductType) {
+  using demo::COperateSystemInfo;
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(4, 0, 2, 1)), 0);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(4, 0, 1, 1)), 1);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(4, 0, 0, 1)), -1);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(4, 10, 1, 1)), 2);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(4, 90, 1, 1)), 3);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(5, 1, 2, 1)), 5);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(6, 1, 2, VER_NT_WORKSTATION)), 7) << "no live capture";
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(6, 2, 2, VER_NT_WORKSTATION)), 8);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(6, 1, 2, VER_NT_SERVER)), -1);
+  EXPECT_EQ(COperateSystemInfo::osCodeOf(versionOf(10, 0, 2, VER_NT_WORKSTATION)), -1);
+}
+
+}  // namespace

@@ -38,8 +38,7 @@ void CMainFrame::OnFileOpen() {
   const std::string path = chooseFile(false);
   if (path.empty()) return;
   demo::loadBitmapFile(video_->image, path);
-  update();
-  view_->client()->update();
+  InvalidateFrame();
 }
 
 void CMainFrame::OnFileSaveAs() {
@@ -76,7 +75,7 @@ void CMainFrame::OnSaveSerials() {
   for (int i = 0; i < imageCount; ++i) {
     video_->TransformFrame(snapOffset, i);
     demo::saveBitmapFile(video_->image, demo::seriesFileName(base, i + 1));
-    update();
+    InvalidateFrame();
   }
 }
 
@@ -91,10 +90,14 @@ void CMainFrame::OnOpenSerials() {
 void CMainFrame::ShowNextFrame() {
   demo::CVideo& v = *video_;
   if (fromFiles) {
-    if (demo::loadBitmapFile(v.image, demo::seriesFileName(seriesBaseName, playbackIndex + 1)))
-      ++playbackIndex;
-    else
+    // Past the last file the series starts again at file 1 in the same
+    // step, so the wrap shows file 1 rather than the last image twice.
+    bool loaded = demo::loadBitmapFile(v.image, demo::seriesFileName(seriesBaseName, playbackIndex + 1));
+    if (!loaded && playbackIndex > 0) {
       playbackIndex = 0;
+      loaded = demo::loadBitmapFile(v.image, demo::seriesFileName(seriesBaseName, 1));
+    }
+    playbackIndex = loaded ? playbackIndex + 1 : 0;
   } else {
     if (playbackIndex >= imageCount) playbackIndex = 0;
     v.TransformFrame(snapOffset, playbackIndex);
@@ -122,7 +125,7 @@ void CMainFrame::OnStep() {
     stopPlaybackTimer();
   } else {
     video_->image.fillWhite();
-    update();
+    InvalidateFrame();
     stepMode = 1;
     playbackActive = 1;
     playbackIndex = 0;
@@ -134,7 +137,7 @@ void CMainFrame::OnCircle() {
   if (playbackActive && !stepMode) return;
   if (!playbackActive) {
     video_->image.fillWhite();
-    update();
+    InvalidateFrame();
     playbackActive = 1;
   }
   stepMode = 0;

@@ -216,7 +216,7 @@ void CVideoWnd::ToggleCapture() {
   demo::CVideo& v = *video_;
   if (v.videoState == 0) {
     v.image.fillWhite();
-    update();
+    InvalidateFrame();
     SelectGreyPaletteForCapture(true);
     const LxStatus status = LxCaptureEx(v.handle(), viewWindow(), 1);
     if (status != LX_OK) {
@@ -243,7 +243,7 @@ void CVideoWnd::ToggleCapture() {
 void CVideoWnd::CaptureShot() {
   demo::CVideo& v = *video_;
   v.image.fillWhite();
-  update();
+  InvalidateFrame();
   SelectGreyPaletteForCapture(true);
   const LxStatus status = LxCaptureShot(v.handle());
   if (status != LX_OK) demo::showStatusError(status);
@@ -256,7 +256,7 @@ void CVideoWnd::ToggleSnap() {
   demo::CVideo& v = *video_;
   if (v.videoState == 0) {
     v.image.fillWhite();
-    update();
+    InvalidateFrame();
     if (v.OpenSnapEx(&CVideoWnd::SnapCallback, this) != LX_OK) return;  // not reported
     v.FillStaticMem(snapOffset, v.FrameBytes() * static_cast<uint32_t>(snapBufferCount), 0xFF);
     const LxStatus status = v.StartSnapEx(snapOffset, interline, snapBufferCount);
@@ -267,7 +267,7 @@ void CVideoWnd::ToggleSnap() {
     fromFiles = 0;
   } else if (v.videoState == 4) {
     v.CloseSnapEx();
-    update();
+    InvalidateFrame();
   }
 }
 
@@ -302,6 +302,11 @@ void CVideoWnd::showFrameRate() {
 void CVideoWnd::DrawImageNow() {
   ViewDc dc(viewWindow());
   demo::drawImage(dc.get(), video_->image, video_->greyPalette);
+}
+
+void CVideoWnd::InvalidateFrame() {
+  update();
+  view_->client()->update();
 }
 
 void CVideoWnd::OnDraw() {

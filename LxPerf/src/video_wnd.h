@@ -75,6 +75,8 @@ class CVideoWnd : public QMainWindow {
   // The view repaints: the image 1:1 when idle or playing back.
   virtual void OnDraw();
   void DrawImageNow();
+  // The frame and its view repaint (the framework's invalidation of the frame).
+  void InvalidateFrame();
 
   std::unique_ptr<demo::CVideo> video_;
   CLxPerfView* view_ = nullptr;

@@ -18,6 +18,8 @@ class COperateSystemInfo {
   bool consumerFamily() const { return queried_ && version_.dwPlatformId == 1; }
 
   const OSVERSIONINFOEXA& version() const { return version_; }
+  // The code of a version record.
+  static int osCodeOf(const OSVERSIONINFOEXA& version);
 
  private:
   struct ProcessorRecord {

@@ -1,7 +1,6 @@
 // The grey palette of 8-bit images and the drawing of the display image on a
-// device context. Built on the compat layer's GDI drawing (palettes, DIB
-// copies); where the layer has none yet, no palette exists and drawing does
-// nothing (returns false).
+// device context, through the compat layer's GDI drawing (palettes, DIB
+// copies, brushes).
 #pragma once
 
 #include <windows.h>
