@@ -59,13 +59,17 @@ void VideoView::poll() {
   }
 }
 
+void VideoView::paintPicture(QPainter& painter, const QRect& area) const {
+  if (picture_.size() == size()) {
+    painter.drawImage(area, picture_, area);
+  } else {
+    painter.fillRect(area, Qt::black);
+  }
+}
+
 void VideoView::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
-  if (picture_.size() == size()) {
-    painter.drawImage(event->rect(), picture_, event->rect());
-  } else {
-    painter.fillRect(event->rect(), Qt::black);
-  }
+  paintPicture(painter, event->rect());
 }
 
 void VideoView::showEvent(QShowEvent* event) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <QAbstractScrollArea>
 #include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
 
 #include <cstring>
 #include <functional>
@@ -116,6 +119,33 @@ TEST(VideoView, NoNewPictureWhileNothingChangesAndBlackBeyondTheScreen) {
   std::memcpy(vram.at(at.x() + 1, at.y()), &black, 4);
   lxqt::pumpMessages(300);
   EXPECT_EQ(view.framesTaken(), hidden);
+}
+
+// A scrolling view whose viewport is a video view, as a program's view is.
+class ScrollingView : public QAbstractScrollArea {
+ public:
+  ScrollingView() : view(new lxqt::VideoView) { setViewport(view); }
+  lxqt::VideoView* view;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter painter(viewport());
+    view->paintPicture(painter, event->rect());
+  }
+};
+
+TEST(VideoView, AsTheViewportOfAScrollArea) {
+  VideoMemory vram;
+  ASSERT_TRUE(vram);
+  paintPattern(vram);
+  ScrollingView area;
+  area.setGeometry(300, 200, 160, 120);
+  area.show();
+  ASSERT_TRUE(pumpUntil([&] { return area.view->framesTaken() > 0; }));
+  const QPoint at = area.view->mapToGlobal(QPoint(0, 0));
+  const QImage picture = area.view->grab().toImage();
+  EXPECT_EQ(picture.pixel(7, 9) & 0xFFFFFF, pattern(at.x() + 7, at.y() + 9));
+  EXPECT_EQ(picture.pixel(30, 40) & 0xFFFFFF, pattern(at.x() + 30, at.y() + 40));
 }
 
 }  // namespace

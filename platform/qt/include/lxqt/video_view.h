@@ -8,9 +8,14 @@
 // pixels change and repaints only when they did; after a second without a
 // change it looks ten times a second until they change again. A hidden view
 // does not look at all.
+//
+// As the viewport of a QAbstractScrollArea, its paint events go to the
+// area's paintEvent (Qt routes them so): there, call paintPicture with a
+// painter on the viewport.
 #pragma once
 
 #include <QImage>
+#include <QPainter>
 #include <QPoint>
 #include <QTimer>
 #include <QWidget>
@@ -31,6 +36,10 @@ class LXQT_API VideoView : public QWidget {
   // The polling period now: the refresh period while pixels change, the
   // idle period after a second without change.
   int pollInterval() const { return timer_.interval(); }
+
+  // Paints the part `area` (widget coordinates) of the latest picture; black
+  // where it has none. paintEvent does this.
+  void paintPicture(QPainter& painter, const QRect& area) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
