@@ -35,7 +35,9 @@ struct CardRecord {
   Rect input{0, 0, 768, 576};
   Rect output{};
   Rect tile{};
-  int tileViewX = 0, tileViewY = 0;  // the tile's origin in view coordinates
+  // Where the card's picture sits in the view (the output rectangle's
+  // origin in view coordinates): read back from there and drawn there.
+  int outputViewX = 0, outputViewY = 0;
   demo::DisplayImage image;  // header storage and a buffer that starts all 0
   int mirrorHorizontal = 0, mirrorVertical = 0;
   int lumaControl = 1;

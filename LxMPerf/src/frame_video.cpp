@@ -29,8 +29,8 @@ void drawTile(HDC dc, const CardRecord& card, demo::PaletteHandle greyPalette, d
   const int width = std::min(card.image.width(), card.output.width());
   const int height = std::min(card.image.height(), card.output.height());
   if (width <= 0 || height <= 0) return;
-  demo::drawImageScaled(dc, card.image, greyPalette, static_cast<int>(card.tileViewX * scale),
-                        static_cast<int>(card.tileViewY * scale), static_cast<int>(width * scale),
+  demo::drawImageScaled(dc, card.image, greyPalette, static_cast<int>(card.outputViewX * scale),
+                        static_cast<int>(card.outputViewY * scale), static_cast<int>(width * scale),
                         static_cast<int>(height * scale));
 }
 
@@ -40,7 +40,7 @@ void CMainFrame::readBack(CardRecord& card, HDC dc) {
   const int height = (card.scanMode == 1 || card.scanMode == 2) ? card.output.height() / 2 : card.output.height();
   int32_t bits = 0;
   if (!card.image.pixels) return;
-  if (LxGetDisplayBits(dc, card.tileViewX, card.tileViewY, card.output.width(), height, &bits,
+  if (LxGetDisplayBits(dc, card.outputViewX, card.outputViewY, card.output.width(), height, &bits,
                        card.image.pixels.get()) == LX_OK) {
     card.image.header.info.biWidth = card.output.width();
     card.image.header.info.biHeight = height;
@@ -104,7 +104,7 @@ int32_t CMainFrame::frameCallback(SnapExInfo* info) {
   if (!target || !target->view) return 1;
   HDC dc = GetDC(target->view);
   if (dc) {
-    demo::drawImageScaled(dc, card->image, target->greyPalette, card->tileViewX, card->tileViewY, card->image.width(),
+    demo::drawImageScaled(dc, card->image, target->greyPalette, card->outputViewX, card->outputViewY, card->image.width(),
                           card->image.height());
     ReleaseDC(target->view, dc);
   }

@@ -100,9 +100,11 @@ void CMainFrame::Place() {
   for (int i = 0; i < cardCount; ++i) {
     CardRecord& card = cards[i];
     card.tile = tileRect(client, cardCount, i);
-    card.tileViewX = card.tile.left - client.left;
-    card.tileViewY = card.tile.top - client.top;
     card.output = outputRect(card.tile, screenWidth, screenHeight, card.frameWidth, card.frameHeight);
+    // The picture is read and drawn where the card writes it: at the tile's
+    // origin it would be off by the alignment of the output's left edge.
+    card.outputViewX = card.output.left - client.left;
+    card.outputViewY = card.output.top - client.top;
     if (!card.handle) continue;
     if (state == 4) LxStopSnapEx(card.handle);
     card.input = clip ? Rect{0, 0, card.output.width(), card.output.height()}

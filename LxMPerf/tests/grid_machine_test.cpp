@@ -5,7 +5,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include <cstring>
 #include <string>
+
+#include "democommon/adjust_dialog.h"
+#include "democommon/source_dialog.h"
 
 #include "card_record_copy.h"
 #include "frame_fixture.h"
@@ -154,6 +161,138 @@ TEST_F(FrameTest, AFormatCommandChangesTheSelectedCardOrAllAndTheCheckFollowsCar
   });
   frame.dispatch(cmd::kSelectCard);
   EXPECT_EQ(frame.selectedCard, 4);
+}
+#endif
+
+#if LXMPERF_CARDS == 3
+// Runs `act` on the modal dialog of type D that `id` opens, then ends it.
+template <typename D>
+void onDialog(CMainFrame& frame, int id, std::function<void(D&)> act) {
+  QTimer::singleShot(0, [act] {
+    if (auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget())) act(*dialog);
+  });
+  frame.dispatch(id);
+}
+
+TEST_F(FrameTest, DialogMessagesReachTheSelectedCardsAndTheRecordsChangeOnlyOnOk) {
+  CMainFrame& frame = open(kViewWidth, kViewHeight);
+  // Messages change the cards only; a refused value comes back as the status.
+  frame.selectedCard = 1;
+  const int detected = frame.cards[1].sourceNumber;  // the input with the signal
+  EXPECT_EQ(frame.OnDialogMessage(cmd::kMsgAdjust, 1, 77), 0);
+  EXPECT_EQ(frame.OnDialogMessage(cmd::kMsgSetPll, 0x1F0, 0), 0) << "masked to 8 bits";
+  EXPECT_EQ(frame.OnDialogMessage(cmd::kMsgSetSource, 0, 1), 0);
+  EXPECT_NE(frame.OnDialogMessage(cmd::kMsgSetSource, 0, 5), 0) << "the card has no sixth composite input";
+  EXPECT_NE(frame.OnDialogMessage(cmd::kMsgSetSource, 7, 0), 0) << "no such input kind";
+  EXPECT_NE(frame.OnDialogMessage(cmd::kMsgAdjust, 9, 1), 0) << "no such adjust item";
+  EXPECT_EQ(frame.cards[1].brightness, 128);
+  EXPECT_EQ(frame.cards[1].pll, 245);
+  EXPECT_EQ(frame.cards[1].sourceNumber, detected);
+
+  // Adjust: one step of the brightness bar and OK; only card 1's record.
+  onDialog<demo::AdjustDialog>(frame, cmd::kAdjust, [](demo::AdjustDialog& dialog) {
+    EXPECT_EQ(dialog.bar(demo::AdjustDialog::Brightness)->value(), 128);
+    dialog.bar(demo::AdjustDialog::Brightness)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    dialog.bar(demo::AdjustDialog::Pll)->triggerAction(QAbstractSlider::SliderPageStepSub);
+    dialog.accept();
+  });
+  EXPECT_EQ(frame.cards[1].brightness, 129);
+  EXPECT_EQ(frame.cards[1].pll, 235);
+  EXPECT_EQ(frame.cards[0].brightness, 128);
+  EXPECT_EQ(frame.cards[2].pll, 245);
+
+  // All cards, Cancel: the dialog opens with card 0's values, records stay.
+  frame.selectedCard = 3;
+  onDialog<demo::AdjustDialog>(frame, cmd::kAdjust, [](demo::AdjustDialog& dialog) {
+    EXPECT_EQ(dialog.bar(demo::AdjustDialog::Brightness)->value(), 128) << "card 0's value";
+    dialog.bar(demo::AdjustDialog::Hue)->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    dialog.reject();
+  });
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(frame.cards[i].hue, 128) << i;
+
+  // Video Source: opened on card 0's input; "Video 6", which the cards
+  // refuse, puts the selection back; "Video 2" and OK, every card's record.
+  onDialog<demo::SourceDialog>(frame, cmd::kVideoSource, [&](demo::SourceDialog& dialog) {
+    EXPECT_EQ(dialog.selected(), frame.cards[0].sourceNumber);
+    dialog.button(5)->click();
+    EXPECT_EQ(dialog.selected(), frame.cards[0].sourceNumber);
+    dialog.button(1)->click();
+    EXPECT_EQ(dialog.selected(), 1);
+    dialog.accept();
+  });
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(frame.cards[i].sourceKind, 0) << i;
+    EXPECT_EQ(frame.cards[i].sourceNumber, 1) << i;
+  }
+}
+
+TEST_F(FrameTest, CaptureShotSnapAndMaskActOnEveryCard) {
+  CMainFrame& frame = open(kViewWidth, kViewHeight);
+  frame.dispatch(cmd::kCaptureShot);
+  EXPECT_EQ(frame.state, 0);
+  for (int i = 0; i < 3; ++i) {
+    const CardRecord& card = frame.cards[i];
+    ASSERT_EQ(card.image.width(), card.output.width()) << i;
+    ASSERT_EQ(card.image.bitCount(), 24);
+    // The read-back holds the card's own picture (rows bottom-up, 4-byte rows).
+    const int stride = (card.image.width() * 3 + 3) / 4 * 4;
+    int rows = 0;
+    for (int y = 0; y < card.image.height(); ++y) {
+      const auto stamp = lxtest::decodeLineStamp(card.image.pixels.get() + y * stride, card.image.width(), 1);
+      rows += stamp && stamp->sourceId == 11 + i;
+    }
+    EXPECT_GT(rows, card.image.height() / 2) << "card " << i;
+  }
+
+  frame.dispatch(cmd::kMask);
+  EXPECT_EQ(frame.maskEnabled, 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(terncard::testing::recordOf(frame.cards[i].handle).maskEnabled, 1) << i;
+  frame.dispatch(cmd::kMask);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(terncard::testing::recordOf(frame.cards[i].handle).maskEnabled, 0) << i;
+
+  // Snap-ex: one ring after the other, each card's frames drawn into its tile.
+  {
+    terncard::testing::VideoMemory vram;
+    ASSERT_TRUE(vram);
+    for (int y = 0; y < 768; ++y) std::memset(vram.line(static_cast<uint32_t>(y)), 0, 1024 * 4);
+  }
+  frame.dispatch(cmd::kSnap);
+  ASSERT_EQ(frame.state, 4);
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
+  const uint32_t ring = 4u * static_cast<uint32_t>(frame.cards[0].output.width() * frame.cards[0].output.height()) * 2u;
+  EXPECT_EQ(frame.cards[1].staticOffset, ring);
+  EXPECT_EQ(frame.cards[2].staticOffset, 2 * ring);
+  for (int i = 0; i < 3; ++i) {
+    const CardRecord& card = frame.cards[i];
+    EXPECT_TRUE(pumpUntil([&] { return linesStampedWith(card, 11 + i) >= card.output.height() / 2; }))
+        << "tile " << i << ": " << linesStampedWith(card, 11 + i);
+  }
+  frame.dispatch(cmd::kSnap);
+  EXPECT_EQ(frame.state, 0);
+  EXPECT_EQ(terncard::testing::recordOf(frame.cards[0].handle).state, 0);
+}
+
+TEST_F(FrameTest, ClosingDuringCirclePlaybackWritesEverySectionAndStopsTheTimer) {
+  CMainFrame& frame = open(kViewWidth, kViewHeight);
+  frame.dispatch(cmd::kSnapShot);
+  ASSERT_GE(frame.imageCount, 1);
+  frame.selectedCard = 2;
+  frame.dispatch(cmd::kNtsc);
+  ASSERT_EQ(frame.cards[2].videoStandard, 1);
+  frame.dispatch(cmd::kCircle);
+  ASSERT_EQ(frame.state, 5);
+  ASSERT_TRUE(pumpUntil([&] { return frame.playbackIndex >= 1; }, 5));
+  frame.close();
+  const int index = frame.playbackIndex;
+  lxqt::pumpMessages(300);
+  EXPECT_EQ(frame.playbackIndex, index) << "the timer is stopped";
+  EXPECT_EQ(frame.state, 5) << "no Capture or Snap was dispatched";
+  for (int i = 0; i < 3; ++i) {
+    char section[32];
+    settingsSectionOf(i, section);
+    EXPECT_EQ(GetPrivateProfileIntA(section, "Standard", -1, "LxCard.ini"), i == 2 ? 1 : 0) << section;
+    EXPECT_EQ(GetPrivateProfileIntA(section, "PLL", -1, "LxCard.ini"), 245) << section;
+  }
 }
 #endif
 

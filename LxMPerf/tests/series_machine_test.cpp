@@ -10,6 +10,8 @@
 #include <windows.h>
 
 #include <QApplication>
+#include <QImage>
+#include <QPainter>
 
 #include <cstdio>
 #include <fstream>
@@ -17,6 +19,7 @@
 
 #include "frame_fixture.h"
 #include "line_stamp.h"
+#include "lxqt/painter_dc.h"
 #include "lx/video.h"
 #include "stack_machine.h"
 #include "video_memory.h"
@@ -95,7 +98,29 @@ TEST_F(FrameTest, SnapShotGivesEveryCardTheSameCountOneSeriesAfterTheOther) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "run1_3.bmp"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "run3_1.bmp"));
 
-  // Step playback draws each card's frame at its tile on the screen.
+  // Printing scales positions and sizes: here twice the screen's.
+  {
+    QImage page(2400, 1200, QImage::Format_RGB32);
+    page.fill(0xFF808080u);
+    QPainter painter(&page);
+    HDC dc = lxqt::beginPainterDC(&painter);
+    ASSERT_NE(dc, nullptr);
+    frame.DrawTiles(dc, 2.0);
+    lxqt::endPainterDC(dc);
+    painter.end();
+    for (int card = 0; card < 2; ++card) {
+      const CardRecord& record = frame.cards[card];
+      const int x = 2 * record.outputViewX, y = 2 * record.outputViewY;
+      int painted = 0;
+      for (int dy = 0; dy < 2 * height; dy += 8)
+        for (int dx = 0; dx < 2 * width; dx += 8) painted += page.pixel(x + dx, y + dy) != 0xFF808080u;
+      EXPECT_GT(painted, (width / 4) * (height / 4) * 9 / 10) << "card " << card << " over twice its size";
+      EXPECT_EQ(page.pixel(x + 2 * width + 1, y + 1), 0xFF808080u) << "nothing beyond it";
+      EXPECT_EQ(page.pixel(x + 1, y + 2 * height + 1), 0xFF808080u);
+    }
+  }
+
+  // Step playback draws each card's frame where its video was, in its tile.
   {
     terncard::testing::VideoMemory vram;
     ASSERT_TRUE(vram);
@@ -110,9 +135,9 @@ TEST_F(FrameTest, SnapShotGivesEveryCardTheSameCountOneSeriesAfterTheOther) {
     for (int card = 0; card < 2; ++card) {
       const CardRecord& record = frame.cards[card];
       int rows = 0;
-      for (int y = record.tile.top; y < record.tile.top + height; ++y) {
+      for (int y = record.output.top; y < record.output.top + height; ++y) {
         const auto stamp = lxtest::decodeLineStamp(
-            vram.at(static_cast<uint32_t>(record.tile.left), static_cast<uint32_t>(y)), width, 4);
+            vram.at(static_cast<uint32_t>(record.output.left), static_cast<uint32_t>(y)), width, 4);
         rows += stamp && stamp->sourceId == 11 + card;
       }
       EXPECT_GT(rows, height / 2) << "card " << card << "'s frame in its tile";
