@@ -469,3 +469,72 @@ TEST(Reboot, AControlClientThatStopsReadingDoesNotHoldUpAReboot) {
     deaf.reset();
     EXPECT_TRUE(machine.shutdown());
 }
+
+namespace {
+
+uint64_t virtualKilobytes(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7));
+    return 0;
+}
+
+}  // namespace
+
+TEST(ConnectionLimit, AThreadThatCannotBeCreatedRefusesOnlyItsConnection) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitized daemon reserves its shadow memory: an address-space limit fails more than threads";
+#endif
+    PrivateMachine machine(kTool);
+    ASSERT_TRUE(machine.boot());
+    const int daemon = machine.daemonPid();
+    ASSERT_GT(daemon, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the boot's own connection has ended
+    // No room for another thread's stack: the next connection gets no thread.
+    rlimit original{};
+    ASSERT_EQ(::prlimit(daemon, RLIMIT_AS, nullptr, &original), 0);
+    const uint64_t used = virtualKilobytes(daemon);
+    ASSERT_GT(used, 0u);
+    rlimit tight{(used + 1024) * 1024, original.rlim_max};
+    ASSERT_EQ(::prlimit(daemon, RLIMIT_AS, &tight, nullptr), 0);
+    std::string error;
+    lxm::UniqueFd refused = lxm::connectToMachine(machine.directory(), &error);
+    ASSERT_TRUE(refused.valid()) << error;
+    lxm::Frame frame;
+    EXPECT_NE(lxm::receiveFrame(refused.get(), &frame, 10000), lxm::IoResult::Ok);  // closed without a word
+    ASSERT_EQ(::prlimit(daemon, RLIMIT_AS, &original, nullptr), 0);
+    EXPECT_TRUE(processAlive(daemon));
+    EXPECT_EQ(machine.lxmachine({"status"}).exitStatus, 0);
+    std::ifstream log(machine.directory() + "/daemon.log");
+    const std::string text((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_TRUE(contains(text, "refused a connection: no thread for it")) << text;
+    EXPECT_TRUE(machine.shutdown());
+}
+
+// Idle clients cost the daemon a thread each, whose stack is mostly never
+// touched: 300 of them stay under 64 MiB of resident memory.
+TEST(ConnectionLimit, ThreeHundredIdleClientsStayUnderAStatedMemoryBound) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the bound is the release build's; a sanitizer adds its own memory per thread";
+#endif
+    PrivateMachine machine(kTool);
+    ASSERT_TRUE(machine.boot());
+    const int daemon = machine.daemonPid();
+    ASSERT_GT(daemon, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const uint64_t before = residentBytes(daemon);
+    ASSERT_GT(before, 0u);
+    std::vector<lxm::UniqueFd> idle;
+    for (int i = 0; i < 300; ++i) {
+        lxm::UniqueFd fd = controlConnection(machine.directory());
+        ASSERT_TRUE(fd.valid()) << "client " << i;
+        idle.push_back(std::move(fd));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const uint64_t during = residentBytes(daemon);
+    EXPECT_LT(during, before + (64u << 20)) << "before " << before << " bytes, with 300 idle clients " << during;
+    EXPECT_EQ(machine.lxmachine({"status"}).exitStatus, 0);
+    idle.clear();
+    EXPECT_TRUE(machine.shutdown());
+}

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -14,7 +15,103 @@
 namespace nt {
 namespace {
 
-constexpr const char* kHeader = "LXREGISTRY 1";
+// Version 2 ends with "END <records> <crc32>", the CRC-32 of every byte
+// before that line; version 1 files (no check) still load.
+constexpr const char* kHeader = "LXREGISTRY 2";
+constexpr const char* kHeaderWithoutCheck = "LXREGISTRY 1";
+
+uint32_t crc32(const std::string& text) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : text) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// Checks and strips the trailer of a version 2 text; an empty error for a
+// version 1 text, which is kept whole.
+bool verifyTrailer(std::string* text, std::string* error) {
+    if (text->compare(0, std::strlen(kHeaderWithoutCheck), kHeaderWithoutCheck) == 0 &&
+        (text->size() == std::strlen(kHeaderWithoutCheck) || (*text)[std::strlen(kHeaderWithoutCheck)] == '\n'))
+        return true;
+    if (text->compare(0, std::strlen(kHeader), kHeader) != 0) {
+        *error = "not a registry file";
+        return false;
+    }
+    const size_t end = text->rfind("\nEND ");
+    unsigned records = 0, stored = 0;
+    char extra = 0;
+    if (end == std::string::npos || text->back() != '\n' ||
+        std::sscanf(text->c_str() + end + 1, "END %u %8x%c", &records, &stored, &extra) != 3 || extra != '\n' ||
+        end + 1 + std::strlen("END ") + std::to_string(records).size() + 1 + 8 + 1 != text->size()) {
+        *error = "it is damaged: its end is missing (the file was cut short)";
+        return false;
+    }
+    const std::string body = text->substr(0, end + 1);
+    if (crc32(body) != stored) {
+        *error = "it is damaged: its checksum does not match its contents";
+        return false;
+    }
+    size_t lines = 0;
+    for (char c : body) lines += c == '\n';
+    if (lines != records + 1) {
+        *error = "it is damaged: it holds " + std::to_string(lines - 1) + " records where its end names " +
+                 std::to_string(records);
+        return false;
+    }
+    *text = body;
+    return true;
+}
+
+// Makes a rename in `file`'s directory durable.
+bool syncDirectoryOf(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+// Writes `text` to `file` through a temporary file, fsync, rename and a
+// sync of the directory.
+bool replaceFile(const std::string& file, const std::string& text, std::string* error) {
+    const std::string temporary = file + ".tmp";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = "cannot write " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *error = "cannot write " + temporary + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        *error = "cannot flush " + temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        *error = "cannot replace " + file + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (!syncDirectoryOf(file)) {
+        *error = "cannot sync the directory of " + file + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
 
 std::vector<std::string> split(const std::string& path) {
     std::vector<std::string> parts;
@@ -89,10 +186,16 @@ std::unique_ptr<Registry> Registry::open(const std::string& file, std::string* e
         }
         return registry;  // a new machine starts with an empty registry
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!registry->load(text.str(), error)) {
-        *error = "registry " + file + ": " + *error;
+    std::stringstream read;
+    read << in.rdbuf();
+    std::string text = read.str();
+    if (!verifyTrailer(&text, error) || !registry->load(text, error)) {
+        // The file stays as it is; the copy of the last good save is beside it.
+        const std::string good = goodCopyOf(file);
+        *error = "registry " + file + ": " + *error + "; the machine does not boot with it. " +
+                 (::access(good.c_str(), R_OK) == 0
+                      ? "The last good copy is " + good + ": copy it over " + file + " to boot with it"
+                      : "There is no good copy; remove " + file + " to start with an empty registry");
         return nullptr;
     }
     return registry;
@@ -103,7 +206,7 @@ std::unique_ptr<Registry> Registry::open(const std::string& file, std::string* e
 bool Registry::load(const std::string& text, std::string* error) {
     std::istringstream lines(text);
     std::string line;
-    if (!std::getline(lines, line) || line != kHeader) {
+    if (!std::getline(lines, line) || (line != kHeader && line != kHeaderWithoutCheck)) {
         *error = "not a registry file";
         return false;
     }
@@ -251,36 +354,16 @@ bool Registry::saveLocked(std::string* error) const {
     if (file_.empty()) return true;
     std::string text = std::string(kHeader) + "\n";
     serialize(*root_, "", &text);
-    const std::string temporary = file_ + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *error = "cannot write " + temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *error = "cannot write " + temporary + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        *error = "cannot flush " + temporary + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), file_.c_str()) != 0) {
-        *error = "cannot replace " + file_ + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    size_t records = 0;
+    for (char c : text) records += c == '\n';
+    char trailer[40];
+    std::snprintf(trailer, sizeof trailer, "END %zu %08x\n", records - 1, crc32(text));
+    text += trailer;
+    // The registry first, then the good copy: one of the two is whole at any time.
+    return replaceFile(file_, text, error) && replaceFile(goodCopyOf(file_), text, error);
 }
+
+std::string Registry::goodCopyOf(const std::string& file) { return file + ".good"; }
 
 bool Registry::setDword(const std::string& path, const std::string& name, uint32_t value) {
     Value v{kRegDword, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}};

@@ -1,7 +1,9 @@
 // HKLM: a tree of keys with typed values, names compared without regard to
 // case. Strings are stored as Windows stores them (UTF-16LE with a
 // terminator). Every change is saved to the backing file at once, through a
-// temporary file, fsync and rename, so a crash never leaves half a registry.
+// temporary file, fsync, rename and a sync of the directory, so a crash never
+// leaves half a registry; the file ends with a checksum, and a copy of the
+// last save is kept beside it (goodCopyOf).
 #pragma once
 
 #include <cstdint>
@@ -26,8 +28,10 @@ public:
     };
 
     // Loads `file` when it exists; an empty path keeps the registry in memory.
-    // A file that cannot be parsed is an error (nothing is overwritten).
+    // A file that cannot be parsed or fails its check (cut short, altered) is
+    // an error naming the good copy (nothing is overwritten).
     static std::unique_ptr<Registry> open(const std::string& file, std::string* error);
+    static std::string goodCopyOf(const std::string& file);
 
     // Paths are relative to HKLM, components separated by backslashes.
     bool keyExists(const std::string& path) const;

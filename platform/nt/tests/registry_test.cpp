@@ -2,6 +2,7 @@
 // Zw and Rtl routines drivers use.
 #include <ntddk.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -89,6 +90,83 @@ TEST_F(RegistryTest, ADamagedFileStopsTheBootAndIsKept) {
     EXPECT_EQ(text.str(), "LXREGISTRY 1\nK 41\nV zz 4 01000000\n");
     std::remove(registryFile_.c_str());
     boot();
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+TEST_F(RegistryTest, AFileCutShortOrAlteredRefusesToBootAndTheLastGoodCopyIsKept) {
+    ASSERT_TRUE(kernel_->registryCreateKey("SOFTWARE\\Lx\\Kept"));
+    ASSERT_TRUE(kernel_->registrySet("SOFTWARE\\Lx\\Kept", "First", 4, dword(1)));
+    ASSERT_TRUE(kernel_->registrySet("SOFTWARE\\Lx\\Kept", "Last", 4, dword(2)));
+    process_.reset();
+    kernel_->shutdown();
+    kernel_.reset();
+    const std::string saved = fileText(registryFile_);
+    const std::string good = registryFile_ + ".good";
+    ASSERT_EQ(saved.rfind("LXREGISTRY 2\n", 0), 0u) << saved;
+    const size_t end = saved.rfind("END ");
+    ASSERT_NE(end, std::string::npos);
+    size_t records = 0;
+    for (size_t i = 0; i < end; ++i) records += saved[i] == '\n';
+    EXPECT_EQ(saved.substr(end, 4 + std::to_string(records - 1).size()), "END " + std::to_string(records - 1));
+    EXPECT_EQ(fileText(good), saved);
+
+    nt::BootOptions options;
+    options.config = config_;
+    options.registryFile = registryFile_;
+    std::string error;
+    // Cut at a record boundary: the last value and the check are gone.
+    const std::string cut = saved.substr(0, saved.rfind('\n', end - 2) + 1);
+    writeFile(registryFile_, cut);
+    EXPECT_EQ(nt::Kernel::boot(options, &error), nullptr);
+    EXPECT_NE(error.find("registry " + registryFile_ + ": it is damaged: its end is missing (the file was cut short); "
+                         "the machine does not boot with it. The last good copy is " + good),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(fileText(registryFile_), cut);  // nothing was overwritten
+    EXPECT_EQ(fileText(good), saved);
+
+    // One changed digit.
+    std::string altered = saved;
+    altered[altered.find("V ") + 2] ^= 1;
+    writeFile(registryFile_, altered);
+    EXPECT_EQ(nt::Kernel::boot(options, &error), nullptr);
+    EXPECT_NE(error.find("it is damaged: its checksum does not match its contents"), std::string::npos) << error;
+
+    // The good copy boots with every key.
+    writeFile(registryFile_, fileText(good));
+    boot();
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(kernel_->registryQuery("SOFTWARE\\Lx\\Kept", "Last", &type, &data));
+    EXPECT_EQ(data, dword(2));
+}
+
+TEST_F(RegistryTest, AFileWithoutACheckStillLoadsAndIsSavedWithOne) {
+    process_.reset();
+    kernel_->shutdown();
+    kernel_.reset();
+    writeFile(registryFile_, "LXREGISTRY 1\nK 534f465457415245\nV 4f6c64 4 07000000\n");
+    std::remove((registryFile_ + ".good").c_str());
+    boot();
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(kernel_->registryQuery("SOFTWARE", "Old", &type, &data));
+    EXPECT_EQ(data, dword(7));
+    process_.reset();
+    kernel_->shutdown();
+    EXPECT_EQ(fileText(registryFile_).rfind("LXREGISTRY 2\n", 0), 0u);
+    EXPECT_NE(fileText(registryFile_).find("\nEND "), std::string::npos);
 }
 
 TEST_F(RegistryTest, ZwRoutinesConvertStringsAndReportSizes) {
