@@ -3,6 +3,7 @@
 // 8 bits or fewer, then the pixel rows (bottom-up, padded to 4 bytes).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,5 +37,8 @@ int saveBitmapFile(const DisplayImage& image, const std::string& path);
 // compressed or of an unknown bit count, is top-down (negative height),
 // has more than 256 colours, or whose pixels would not fit the image buffer.
 int loadBitmapFile(DisplayImage& image, const std::string& path);
+
+// The same from a file's bytes held in memory (size bytes at data).
+int loadBitmapBytes(DisplayImage& image, const uint8_t* data, size_t size);
 
 }  // namespace demo
