@@ -1,6 +1,6 @@
-// Video placement in the real window: the position constraint, the scroll
-// bars moving the input window, clip and scale, and snap-ex's frame-rate
-// title restarted by a resize.
+// Video placement in the real window: the position constraint (screen edges
+// included), the scroll bars moving the input window, clip and scale, and
+// snap-ex's frame-rate title restarted by a resize.
 #include <QScrollBar>
 
 #include "command_ids.h"
@@ -34,6 +34,45 @@ TEST_F(PlacementTest, ClientAreaIsAlignedAndTheCardWindowsFollowIt) {
   client = clientOf(*frame_);
   EXPECT_LE(client.right - client.left, 768);
   EXPECT_LE(client.bottom - client.top, 576);
+}
+
+// Qt's offscreen platform lands a moved frame a few pixels from where it was
+// asked to go (its frame margins), so the client area is expected on the
+// screen, aligned, and within one alignment step of the edge it was pushed to.
+TEST_F(PlacementTest, MovesOffTheScreenPutTheClientAreaBackAtItsEdges) {
+  ASSERT_NO_FATAL_FAILURE(startFrame());
+  demo::CVideo& v = frame_->video();
+  // The machine's display, as the configuration gives it.
+  ASSERT_EQ(frame_->screenWidth, 1024);
+  ASSERT_EQ(frame_->screenHeight, 768);
+  const RECT before = clientOf(*frame_);
+  const int width = before.right - before.left, height = before.bottom - before.top;
+
+  frame_->move(-300, -200);
+  lxqt::pumpMessages(30);
+  RECT client = clientOf(*frame_);
+  EXPECT_GE(client.left, 0);
+  EXPECT_LE(client.left, 4);
+  EXPECT_EQ(client.left % 4, 0);
+  EXPECT_GE(client.top, 0);
+  EXPECT_LE(client.top, 4);
+  EXPECT_EQ(client.top % 2, 0);
+  EXPECT_EQ(v.outputX, client.left) << "the output window follows";
+  EXPECT_EQ(v.outputY, client.top);
+
+  frame_->move(5000, 4000);
+  lxqt::pumpMessages(30);
+  client = clientOf(*frame_);
+  EXPECT_LE(client.right, 1024);
+  EXPECT_GE(client.right, 1024 - 4);
+  EXPECT_EQ(client.left % 4, 0);
+  EXPECT_LE(client.bottom, 768);
+  EXPECT_GE(client.bottom, 768 - 4);
+  EXPECT_EQ(client.top % 2, 0);
+  EXPECT_EQ(client.right - client.left, width) << "a move keeps the size";
+  EXPECT_EQ(client.bottom - client.top, height);
+  EXPECT_EQ(v.outputX, client.left);
+  EXPECT_EQ(v.outputY, client.top);
 }
 
 TEST_F(PlacementTest, ScrollBarsMoveTheInputWindowInClipModeAndHideInScaleMode) {
