@@ -119,7 +119,7 @@ TEST(TernCardSources, ManyLinksToOneLargePictureHoldOnlyScaledPictures) {
     for (int i = 0; i < 10; ++i)
         fs::create_symlink(dir.path() / "large.png", dir.path() / "loop" / ("frame" + std::to_string(i) + ".png"));
 
-    const size_t before = residentBytes();
+    [[maybe_unused]] const size_t before = residentBytes();
     std::string error;
     auto source = makeVideoSource("image:" + (dir.path() / "loop").string(), &error);
     ASSERT_TRUE(source) << error;
