@@ -216,6 +216,18 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
     for (const lxm::TernCardConfig& card : config_.terncards) {
         auto device = bus_->freeDevice(0, kTernCardFirstDevice);
         auto function = lxhw::makeDevice("terncard", lxhw::DeviceRequest{&config_, &card, nullptr, physical_.get()});
+        // A configured source that cannot be used refuses the boot: a card silently
+        // showing nothing on that input would look like a capture fault.
+        const lxhw::tern::TernCard* tern = function ? lxhw::tern::asTernCard(function.get()) : nullptr;
+        if (tern && !tern->setupErrors().empty()) {
+            std::string why = tern->setupErrors();
+            while (!why.empty() && why.back() == '\n') why.pop_back();
+            std::replace(why.begin(), why.end(), '\n', ';');
+            *error = "TernCard " + std::to_string(&card - config_.terncards.data() + 1) + " " + why;
+            klog("%s", error->c_str());
+            stop();
+            return false;
+        }
         if (!device || !function || !bus_->place({0, *device, 0}, function)) klog("no slot left for a TernCard");
     }
     for (const lxm::HeronAudioConfig& audio : config_.heronAudio) {

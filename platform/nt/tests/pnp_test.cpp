@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "test_machine.h"
@@ -158,6 +160,37 @@ TEST_F(Pnp, TernCardsArePluggedAndNumberedInBusOrder) {
     EXPECT_FALSE(kernel_->unplugTernCard(2, false));  // only one is left: it is card 1 now
     EXPECT_EQ(kernel_->plugTernCard(lxm::TernCardConfig{}), 1);  // slot 8 is free again
     EXPECT_TRUE(kernel_->unplugTernCard(2, true));
+}
+
+TEST(TernCardBoot, AnUnusableSourceRefusesTheBootNamingTheFileAndInput) {
+    char pattern[] = "/tmp/nt-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string directory = pattern;
+    std::filesystem::create_directories(directory + "/pictures");
+    std::ofstream(directory + "/pictures/frame1.png") << "not a PNG";
+    nt::BootOptions options;
+    options.config.ramMb = 64;
+    options.config.terncards.resize(2);
+    options.config.terncards[1].sources = {"bars", "none", "image:" + directory + "/pictures", "none"};
+    options.registryFile = directory + "/registry";
+    options.driverDirectory = std::filesystem::path(driverPath()).parent_path();
+    std::vector<std::string> log;
+    std::mutex logMutex;
+    options.log = [&](const std::string& line) {
+        std::lock_guard lock(logMutex);
+        log.push_back(line);
+    };
+    std::string error;
+    auto kernel = nt::Kernel::boot(options, &error);
+    EXPECT_FALSE(kernel);
+    EXPECT_NE(error.find("TernCard 2 input 2: " + directory + "/pictures/frame1.png"), std::string::npos) << error;
+    {
+        std::lock_guard lock(logMutex);
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(error) != std::string::npos; }));
+    }
+    if (kernel) kernel->shutdown();
+    kernel.reset();
+    std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -122,6 +122,30 @@ std::string hexCode(uint32_t code) {
     return text;
 }
 
+TEST(RealKernel, AnUnusableImageSourceRefusesTheBootAndARunTimeOneKeepsTheOldSource) {
+    const std::string pictures = makePrivateDirectory();
+    { std::ofstream(pictures + "/frame1.png") << "not a PNG"; }
+    PrivateMachine machine(kTool, "[clock]\nfactor = 20.0\n[[terncard]]\nsources = [\"none\", \"image:" + pictures +
+                                      "\", \"none\", \"bars\"]\n");
+    ToolResult boot = machine.lxmachine({"boot"});
+    EXPECT_NE(boot.exitStatus, 0);
+    const std::string message = "TernCard 1 input 1: " + pictures + "/frame1.png";
+    EXPECT_TRUE(contains(boot.output, message)) << boot.output;
+    EXPECT_TRUE(contains(fileText(machine.directory() + "/daemon.log"), message));
+    EXPECT_NE(machine.lxmachine({"status"}).exitStatus, 0);  // nothing left running
+
+    // Once the configuration is usable the machine boots; a bad source at run time is refused.
+    machine.writeConfig("[clock]\nfactor = 20.0\n[[terncard]]\nsources = [\"none\", \"none\", \"none\", \"bars\"]\n");
+    ASSERT_TRUE(machine.boot()) << machine.lxmachine({"status"}).output;
+    ToolResult missing = machine.lxmachine({"source", "1", "3", "image:/nonexistent"});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_TRUE(contains(missing.output, "/nonexistent: no such file or directory")) << missing.output;
+    EXPECT_TRUE(contains(missing.output, "card 1 input 3 keeps its source")) << missing.output;
+    EXPECT_EQ(machine.lxmachine({"source", "1", "3", "stamp:7"}).exitStatus, 0);  // the card still takes good ones
+    EXPECT_TRUE(machine.shutdown());
+    removeTree(pictures);
+}
+
 TEST(RealKernel, ADriverFaultStopsTheMachineWithARecordAndTheNextBootIsClean) {
     PrivateMachine machine(kTool, "terncard = []\n[clock]\nfactor = 20.0\n");
     ASSERT_TRUE(machine.boot()) << machine.lxmachine({"status"}).output;

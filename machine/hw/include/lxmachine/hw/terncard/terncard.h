@@ -73,7 +73,8 @@ public:
 
     // `memory` is where the DMA engine reads programs and writes lines; null
     // makes every fetch fail. A source name that cannot be used leaves that
-    // input with nothing connected; setupErrors() tells why.
+    // input with nothing connected; setupErrors() tells why (the kernel
+    // refuses to boot a machine whose card reports any).
     TernCard(const TernCardSetup& setup, PhysicalMemory* memory);
     ~TernCard() override;
 

@@ -9,9 +9,12 @@
 //                 its field, parity, frame line and the source ID 0-255 (0 if not
 //                 given; line_stamp_code.h, stamp_source.cpp)
 //   "image:PATH"  a PNG file, or a directory of PNG files played in the order of
-//                 the number in their names, one picture per frame, in a loop
+//                 the number in their names, one picture per frame, in a loop;
+//                 decoded one at a time as the fields show them, at most two
+//                 kept, scaled to the standard's size
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +43,9 @@ public:
     // Frame line `frameLine` (0 .. frameLines-1) of the picture that field
     // `fieldNumber` shows. Called from the card's field thread only.
     virtual SourceLine line(VideoStandard standard, uint64_t fieldNumber, uint32_t frameLine) = 0;
+    // Bytes of decoded pictures the source keeps between fields (image sources;
+    // the drawn sources keep only their line buffers).
+    virtual size_t pictureBytesHeld() const { return 0; }
 };
 
 // Null with a message in `error` when the name is not understood or the image cannot be read.
