@@ -21,6 +21,7 @@
 #include "lx/hmb_control_codes.h"
 #include "lx/static_mem_records.h"
 #include "nt/kernel_host.h"
+#include <lx/internal/fuzz_input.h>
 
 namespace {
 
@@ -90,28 +91,6 @@ constexpr uint32_t kCodes[] = {IOCTL_HMB_STATIC_LOCK,     IOCTL_HMB_STATIC_UNLOC
 constexpr uint32_t kInputLengths[] = {40, 40, 4, 32, 8, 0, 0, 12};
 constexpr uint32_t kOutputLengths[] = {40, 0, 32, 0, 4, 8, 4, 0};
 
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool empty() const { return at_ >= size_; }
-    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-    uint32_t word() {
-        uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) value |= uint32_t{byte()} << (8 * i);
-        return value;
-    }
-    std::vector<uint8_t> bytes(size_t count) {
-        std::vector<uint8_t> out(count);
-        for (uint8_t& b : out) b = byte();
-        return out;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
 uint64_t freeContiguousBytes(const nt::Kernel& kernel) {
     const std::string json = kernel.statusJson();
     const std::string key = "\"contiguousFreeBytes\":";
@@ -120,6 +99,8 @@ uint64_t freeContiguousBytes(const nt::Kernel& kernel) {
 }
 
 }  // namespace
+
+using lx::fuzz::Input;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Machine* m = machine();

@@ -18,6 +18,7 @@
 
 #include "lx/internal/heron_audio_ioctl.h"
 #include "nt/kernel_host.h"
+#include <lx/internal/fuzz_input.h>
 
 namespace {
 
@@ -65,29 +66,9 @@ constexpr uint32_t kCodes[] = {IOCTL_AUDIO_REGISTER_IO,         IOCTL_AUDIO_CONT
                                IOCTL_AUDIO_GET_DEVICE_COUNT};
 constexpr size_t kMaxWaits = 4;
 
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool empty() const { return at_ >= size_; }
-    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-    uint32_t word() {
-        uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) value |= uint32_t{byte()} << (8 * i);
-        return value;
-    }
-    std::vector<uint8_t> bytes(size_t count) {
-        std::vector<uint8_t> out(count);
-        for (uint8_t& b : out) b = byte();
-        return out;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
 }  // namespace
+
+using lx::fuzz::Input;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Machine* m = machine();
