@@ -14,6 +14,7 @@
 #include "frame_fixture.h"
 #include "line_stamp.h"
 #include "machine_first.h"
+#include "x_screen.h"
 #include "xvfb_server.h"
 // X's headers define names Qt's use: after them.
 #include <X11/Xlib.h>
@@ -36,26 +37,6 @@ namespace {
 constexpr char kStartedVariable[] = "LXMPERF_TEST_XVFB";
 
 bool onXvfb() { return std::getenv(kStartedVariable) != nullptr && std::string(std::getenv(kStartedVariable)) == "1"; }
-
-// The root window's pixels as the X server shows them, as 32-bit B, G, R, X.
-QImage xScreen() {
-  QImage image;
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return image;
-  const Window root = DefaultRootWindow(display);
-  XWindowAttributes attributes{};
-  XGetWindowAttributes(display, root, &attributes);
-  if (XImage* shot = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap)) {
-    image = QImage(attributes.width, attributes.height, QImage::Format_RGB32);
-    for (int y = 0; y < attributes.height; ++y) {
-      auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-      for (int x = 0; x < attributes.width; ++x) row[x] = 0xFF000000u | (XGetPixel(shot, x, y) & 0xFFFFFF);
-    }
-    XDestroyImage(shot);
-  }
-  XCloseDisplay(display);
-  return image;
-}
 
 // Rows of the card's output rectangle on the X screen stamped with `id`.
 int rowsOnXScreen(const QImage& screen, const CardRecord& card, int id) {

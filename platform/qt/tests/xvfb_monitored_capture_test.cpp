@@ -23,6 +23,7 @@
 #include "lxqt/video_view.h"
 #include "machine_first.h"
 #include "monitor_test_support.h"
+#include "x_screen.h"
 #include "xvfb_server.h"
 // X's headers define names Qt's use: after them.
 #include <X11/Xlib.h>
@@ -62,27 +63,6 @@ class CoverWindow {
  private:
   FILE* pipe_ = nullptr;
 };
-
-// The X screen as the server shows it (the root window's pixels: what a
-// person sees), 0x00RRGGBB; a null image when it cannot be read.
-QImage xScreen() {
-  QImage image;
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return image;
-  const Window root = DefaultRootWindow(display);
-  XWindowAttributes attributes{};
-  XGetWindowAttributes(display, root, &attributes);
-  if (XImage* shot = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap)) {
-    image = QImage(attributes.width, attributes.height, QImage::Format_RGB32);
-    for (int y = 0; y < attributes.height; ++y) {
-      auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-      for (int x = 0; x < attributes.width; ++x) row[x] = 0xFF000000u | (XGetPixel(shot, x, y) & 0xFFFFFF);
-    }
-    XDestroyImage(shot);
-  }
-  XCloseDisplay(display);
-  return image;
-}
 
 // Saves the machine's screen (its video memory) as a PNG where
 // $LXQT_SCREENSHOT names one.
