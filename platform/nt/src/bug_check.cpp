@@ -102,6 +102,23 @@ void writeAll(int fd, const char* data, size_t size) {
     }
 }
 
+// "YYYY-MM-DDTHH:MM:SSZ" by arithmetic: gmtime_r may allocate (its first
+// call reads the time zone), which a signal handler must not.
+void formatUtc(time_t now, char* out, size_t size) {
+    const long long secondsOfDay = ((now % 86400) + 86400) % 86400;
+    long long days = (now - secondsOfDay) / 86400 + 719468;  // days since 0000-03-01
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long long dayOfEra = days - era * 146097;
+    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long monthIndex = (5 * dayOfYear + 2) / 153;
+    const long long day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    const long long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    std::snprintf(out, size, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day, secondsOfDay / 3600,
+                  secondsOfDay / 60 % 60, secondsOfDay % 60);
+}
+
 // Describes a code address: "module+0xoffset (symbol+0xoffset)".
 void describe(const void* address, char* out, size_t size) {
     Dl_info info{};
@@ -156,10 +173,8 @@ void describe(const void* address, char* out, size_t size) {
     const char* driverName = driver ? driver->name : "none";
     for (int i = 0; i < count; ++i) describe(frames[i], g_frames[i], sizeof g_frames[i]);
 
-    char when[32] = "";
-    const time_t now = ::time(nullptr);
-    struct tm utc{};
-    if (::gmtime_r(&now, &utc)) std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    char when[128] = "";  // room for any value of every field, as the compiler checks
+    formatUtc(::time(nullptr), when, sizeof when);
 
     g_log.add("kernel: *** STOP 0x%08X (0x%llx, 0x%llx, 0x%llx, 0x%llx) %s\n", code,
               static_cast<unsigned long long>(p[0]), static_cast<unsigned long long>(p[1]),
