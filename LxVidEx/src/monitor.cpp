@@ -12,23 +12,6 @@
 namespace lxvidex {
 namespace {
 
-// The card record pinned for one scope.
-class PinnedCard {
- public:
-  explicit PinnedCard(LxCardHandle handle) : handle_(handle), record_(lxkinds::lockCardHandle(handle)) {}
-  ~PinnedCard() {
-    if (record_ != nullptr) GlobalUnlock(handle_);
-  }
-  PinnedCard(const PinnedCard&) = delete;
-  PinnedCard& operator=(const PinnedCard&) = delete;
-  explicit operator bool() const { return record_ != nullptr; }
-  LxCardRecord* operator->() const { return record_; }
-
- private:
-  LxCardHandle handle_;
-  LxCardRecord* record_;
-};
-
 constexpr DWORD kRegionHeaderBytes = sizeof(RGNDATAHEADER);
 constexpr int kClipListReads = 4;          // the list may grow between asking and reading
 constexpr DWORD kThreadEndWaitMs = 5000;   // an update's card calls are bounded well below this
@@ -93,7 +76,7 @@ LxStatus CMonitor::Setup(LxCardHandle handle, HWND window) {
   }
   window_ = window;
   handle_ = handle;
-  PinnedCard card(handle);
+  lxkinds::CardRecordLock card(handle);
   if (!card) {
     return LX_INTERNAL_ERROR;
   }
@@ -157,7 +140,7 @@ LxStatus CMonitor::StartThread() {
 // Takes over the card's mask: remembers it, and clears it so nothing shows
 // until the first update has read the clip list.
 LxStatus CMonitor::CopyMaskSettings() {
-  PinnedCard card(handle_);
+  lxkinds::CardRecordLock card(handle_);
   if (!card) {
     const LxStatus stopped = LxCaptureExInt(handle_, 0);
     return stopped != LX_OK ? stopped : LX_INTERNAL_ERROR;
@@ -243,7 +226,7 @@ LxStatus CMonitor::ReadClipList(const RECT& captureRect) {
 
 LxStatus CMonitor::Update() {
   {
-    PinnedCard card(handle_);
+    lxkinds::CardRecordLock card(handle_);
     if (!card) {
       return LX_CARD_HANDLE_INVALID;
     }

@@ -36,22 +36,6 @@ using namespace lxvidex;
 
 namespace {
 
-class PinnedCard {
- public:
-  explicit PinnedCard(LxCardHandle handle) : handle_(handle), record_(lxkinds::lockCardHandle(handle)) {}
-  ~PinnedCard() {
-    if (record_ != nullptr) GlobalUnlock(handle_);
-  }
-  PinnedCard(const PinnedCard&) = delete;
-  PinnedCard& operator=(const PinnedCard&) = delete;
-  explicit operator bool() const { return record_ != nullptr; }
-  LxCardRecord* operator->() const { return record_; }
-
- private:
-  LxCardHandle handle_;
-  LxCardRecord* record_;
-};
-
 template <typename Body>
 LxStatus guarded(Body body) {
   try {
@@ -76,7 +60,7 @@ void dropEnded(CMonitor*& slot) {
 }
 
 LxStatus startMonitored(LxCardHandle handle, HWND window) {
-  PinnedCard card(handle);
+  lxkinds::CardRecordLock card(handle);
   if (!card) return LX_CARD_HANDLE_INVALID;
   if (card->state != LX_CAPTURE_STATE_IDLE) return LX_IN_WORK;
   if (card->maskBuffer == nullptr) return LX_NOT_ENOUGH_SYSTEM_MEMORY;
@@ -96,7 +80,7 @@ LxStatus startMonitored(LxCardHandle handle, HWND window) {
 }
 
 LxStatus stopMonitored(LxCardHandle handle) {
-  PinnedCard card(handle);
+  lxkinds::CardRecordLock card(handle);
   if (!card) return LX_CARD_HANDLE_INVALID;
   const int32_t cardIndex = card->cardIndex;
   const bool capturing = card->state == LX_CAPTURE_STATE_CAPTURE_EX;
@@ -124,7 +108,7 @@ LX_EXPORT LxStatus LxCaptureEx(LxCardHandle handle, HWND window, int enable) {
 
 LX_EXPORT LxStatus LxSetMonitorMethod(LxCardHandle handle, uint32_t method) {
   if (method > 1) return LX_PARAMETER_OUT_OF_BOUND;
-  PinnedCard card(handle);
+  lxkinds::CardRecordLock card(handle);
   if (!card) return LX_CARD_HANDLE_INVALID;
   card->monitorMethod = static_cast<int32_t>(method);
   return LX_OK;
@@ -132,7 +116,7 @@ LX_EXPORT LxStatus LxSetMonitorMethod(LxCardHandle handle, uint32_t method) {
 
 LX_EXPORT LxStatus LxCaptureShotEx(LxCardHandle handle, HWND window) {
   return guarded([&]() -> LxStatus {
-    PinnedCard card(handle);
+    lxkinds::CardRecordLock card(handle);
     if (!card) return LX_INTERNAL_ERROR;
     // The mask below belongs to a capture already running on the card.
     if (card->state != LX_CAPTURE_STATE_IDLE) return LX_IN_WORK;

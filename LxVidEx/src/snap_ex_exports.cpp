@@ -14,25 +14,6 @@ using namespace lxvidex;
 
 namespace {
 
-// The card record pinned for one call.
-class LockedRecord {
- public:
-  explicit LockedRecord(LxCardHandle handle) : handle_(handle), record_(lxkinds::lockCardHandle(handle)) {}
-  ~LockedRecord() {
-    if (record_ != nullptr) {
-      GlobalUnlock(handle_);
-    }
-  }
-  LockedRecord(const LockedRecord&) = delete;
-  LockedRecord& operator=(const LockedRecord&) = delete;
-  explicit operator bool() const { return record_ != nullptr; }
-  const LxCardRecord* operator->() const { return record_; }
-
- private:
-  LxCardHandle handle_;
-  LxCardRecord* record_;
-};
-
 // Runs an entry point's body; nothing thrown leaves the library.
 template <typename Body>
 LxStatus guarded(Body body) {
@@ -60,7 +41,7 @@ LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*sectio
   }
   return guarded([&] {
     SnapExManager& snapEx = manager();
-    LockedRecord card(handle);
+    lxkinds::CardRecordLock card(handle);
     if (!card) {
       return LX_CARD_HANDLE_INVALID;
     }
@@ -83,7 +64,7 @@ LxStatus entryPoint(LxCardHandle handle, CRITICAL_SECTION SnapExManager::*sectio
 
 LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, void* context) {
   return entryPoint(handle, &SnapExManager::openSection, FromOwnCallback::Allowed,
-                    [&](SnapExManager& snapEx, LockedRecord& card, int32_t cardIndex) {
+                    [&](SnapExManager& snapEx, lxkinds::CardRecordLock& card, int32_t cardIndex) {
     if (snapEx.slot(cardIndex)) {
       return LX_IN_WORK;
     }
@@ -94,7 +75,7 @@ LX_EXPORT LxStatus LxOpenSnapEx(LxCardHandle handle, SnapExCallback callback, vo
 LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t interleave, uint16_t frames) {
   return entryPoint(
       handle, &SnapExManager::startSection, FromOwnCallback::Allowed,
-      [&](SnapExManager& snapEx, LockedRecord& card, int32_t cardIndex) {
+      [&](SnapExManager& snapEx, lxkinds::CardRecordLock& card, int32_t cardIndex) {
         const auto slot = snapEx.slot(cardIndex);
         if (!slot) {
           return LX_NOT_OPEN_SNAP_EX;
@@ -148,7 +129,7 @@ LX_EXPORT LxStatus LxStartSnapEx(LxCardHandle handle, uint32_t start, int32_t in
 LX_EXPORT LxStatus LxStopSnapEx(LxCardHandle handle) {
   std::shared_ptr<SnapExSlot> paused;
   const LxStatus status = entryPoint(handle, &SnapExManager::stopSection, FromOwnCallback::Allowed,
-                                     [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
+                                     [&](SnapExManager& snapEx, lxkinds::CardRecordLock&, int32_t cardIndex) {
                                        const auto slot = snapEx.slot(cardIndex);
                                        if (!slot || slot->deliveryThread == nullptr) {
                                          return LX_NOT_OPEN_SNAP_EX;
@@ -173,7 +154,7 @@ LX_EXPORT LxStatus LxCloseSnapEx(LxCardHandle handle) {
   // From the card's own callback the wait for its thread would never end:
   // refused before any section is taken.
   return entryPoint(handle, &SnapExManager::closeSection, FromOwnCallback::Refused,
-                    [&](SnapExManager& snapEx, LockedRecord&, int32_t cardIndex) {
+                    [&](SnapExManager& snapEx, lxkinds::CardRecordLock&, int32_t cardIndex) {
     const auto slot = snapEx.slot(cardIndex);
     if (!slot) {
       return LX_NOT_OPEN_SNAP_EX;

@@ -46,6 +46,24 @@ inline LxCardRecord* lockCardHandle(HGLOBAL handle) {
   return lockKind<LxCardRecord, uint32_t, &LxCardRecord::kindTag>(handle, kCardHandleTag);
 }
 
+// A card record locked (checked by kind) for one scope; false when the
+// handle is no card handle.
+class CardRecordLock {
+ public:
+  explicit CardRecordLock(HGLOBAL handle) : handle_(handle), record_(lockCardHandle(handle)) {}
+  ~CardRecordLock() {
+    if (record_ != nullptr) GlobalUnlock(handle_);
+  }
+  CardRecordLock(const CardRecordLock&) = delete;
+  CardRecordLock& operator=(const CardRecordLock&) = delete;
+  explicit operator bool() const { return record_ != nullptr; }
+  LxCardRecord* operator->() const { return record_; }
+
+ private:
+  HGLOBAL handle_;
+  LxCardRecord* record_;
+};
+
 inline StaticMemLockRecord* lockStaticMemLock(HGLOBAL handle) {
   return lockKind<StaticMemLockRecord, uint64_t, &StaticMemLockRecord::kindTag>(handle, kStaticMemLockTag);
 }
