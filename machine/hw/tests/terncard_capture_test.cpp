@@ -49,20 +49,31 @@ public:
         h_.startDma();
         if (!h_.waitOdd() || !h_.waitOdd()) return 0;
         h_.write(kFieldCount, 0);
-        uint32_t n = 0;
+        uint32_t n = 0, lastFields = 0;
         while (n < count) {
             const uint32_t wanted = n % 2 == 0 ? 3 : 1;
-            if (!waitFor([&] { return (h_.read(kFieldCount) & 3) == wanted; })) break;
+            uint32_t fields = 0;
+            if (!waitFor([&] { return ((fields = h_.read(kFieldCount)) & 3) == wanted; })) break;
+            // Seen one frame after the last hand-over, and rebuilt before
+            // the card's next field: otherwise this thread was late.
+            if (n > 0 && fields != lastFields + 2) late_ = true;
+            lastFields = fields;
             if (n + 2 < count) buildFrame(kTarget + (n + 2) * kFrameBytes, n % 2 == 0 ? 0 : programEnd_);
+            if (h_.read(kFieldCount) != fields) late_ = true;
             ++n;
         }
         h_.stopDma();
         return n;
     }
 
+    // A hand-over came too late (this thread was held up longer than a
+    // field): the frames then say nothing about the card.
+    bool late() const { return late_; }
+
 private:
     CardHarness& h_;
     uint32_t programEnd_ = 0;
+    bool late_ = false;
 };
 
 uint32_t fieldNumberIn(CardHarness& h, uint32_t frame, uint32_t field) {
@@ -86,10 +97,14 @@ TEST(TernCardCapture, SeriesToMemoryThroughTheTwoSlotRing) {
     h.write(kInputFormat, kFormatPal | 3 << kFormatMuxShift);
     h.write(kPixelFormat, 0x00);
     constexpr uint32_t kCount = 5;
-    std::memset(h.ram(kTarget), 0xAB, (kCount + 2) * kFrameBytes);
-
-    Library library(h);
-    ASSERT_EQ(library.captureToMem(kCount), kCount);
+    // A loaded machine can hold the test's own thread up past a hand-over;
+    // such a run is repeated (a fault of the card fails every run).
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::memset(h.ram(kTarget), 0xAB, (kCount + 2) * kFrameBytes);
+        Library library(h);
+        ASSERT_EQ(library.captureToMem(kCount), kCount);
+        if (!library.late()) break;
+    }
 
     std::vector<uint32_t> first(kCount);
     for (uint32_t frame = 0; frame < kCount; ++frame) {
