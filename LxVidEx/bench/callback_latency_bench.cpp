@@ -6,7 +6,6 @@
 // it can, and reads the same field clock when the position moves: the least
 // any poller of the card could achieve. Counters: median and p99 in ms.
 #include <benchmark/benchmark.h>
-#include <time.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -15,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "grey_card.h"
+#include "lx/internal/monotonic_clock.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
@@ -27,12 +28,6 @@ namespace {
 constexpr int kFrames = 150;  // six seconds of PAL a repetition
 constexpr uint16_t kFieldEndTimeLo = 0x0E0;
 constexpr uint16_t kFieldEndTimeHi = 0x0E4;
-
-uint64_t monotonicNow() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
 
 struct Latencies {
   std::mutex mutex;
@@ -54,18 +49,8 @@ void report(benchmark::State& state, std::vector<double> ms) {
   state.counters["frames"] = static_cast<double>(ms.size());
 }
 
-LxCardHandle openCard(benchmark::State& state) {
-  LxCardHandle card = nullptr;
-  if (BeginLxCard(1, &card) != LX_OK || LxSetVideoFormat(card, LX_VIDEO_FORMAT_GREY8_FULL) != LX_OK ||
-      LxSetOutputWindow(card, 0, 0, 384, 288) != LX_OK) {
-    state.SkipWithError("the card did not open");
-    return nullptr;
-  }
-  return card;
-}
-
 int32_t recordLatency(SnapExInfo* info) {
-  const uint64_t now = monotonicNow();
+  const uint64_t now = lxclock::monotonicNs();
   auto* latencies = static_cast<Latencies*>(info->context);
   std::lock_guard<std::mutex> lock(latencies->mutex);
   if (info->timestampNs != 0 && now >= info->timestampNs) latencies->ms.push_back((now - info->timestampNs) / 1e6);
@@ -73,7 +58,7 @@ int32_t recordLatency(SnapExInfo* info) {
 }
 
 void SnapExCallbackLatency(benchmark::State& state) {
-  LxCardHandle card = openCard(state);
+  LxCardHandle card = lxbench::openGreyCard(state, 384, 288);
   if (card == nullptr) return;
   Latencies latencies;
   for (auto _ : state) {
@@ -90,7 +75,7 @@ void SnapExCallbackLatency(benchmark::State& state) {
 
 // The application's own poller of a continuous snap: a yield between looks.
 void DirectPollLatency(benchmark::State& state) {
-  LxCardHandle card = openCard(state);
+  LxCardHandle card = lxbench::openGreyCard(state, 384, 288);
   if (card == nullptr) return;
   std::vector<double> ms;
   for (auto _ : state) {
@@ -99,12 +84,12 @@ void DirectPollLatency(benchmark::State& state) {
       break;
     }
     int32_t last = -1;
-    const uint64_t deadline = monotonicNow() + uint64_t{3} * kFrames * 40'000'000u;
-    while (ms.size() < static_cast<size_t>(kFrames) && monotonicNow() < deadline) {
+    const uint64_t deadline = lxclock::monotonicNs() + uint64_t{3} * kFrames * 40'000'000u;
+    while (ms.size() < static_cast<size_t>(kFrames) && lxclock::monotonicNs() < deadline) {
       int32_t number = -1;
       if (LxGetSnappingNumber(card, &number) != LX_OK) break;
       if (number != last && number % 2 == 0) {  // a frame (two fields) completed
-        const uint64_t now = monotonicNow();
+        const uint64_t now = lxclock::monotonicNs();
         int32_t low = 0, high = 0;
         LxGet32BitParam(card, kFieldEndTimeLo, &low);
         LxGet32BitParam(card, kFieldEndTimeHi, &high);

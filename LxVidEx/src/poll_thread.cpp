@@ -2,10 +2,10 @@
 // snapping number of each card that snaps, counts how far the card moved
 // round its ring, and hands both, with the time the newest frame was
 // complete, to that card's delivery thread.
-#include <time.h>
 
 #include "frame_rules.h"
 #include "lx/card_type.h"
+#include "lx/internal/monotonic_clock.h"
 #include "lx/video_capture.h"
 #include "lx/video_card.h"
 #include "snap_ex_manager.h"
@@ -17,12 +17,6 @@ namespace {
 constexpr uint16_t kFieldEndTimeLo = 0x0E0;
 constexpr uint16_t kFieldEndTimeHi = 0x0E4;
 
-uint64_t monotonicNow() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
 // When the card's newest field ended: from its field clock where the card has
 // one (reading the low word latches the high word), else now.
 uint64_t frameEndTime(const SnapExSlot& slot) {
@@ -33,7 +27,7 @@ uint64_t frameEndTime(const SnapExSlot& slot) {
       return uint64_t{static_cast<uint32_t>(high)} << 32 | static_cast<uint32_t>(low);
     }
   }
-  return monotonicNow();
+  return lxclock::monotonicNs();
 }
 
 // Counts the numbers the card moved past since the last look (the ring turns

@@ -1,13 +1,13 @@
 // Frame sequence numbers, skips and field-end times of snap-ex callbacks, on
 // two cards at a clock four times as fast as real time.
 #include <gtest/gtest.h>
-#include <time.h>
 #include <windows.h>
 
 #include <atomic>
 #include <mutex>
 #include <vector>
 
+#include "lx/internal/monotonic_clock.h"
 #include "lx/snap_ex.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
@@ -38,12 +38,6 @@ constexpr bool kSanitized = false;
 #endif
 constexpr int kFramesPerSecond = 25 * kClockFactor;  // PAL
 
-uint64_t monotonicNow() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
 struct Seen {
   int32_t frameIndex;
   uint64_t timestampNs;
@@ -63,7 +57,7 @@ struct Log {
 };
 
 int32_t logFrame(SnapExInfo* info) {
-  const uint64_t called = monotonicNow();
+  const uint64_t called = lxclock::monotonicNs();
   auto* log = static_cast<Log*>(info->context);
   {
     std::lock_guard<std::mutex> lock(log->mutex);

@@ -242,14 +242,8 @@ void ratio(const std::map<std::string, double>& m, const char* what, const char*
 }
 
 int run(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.push_back(interleave.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
   MedianReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  lxbench::runInterleaved(argc, argv, &reporter);
   const auto& m = reporter.medians;
   std::printf("\nmedians of interleaved repetitions, same run:\n");
   ratio(m, "DeviceIoControl (channel) / futex round trip", "IoctlOnChannel", "FutexRoundTrip", "(goal <= 1.5)");

@@ -10,53 +10,26 @@
 // handed over.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "bars_decoder.h"
+#include "grey_card.h"
 #include "lx/video.h"
 #include "lx/video_capture.h"
 #include "lx/video_card.h"
 #include "lx/video_types.h"
 #include "machine_benchmark_main.h"
+#include "process_cpu_time.h"
 
 namespace {
 
 constexpr uint32_t kWidth = 768;
 constexpr uint32_t kFieldLines = 288;
 constexpr uint32_t kFrameBytes = 2 * kFieldLines * kWidth;  // 8-bit grey
-
-// User and system time of a process (0: this one), in seconds; 0 when unknown.
-double processCpuSeconds(int pid) {
-  const std::string path = pid == 0 ? "/proc/self/stat" : "/proc/" + std::to_string(pid) + "/stat";
-  std::ifstream stat(path);
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t at = text.rfind(')');
-  if (at == std::string::npos) return 0;
-  std::istringstream fields(text.substr(at + 2));
-  std::string skip;
-  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
-  uint64_t user = 0, system = 0;
-  fields >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// The machine's process, from its status report.
-int daemonPid() {
-  const std::string json = terncard::testing::MachineControl().statusJson();
-  const std::string key = "\"machine\":{";
-  const size_t machine = json.find(key);
-  const size_t pid = machine == std::string::npos ? machine : json.find("\"pid\":", machine);
-  return pid == std::string::npos ? 0 : std::atoi(json.c_str() + pid + 6);
-}
 
 std::optional<uint32_t> firstFieldOf(const uint8_t* frame) {
   lxtest::CapturedField field;
@@ -70,12 +43,8 @@ std::optional<uint32_t> firstFieldOf(const uint8_t* frame) {
 
 void SnapShotOfSeries(benchmark::State& state) {
   const auto frames = static_cast<uint16_t>(state.range(0));
-  LxCardHandle card = nullptr;
-  if (BeginLxCard(1, &card) != LX_OK || LxSetVideoFormat(card, LX_VIDEO_FORMAT_GREY8_FULL) != LX_OK ||
-      LxSetOutputWindow(card, 0, 0, kWidth, 2 * kFieldLines) != LX_OK) {
-    state.SkipWithError("the card did not open");
-    return;
-  }
+  const LxCardHandle card = lxbench::openGreyCard(state, kWidth, 2 * kFieldLines);
+  if (card == nullptr) return;
   LxStaticMemLockHandle lock = nullptr;
   void* memory = nullptr;
   if (LxStaticMemLock(0, frames * kFrameBytes, &lock, &memory) != LX_OK || memory == nullptr) {
@@ -87,14 +56,14 @@ void SnapShotOfSeries(benchmark::State& state) {
   uint64_t delivered = 0, produced = 0;
   std::chrono::duration<double> inCalls{0};
   double programCpu = 0, machineCpu = 0;
-  const int machinePid = daemonPid();
+  const int machinePid = lxbench::machinePid();
   for (auto _ : state) {
-    const double programBefore = processCpuSeconds(0), machineBefore = processCpuSeconds(machinePid);
+    const double programBefore = lxbench::processCpuSeconds(0), machineBefore = lxbench::processCpuSeconds(machinePid);
     const auto began = std::chrono::steady_clock::now();
     const int32_t result = LxSnapShot(card, 0, 0, 1, frames);
     inCalls += std::chrono::steady_clock::now() - began;
-    programCpu += processCpuSeconds(0) - programBefore;
-    machineCpu += processCpuSeconds(machinePid) - machineBefore;
+    programCpu += lxbench::processCpuSeconds(0) - programBefore;
+    machineCpu += lxbench::processCpuSeconds(machinePid) - machineBefore;
     if (result != LX_OK) {
       state.SkipWithError("LxSnapShot failed");
       break;

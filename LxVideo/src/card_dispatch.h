@@ -30,41 +30,26 @@ LxStatus bindCardFunction(int32_t cardTypeIndex, const char* name, NameForm form
   return status;
 }
 
-// A card handle locked for one call; unlocked by the destructor. A block of
-// another kind does not lock.
+// A card handle locked (checked by kind) for one call; unlocked by the
+// destructor. A block of another kind does not lock.
 class LockedCard {
  public:
-  explicit LockedCard(LxCardHandle handle) : handle_(handle), record_(lxkinds::lockCardHandle(handle)) {}
-  ~LockedCard() {
-    if (record_ != nullptr) {
-      GlobalUnlock(handle_);
-    }
-  }
-  LockedCard(const LockedCard&) = delete;
-  LockedCard& operator=(const LockedCard&) = delete;
+  explicit LockedCard(LxCardHandle handle) : lock_(handle) {}
 
-  explicit operator bool() const { return record_ != nullptr; }
-  LxCardRecord* operator->() const { return record_; }
-  LxCardRecord* get() const { return record_; }
+  explicit operator bool() const { return static_cast<bool>(lock_); }
+  LxCardRecord* operator->() const { return lock_.get(); }
+  LxCardRecord* get() const { return lock_.get(); }
+  void unlock() { lock_.unlock(); }
 
-  // Unlocks before the end of the scope (the handle is about to be freed).
-  void unlock() {
-    if (record_ != nullptr) {
-      GlobalUnlock(handle_);
-      record_ = nullptr;
-    }
-  }
-
-  bool idle() const { return record_->state == LX_CAPTURE_STATE_IDLE; }
+  bool idle() const { return lock_->state == LX_CAPTURE_STATE_IDLE; }
 
   template <typename Function>
   LxStatus bind(const char* name, NameForm form, Function* out) const {
-    return bindCardFunction(record_->cardTypeIndex, name, form, out);
+    return bindCardFunction(lock_->cardTypeIndex, name, form, out);
   }
 
  private:
-  LxCardHandle handle_;
-  LxCardRecord* record_;
+  lxkinds::CardRecordLock lock_;
 };
 
 // The usual result rule: 0 from the card library is an internal error.

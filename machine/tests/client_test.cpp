@@ -58,6 +58,36 @@ protected:
         return false;
     }
 
+    // Starts the peer program with `command` and waits (bounded) for its
+    // "ready" line. Returns its pid, or 0 with `failure` set (a peer that
+    // started but is not ready is killed).
+    static pid_t startReadyPeer(const char* command, std::string* failure) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            *failure = "no pipe";
+            return 0;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        char* argv[] = {const_cast<char*>(kPeer.c_str()), const_cast<char*>(command), nullptr};
+        pid_t peer = 0;
+        const bool spawned = ::posix_spawn(&peer, kPeer.c_str(), &actions, nullptr, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        pollfd p{out[0], POLLIN, 0};
+        char line[64] = {};
+        const bool answered = spawned && ::poll(&p, 1, 30000) == 1 && ::read(out[0], line, sizeof line - 1) > 0;
+        ::close(out[0]);
+        if (answered && std::string(line) == "ready\n") return peer;
+        *failure = !spawned ? "the peer did not start" : "the peer said \"" + std::string(line) + "\", not ready";
+        if (spawned) {
+            ::kill(peer, SIGKILL);
+            ::waitpid(peer, nullptr, 0);
+        }
+        return 0;
+    }
+
     static PrivateMachine* machine_;
 };
 PrivateMachine* MachineClient::machine_ = nullptr;
@@ -456,22 +486,9 @@ TEST_F(MachineClient, TwoProcessesShareANamedMapping) {
 }
 
 TEST_F(MachineClient, KilledProcessLeavesTheMachineRunningAndItsResourcesReleased) {
-    int out[2];
-    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    char* argv[] = {const_cast<char*>(kPeer.c_str()), const_cast<char*>("hold"), nullptr};
-    pid_t peer = 0;
-    ASSERT_EQ(::posix_spawn(&peer, kPeer.c_str(), &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    pollfd p{out[0], POLLIN, 0};
-    char line[64] = {};
-    ASSERT_EQ(::poll(&p, 1, 30000), 1);
-    ASSERT_GT(::read(out[0], line, sizeof line - 1), 0);
-    ::close(out[0]);
-    ASSERT_EQ(std::string(line), "ready\n");
+    std::string failure;
+    const pid_t peer = startReadyPeer("hold", &failure);
+    ASSERT_GT(peer, 0) << failure;
 
     std::string json = machine_->statusJson();
     const std::string client = "\"pid\":" + std::to_string(peer) + ",\"views\":[{";
@@ -497,22 +514,9 @@ TEST_F(MachineClient, KilledProcessLeavesTheMachineRunningAndItsResourcesRelease
 }
 
 TEST_F(MachineClient, KilledWhileARequestSitsInItsChannelTheMachineReleasesIt) {
-    int out[2];
-    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    char* argv[] = {const_cast<char*>(kPeer.c_str()), const_cast<char*>("block"), nullptr};
-    pid_t peer = 0;
-    ASSERT_EQ(::posix_spawn(&peer, kPeer.c_str(), &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    pollfd p{out[0], POLLIN, 0};
-    char line[64] = {};
-    ASSERT_EQ(::poll(&p, 1, 30000), 1);
-    ASSERT_GT(::read(out[0], line, sizeof line - 1), 0);
-    ::close(out[0]);
-    ASSERT_EQ(std::string(line), "ready\n");
+    std::string failure;
+    const pid_t peer = startReadyPeer("block", &failure);
+    ASSERT_GT(peer, 0) << failure;
 
     // The request was taken from the shared area and waits in the driver.
     const std::string client = "\"pid\":" + std::to_string(peer) + ",";

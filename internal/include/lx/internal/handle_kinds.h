@@ -51,13 +51,20 @@ inline LxCardRecord* lockCardHandle(HGLOBAL handle) {
 class CardRecordLock {
  public:
   explicit CardRecordLock(HGLOBAL handle) : handle_(handle), record_(lockCardHandle(handle)) {}
-  ~CardRecordLock() {
-    if (record_ != nullptr) GlobalUnlock(handle_);
-  }
+  ~CardRecordLock() { unlock(); }
   CardRecordLock(const CardRecordLock&) = delete;
   CardRecordLock& operator=(const CardRecordLock&) = delete;
   explicit operator bool() const { return record_ != nullptr; }
   LxCardRecord* operator->() const { return record_; }
+  LxCardRecord* get() const { return record_; }
+
+  // Unlocks before the end of the scope (the handle is about to be freed).
+  void unlock() {
+    if (record_ != nullptr) {
+      GlobalUnlock(handle_);
+      record_ = nullptr;
+    }
+  }
 
  private:
   HGLOBAL handle_;
