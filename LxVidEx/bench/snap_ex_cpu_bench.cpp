@@ -3,6 +3,10 @@
 // snap-ex threads' requests on the shared-memory channel, and beside it
 // (interleaved) on the socket alone as before the channel. Counters:
 // programCpuPercent, machineCpuPercent, frames (callbacks in the 10 s).
+// The peer `TwoMillisecondLoops` is the floor under any snap-ex: two threads
+// that only sleep a millisecond at a time, as the polling and delivery
+// threads do between their looks; what a snap-ex costs above it is its
+// requests and callbacks.
 #include <benchmark/benchmark.h>
 #include <windows.h>
 
@@ -62,11 +66,32 @@ void snapExCpu(benchmark::State& state, bool channel) {
   state.counters["machineCpuPercent"] = machine > 0 ? 100.0 * daemon / seconds : 0.0;
   state.counters["framesPerSecond"] = counted / seconds;
 }
+void TwoMillisecondLoops(benchmark::State& state) {
+  double program = 0, seconds = 0;
+  for (auto _ : state) {
+    std::atomic<bool> stop{false};
+    const auto loop = [&stop] {
+      while (!stop.load()) Sleep(1);
+    };
+    std::thread polling(loop), delivery(loop);
+    const double before = lxbench::processCpuSeconds(0);
+    const auto began = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(kMeasured);
+    program += lxbench::processCpuSeconds(0) - before;
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    stop.store(true);
+    polling.join();
+    delivery.join();
+  }
+  if (seconds > 0) state.counters["programCpuPercent"] = 100.0 * program / seconds;
+}
+
 void SnapExOnChannel(benchmark::State& state) { snapExCpu(state, true); }
 void SnapExOnSocket(benchmark::State& state) { snapExCpu(state, false); }
 
 BENCHMARK(SnapExOnChannel)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(SnapExOnSocket)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(TwoMillisecondLoops)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 
