@@ -431,19 +431,22 @@ void MachineDaemon::endConnection(Connection& c) {
     if (c.channel) c.channel->interruptRequestWait();
 }
 
+// Ends the connections of processes. One that has not said hello yet is
+// left alone: it may be a status request, which is answered while the
+// machine restarts; a process or thread it turns out to be is refused
+// (clients are not accepted, its process is gone).
 void MachineDaemon::disconnectClients() {
     acceptingClients_ = false;
     std::vector<std::shared_ptr<ClientProcess>> processes;
     {
         std::lock_guard lock(stateLock_);
         for (auto& [id, connection] : connections_)
-            if (connection->role != wire::Role::Control) endConnection(*connection);
+            if (ofProcess(*connection)) endConnection(*connection);
         for (auto& [token, process] : processes_) processes.push_back(process);
     }
     for (auto& process : processes) processGone(process);
     objects_.cancelAllWaits();
-    if (!waitForConnections([](const Connection& c) { return c.role != wire::Role::Control; }, drainTimeoutMs()))
-        log("client requests still running after the drain time");
+    if (!waitForConnections(ofProcess, drainTimeoutMs())) log("client requests still running after the drain time");
 }
 
 bool MachineDaemon::waitForConnections(bool (*keep)(const Connection&), int timeoutMs) {

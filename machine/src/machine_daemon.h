@@ -57,6 +57,10 @@ private:
     // Ends a connection's service: its socket is shut down and a thread
     // waiting on its channel is woken. Called under stateLock_.
     static void endConnection(Connection& c);
+    // A process's own or one of its threads' (read under stateLock_).
+    static bool ofProcess(const Connection& c) {
+        return c.role == wire::Role::Process || c.role == wire::Role::Thread;
+    }
     // `storage` holds the request's payload (`r` points into it); kernel I/O
     // puts its output there, so a large request is not held twice.
     bool handle(Connection& c, const Request& r, std::vector<uint8_t>& storage);
