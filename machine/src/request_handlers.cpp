@@ -138,9 +138,14 @@ bool MachineDaemon::handle(Connection& c, const Request& r, std::vector<uint8_t>
     }
 }
 
+// Answered after the kernel lock is released: a client that stops reading
+// its socket keeps no reboot from the kernel.
 void MachineDaemon::handleKernelIo(Connection& c, const Request& r, std::vector<uint8_t>& storage) {
-    std::shared_lock kernel(kernelLock_);
-    const KernelIoResult result = runKernelIo(c, r, storage);
+    KernelIoResult result;
+    {
+        std::shared_lock kernel(kernelLock_);
+        result = runKernelIo(c, r, storage);
+    }
     reply(c, r.requestId, result.status, result.information, result.value, result.data);
 }
 

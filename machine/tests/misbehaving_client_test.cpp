@@ -472,6 +472,30 @@ TEST(Reboot, AControlClientThatStopsReadingDoesNotHoldUpAReboot) {
     EXPECT_TRUE(machine.shutdown());
 }
 
+// A thread whose replies pile up unread: the daemon blocks sending the
+// first, which must not keep a reboot from the kernel.
+TEST(Reboot, AThreadThatStopsReadingItsRepliesDoesNotHoldUpAReboot) {
+    PrivateMachine machine(kTool, kQuickDrain);
+    ASSERT_TRUE(machine.boot());
+    RawClient deaf;
+    std::string error;
+    ASSERT_TRUE(deaf.attach(machine.directory(), &error)) << error;
+    ASSERT_TRUE(deaf.addThread(machine.directory(), &error)) << error;
+    auto opened = deaf.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(opened->record.status, 0);
+    const int flags = ::fcntl(deaf.threadSocket(0), F_GETFL);
+    ASSERT_EQ(::fcntl(deaf.threadSocket(0), F_SETFL, flags | O_NONBLOCK), 0);
+    lxm::wire::PayloadWriter read;
+    read.record(lxm::wire::TransferRecord{opened->record.value, lxm::wire::kMaxIoBuffer, 0});
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(deaf.send(0, Op::ReadFile, read.data()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the daemon is stuck in the first reply
+    ToolResult reboot = machine.lxmachine({"reboot"});
+    EXPECT_EQ(reboot.exitStatus, 0) << reboot.output;
+    deaf.exit();
+    EXPECT_TRUE(machine.shutdown());
+}
+
 // A status request whose connection the daemon accepted just before a
 // reboot began is answered, not closed: status never says that no machine
 // runs while one restarts.
