@@ -168,7 +168,8 @@ MachineDaemon::KernelIoResult MachineDaemon::runKernelIo(Connection& c, const Re
     case Op::CloseFile:
         return {kernel_->closeFile(process, r.handle.handle), 0, 0, {}};
     case Op::DeviceIoControl: {
-        const size_t at = r.data.empty() ? sizeof(wire::IoctlRecord) : static_cast<size_t>(r.data.data() - storage.data());
+        const size_t at =
+            r.data.empty() ? sizeof(wire::IoctlRecord) : static_cast<size_t>(r.data.data() - storage.data());
         storage.resize(at + std::max(r.ioctl.inputLength, r.ioctl.outputLength));
         uint8_t* buffer = storage.data() + at;
         uint32_t information = 0;
