@@ -38,10 +38,15 @@ std::vector<uint8_t> readRequest(uint64_t file, uint32_t length) {
     return std::move(w.data());
 }
 
-TEST(LargeRequest, InFlightItCostsLittleMoreThanItsPayload) {
+// A sanitizer keeps freed memory in quarantine: the peak is not the daemon's
+// own there, and only what the requests answer is checked.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "a sanitizer keeps freed memory in quarantine: the peak is not the daemon's own";
+constexpr bool kPeakMeasured = false;
+#else
+constexpr bool kPeakMeasured = true;
 #endif
+
+TEST(LargeRequest, InFlightItCostsLittleMoreThanItsPayload) {
     PrivateMachine machine(kTool);
     ASSERT_TRUE(machine.boot());
     const int daemon = machine.daemonPid();
@@ -72,7 +77,9 @@ TEST(LargeRequest, InFlightItCostsLittleMoreThanItsPayload) {
     RecordProperty("ioctlPeakKiB", std::to_string(echoPeak));
     // Received, answered from the same buffer and sent without a copy: at
     // most 1.5 times the payload while it arrives (it was 3 times).
-    EXPECT_LT(echoPeak * 1024, kSize * 5 / 2) << "peak rose by " << echoPeak << " KiB for a 16 MiB ioctl";
+    if (kPeakMeasured) {
+        EXPECT_LT(echoPeak * 1024, kSize * 5 / 2) << "peak rose by " << echoPeak << " KiB for a 16 MiB ioctl";
+    }
 
     // A read answers from its request's buffer too. (Its peak is not measured:
     // the memory the ioctl freed stays with the allocator and is reused.)
