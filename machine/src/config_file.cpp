@@ -140,10 +140,12 @@ public:
     void kernel(const toml::table& root, MachineConfig& c) {
         const toml::table* t = table(root, "kernel");
         if (!t) return;
-        onlyKeys(*t, "kernel", {"verifier", "drain_timeout_ms"});
+        onlyKeys(*t, "kernel", {"verifier", "drain_timeout_ms", "driver_timeout_ms"});
         c.kernel.verifier = boolean(*t, "verifier", "kernel.verifier", c.kernel.verifier);
         c.kernel.drainTimeoutMs = static_cast<uint32_t>(
             integer(*t, "drain_timeout_ms", "kernel.drain_timeout_ms", 100, 600000, c.kernel.drainTimeoutMs));
+        c.kernel.driverTimeoutMs = static_cast<uint32_t>(
+            integer(*t, "driver_timeout_ms", "kernel.driver_timeout_ms", 100, 600000, c.kernel.driverTimeoutMs));
     }
 
     HeronAudioConfig heronAudio(const toml::table& t, const std::string& key) {
@@ -294,6 +296,8 @@ contiguous_mb_per_process = 128 # contiguous memory the requests of one process 
 verifier = false      # true: a driver breaking the kernel's rules stops the machine
                       # with a bug check naming it (see crash.json)
 drain_timeout_ms = 20000  # how long a reboot or power-off waits for requests to leave
+driver_timeout_ms = 10000 # how long the kernel waits for a driver (PnP, power, cleanup,
+                          # close, a cancelled request at process exit, a DPC flush)
 
 # One table per capture card; "terncard = []" for none.
 [[terncard]]

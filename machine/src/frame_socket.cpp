@@ -65,14 +65,26 @@ IoResult readExact(int socket, uint8_t* out, size_t length, std::vector<UniqueFd
 
 IoResult sendFrame(int socket, wire::Op op, uint32_t requestId, std::span<const uint8_t> payload,
                    std::span<const int> fds) {
-    if (payload.size() > wire::kMaxPayload || fds.size() > wire::kMaxFdsPerFrame) return IoResult::Malformed;
-    wire::FrameHeader header{wire::kMagic, static_cast<uint16_t>(op), 0, requestId,
-                             static_cast<uint32_t>(payload.size())};
-    iovec iov[2] = {{&header, sizeof header}, {const_cast<uint8_t*>(payload.data()), payload.size()}};
+    const std::span<const uint8_t> whole[] = {payload};
+    return sendFrameParts(socket, op, requestId, whole, fds);
+}
+
+IoResult sendFrameParts(int socket, wire::Op op, uint32_t requestId, wire::FrameParts parts,
+                        std::span<const int> fds) {
+    size_t length = 0;
+    for (const auto& part : parts) length += part.size();
+    if (parts.size() > wire::kMaxFrameParts || length > wire::kMaxPayload || fds.size() > wire::kMaxFdsPerFrame)
+        return IoResult::Malformed;
+    wire::FrameHeader header{wire::kMagic, static_cast<uint16_t>(op), 0, requestId, static_cast<uint32_t>(length)};
+    iovec iov[1 + wire::kMaxFrameParts];
+    size_t pieces = 0;
+    iov[pieces++] = {&header, sizeof header};
+    for (const auto& part : parts)
+        if (!part.empty()) iov[pieces++] = {const_cast<uint8_t*>(part.data()), part.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * wire::kMaxFdsPerFrame)];
     msghdr msg{};
     msg.msg_iov = iov;
-    msg.msg_iovlen = payload.empty() ? 1 : 2;
+    msg.msg_iovlen = pieces;
     if (!fds.empty()) {
         msg.msg_control = control;
         msg.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
@@ -82,7 +94,7 @@ IoResult sendFrame(int socket, wire::Op op, uint32_t requestId, std::span<const 
         c->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
         std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fds.size());
     }
-    size_t total = sizeof header + payload.size();
+    const size_t total = sizeof header + length;
     size_t sent = 0;
     while (sent < total) {
         ssize_t n = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
@@ -123,20 +135,26 @@ IoResult receiveFrame(int socket, Frame* frame, int timeoutMs, std::string* why,
         if (why) *why = "request larger than " + std::to_string(maxPayload) + " bytes";
         return IoResult::Malformed;
     }
-    // Grows with what arrived (doubling, from 64 KiB): a peer that announces
-    // 16 MiB and sends nothing pins no memory.
+    // Grows with what arrived: a peer that announces 16 MiB and sends nothing
+    // pins no memory. Each step doubles the buffer, from the length halved
+    // until it is at most 64 KiB, so the last step ends at the length exactly
+    // and copies half of it: a payload costs 1.5 times its size while it
+    // arrives, not twice.
     const size_t length = frame->header.length;
+    size_t next = length;
+    while (next > kFirstChunk) next = (next + 1) / 2;
     size_t done = 0;
     while (done < length) {
-        const size_t chunk = std::min(length - done, std::max(kFirstChunk, done));
-        frame->payload.resize(done + chunk);
-        r = readExact(socket, frame->payload.data() + done, chunk, &frame->fds, deadline, timeoutMs);
+        frame->payload.reserve(next);
+        frame->payload.resize(next);
+        r = readExact(socket, frame->payload.data() + done, next - done, &frame->fds, deadline, timeoutMs);
         if (r != IoResult::Ok) {
             frame->payload.clear();
             frame->payload.shrink_to_fit();
             return r;
         }
-        done += chunk;
+        done = next;
+        next = std::min(length, 2 * next);
     }
     if (frame->fds.size() > wire::kMaxFdsPerFrame) return IoResult::Malformed;
     return IoResult::Ok;

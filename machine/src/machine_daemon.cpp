@@ -32,6 +32,7 @@ constexpr int kDirectoryCheckMs = 1000;
 // A channel connection whose client rings nothing looks at its socket this
 // often, to notice a client that went away without a word.
 constexpr std::chrono::milliseconds kChannelIdleCheck{250};
+constexpr size_t kKeptPayloadBytes = 64 * 1024;
 
 // True when the peer closed its end (or the socket failed); data waiting is not a hang-up.
 bool socketHungUp(int socket) {
@@ -368,7 +369,7 @@ void MachineDaemon::serveRequests(Connection& c) {
             log("dropped a connection after a malformed " + std::string(wire::opName(frame.op())) + " request: " + why);
             return;
         }
-        if (!handle(c, *request)) return;
+        if (!handle(c, *request, frame.payload)) return;
     }
 }
 
@@ -415,9 +416,11 @@ void MachineDaemon::serveChannel(Connection& c) {
             return;
         }
         c.process->channelRequestStarted();
-        const bool keep = handle(c, *request);
+        const bool keep = handle(c, *request, frame.payload);
         c.process->channelRequestEnded();
         if (!keep) return;
+        // A read's output may have grown the buffer; an idle thread keeps none of it.
+        if (frame.payload.capacity() > kKeptPayloadBytes) frame.payload = std::vector<uint8_t>();
         replied = true;
     }
 }
@@ -428,19 +431,22 @@ void MachineDaemon::endConnection(Connection& c) {
     if (c.channel) c.channel->interruptRequestWait();
 }
 
+// Ends the connections of processes. One that has not said hello yet is
+// left alone: it may be a status request, which is answered while the
+// machine restarts; a process or thread it turns out to be is refused
+// (clients are not accepted, its process is gone).
 void MachineDaemon::disconnectClients() {
     acceptingClients_ = false;
     std::vector<std::shared_ptr<ClientProcess>> processes;
     {
         std::lock_guard lock(stateLock_);
         for (auto& [id, connection] : connections_)
-            if (connection->role != wire::Role::Control) endConnection(*connection);
+            if (ofProcess(*connection)) endConnection(*connection);
         for (auto& [token, process] : processes_) processes.push_back(process);
     }
     for (auto& process : processes) processGone(process);
     objects_.cancelAllWaits();
-    if (!waitForConnections([](const Connection& c) { return c.role != wire::Role::Control; }, drainTimeoutMs()))
-        log("client requests still running after the drain time");
+    if (!waitForConnections(ofProcess, drainTimeoutMs())) log("client requests still running after the drain time");
 }
 
 bool MachineDaemon::waitForConnections(bool (*keep)(const Connection&), int timeoutMs) {

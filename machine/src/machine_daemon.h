@@ -52,12 +52,18 @@ private:
     void serveChannel(Connection& c);
     // Sends one frame to a client: through its channel when the connection
     // is served there and the frame fits, else on the socket.
-    bool sendToClient(Connection& c, wire::Op op, uint32_t id, std::span<const uint8_t> payload,
+    bool sendToClient(Connection& c, wire::Op op, uint32_t id, wire::FrameParts payload,
                       std::span<const int> fds = {});
     // Ends a connection's service: its socket is shut down and a thread
     // waiting on its channel is woken. Called under stateLock_.
     static void endConnection(Connection& c);
-    bool handle(Connection& c, const Request& r);
+    // A process's own or one of its threads' (read under stateLock_).
+    static bool ofProcess(const Connection& c) {
+        return c.role == wire::Role::Process || c.role == wire::Role::Thread;
+    }
+    // `storage` holds the request's payload (`r` points into it); kernel I/O
+    // puts its output there, so a large request is not held twice.
+    bool handle(Connection& c, const Request& r, std::vector<uint8_t>& storage);
     void processGone(const std::shared_ptr<ClientProcess>& process);
     void disconnectClients();
     bool waitForConnections(bool (*keep)(const Connection&), int timeoutMs);
@@ -66,7 +72,14 @@ private:
     bool reply(Connection& c, uint32_t id, int32_t status, uint32_t information = 0, uint64_t value = 0,
                std::span<const uint8_t> data = {}, std::span<const int> fds = {});
     bool replyText(Connection& c, uint32_t id, int32_t status, const std::string& text);
-    void handleKernelIo(Connection& c, const Request& r);
+    void handleKernelIo(Connection& c, const Request& r, std::vector<uint8_t>& storage);
+    struct KernelIoResult {
+        int32_t status = 0;
+        uint32_t information = 0;
+        uint64_t value = 0;
+        std::span<const uint8_t> data;  // in the request's storage
+    };
+    KernelIoResult runKernelIo(Connection& c, const Request& r, std::vector<uint8_t>& storage);
     void handleRegistry(Connection& c, const Request& r);
     void handleObject(Connection& c, const Request& r);
     void handleControl(Connection& c, const Request& r);

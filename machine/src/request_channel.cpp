@@ -93,11 +93,22 @@ WaitResult waitFor(Doorbell& bell, uint32_t seen, std::chrono::nanoseconds spin,
     return result;
 }
 
-void writeFrame(uint8_t* area, wire::Op op, uint32_t requestId, std::span<const uint8_t> payload) {
-    wire::FrameHeader header{wire::kMagic, static_cast<uint16_t>(op), 0, requestId,
-                             static_cast<uint32_t>(payload.size())};
+void writeFrame(uint8_t* area, wire::Op op, uint32_t requestId, wire::FrameParts parts) {
+    size_t length = 0;
+    for (const auto& part : parts) length += part.size();
+    wire::FrameHeader header{wire::kMagic, static_cast<uint16_t>(op), 0, requestId, static_cast<uint32_t>(length)};
     std::memcpy(area, &header, sizeof header);
-    if (!payload.empty()) std::memcpy(area + sizeof header, payload.data(), payload.size());
+    uint8_t* at = area + sizeof header;
+    for (const auto& part : parts) {
+        if (part.empty()) continue;
+        std::memcpy(at, part.data(), part.size());
+        at += part.size();
+    }
+}
+
+void writeFrame(uint8_t* area, wire::Op op, uint32_t requestId, std::span<const uint8_t> payload) {
+    const std::span<const uint8_t> whole[] = {payload};
+    writeFrame(area, op, requestId, whole);
 }
 
 }  // namespace
@@ -195,6 +206,11 @@ bool RequestChannel::closedByPeer() const {
 
 bool RequestChannel::postReply(wire::Op op, uint32_t requestId, std::span<const uint8_t> payload) {
     writeFrame(base_ + kReplyAreaOffset, op, requestId, payload);
+    return ring(layout().reply, Post::InArea);
+}
+
+bool RequestChannel::postReplyParts(wire::Op op, uint32_t requestId, wire::FrameParts parts) {
+    writeFrame(base_ + kReplyAreaOffset, op, requestId, parts);
     return ring(layout().reply, Post::InArea);
 }
 

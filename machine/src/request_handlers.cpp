@@ -42,18 +42,24 @@ uint32_t buildNumberOf(const OsConfig& os) {
 
 bool MachineDaemon::reply(Connection& c, uint32_t id, int32_t status, uint32_t information, uint64_t value,
                           std::span<const uint8_t> data, std::span<const int> fds) {
-    auto payload = replyPayload(status, information, value, data, static_cast<uint32_t>(fds.size()));
-    return sendToClient(c, Op::Reply, id, payload, fds);
+    const wire::ReplyRecord record{status, information, value, static_cast<uint32_t>(data.size()),
+                                   static_cast<uint32_t>(fds.size())};
+    // Gathered from where they are: a large output is not copied behind its record.
+    const std::span<const uint8_t> parts[] = {
+        std::span(reinterpret_cast<const uint8_t*>(&record), sizeof record), data};
+    return sendToClient(c, Op::Reply, id, parts, fds);
 }
 
-bool MachineDaemon::sendToClient(Connection& c, Op op, uint32_t id, std::span<const uint8_t> payload,
+bool MachineDaemon::sendToClient(Connection& c, Op op, uint32_t id, wire::FrameParts payload,
                                  std::span<const int> fds) {
-    if (!c.servingChannel) return sendFrame(c.socket.get(), op, id, payload, fds) == IoResult::Ok;
-    if (fds.empty() && c.channel->replyFits(payload.size())) {
-        c.channel->postReply(op, id, payload);
+    if (!c.servingChannel) return sendFrameParts(c.socket.get(), op, id, payload, fds) == IoResult::Ok;
+    size_t length = 0;
+    for (const auto& part : payload) length += part.size();
+    if (fds.empty() && c.channel->replyFits(length)) {
+        c.channel->postReplyParts(op, id, payload);
         return true;
     }
-    if (sendFrame(c.socket.get(), op, id, payload, fds) != IoResult::Ok) return false;
+    if (sendFrameParts(c.socket.get(), op, id, payload, fds) != IoResult::Ok) return false;
     c.channel->ringReply(channel::Post::OnSocket);
     return true;
 }
@@ -62,7 +68,7 @@ bool MachineDaemon::replyText(Connection& c, uint32_t id, int32_t status, const 
     return reply(c, id, status, 0, 0, std::span(reinterpret_cast<const uint8_t*>(s.data()), s.size()));
 }
 
-bool MachineDaemon::handle(Connection& c, const Request& r) {
+bool MachineDaemon::handle(Connection& c, const Request& r, std::vector<uint8_t>& storage) {
     const bool control = c.role == wire::Role::Control;
     switch (r.op) {
     case Op::CreateFile:
@@ -71,7 +77,7 @@ bool MachineDaemon::handle(Connection& c, const Request& r) {
     case Op::ReadFile:
     case Op::WriteFile:
         if (control) return false;
-        handleKernelIo(c, r);
+        handleKernelIo(c, r, storage);
         return true;
     case Op::InterfacePaths:
     case Op::RegQuery:
@@ -132,53 +138,64 @@ bool MachineDaemon::handle(Connection& c, const Request& r) {
     }
 }
 
-void MachineDaemon::handleKernelIo(Connection& c, const Request& r) {
-    std::shared_lock kernel(kernelLock_);
-    if (!kernel_ || !c.process->alive()) {
-        reply(c, r.requestId, ntstatus::kDeviceNotConnected);
-        return;
+// Answered after the kernel lock is released: a client that stops reading
+// its socket keeps no reboot from the kernel.
+void MachineDaemon::handleKernelIo(Connection& c, const Request& r, std::vector<uint8_t>& storage) {
+    KernelIoResult result;
+    {
+        std::shared_lock kernel(kernelLock_);
+        result = runKernelIo(c, r, storage);
     }
+    reply(c, r.requestId, result.status, result.information, result.value, result.data);
+}
+
+// Called under the kernel lock. Outputs are written into the request's own
+// storage: a DeviceIoControl's over its input (the kernel has read all of
+// the input before it writes any output), a read's after its record. So a
+// large request costs its payload plus the kernel's system buffer, and the
+// reply is sent from there.
+MachineDaemon::KernelIoResult MachineDaemon::runKernelIo(Connection& c, const Request& r,
+                                                         std::vector<uint8_t>& storage) {
+    if (!kernel_ || !c.process->alive()) return {ntstatus::kDeviceNotConnected, 0, 0, {}};
     ClientProcess& process = *c.process;
     InCallerContext context(c, r.requestId);
     switch (r.op) {
     case Op::CreateFile: {
         uint64_t file = 0;
         int32_t status = kernel_->createFile(process, text(r.name), &file);
-        reply(c, r.requestId, status, 0, status == ntstatus::kSuccess ? file : 0);
-        return;
+        return {status, 0, status == ntstatus::kSuccess ? file : 0, {}};
     }
     case Op::CloseFile:
-        reply(c, r.requestId, kernel_->closeFile(process, r.handle.handle));
-        return;
+        return {kernel_->closeFile(process, r.handle.handle), 0, 0, {}};
     case Op::DeviceIoControl: {
-        std::vector<uint8_t> output(r.ioctl.outputLength);
+        const size_t at =
+            r.data.empty() ? sizeof(wire::IoctlRecord) : static_cast<size_t>(r.data.data() - storage.data());
+        storage.resize(at + std::max(r.ioctl.inputLength, r.ioctl.outputLength));
+        uint8_t* buffer = storage.data() + at;
         uint32_t information = 0;
-        int32_t status = kernel_->deviceIoControl(process, r.ioctl.fileHandle, r.ioctl.code, r.data.data(),
-                                                  r.ioctl.inputLength, output.data(), r.ioctl.outputLength,
-                                                  &information);
+        int32_t status = kernel_->deviceIoControl(process, r.ioctl.fileHandle, r.ioctl.code, buffer,
+                                                  r.ioctl.inputLength, buffer, r.ioctl.outputLength, &information);
         // Buffered I/O copies back `information` bytes unless the request failed.
         uint32_t copied = ntstatus::isError(status) ? 0 : std::min(information, r.ioctl.outputLength);
-        reply(c, r.requestId, status, information, 0, std::span(output.data(), copied));
-        return;
+        return {status, information, 0, std::span<const uint8_t>(buffer, copied)};
     }
     case Op::ReadFile: {
-        std::vector<uint8_t> buffer(r.transfer.length);
+        const size_t at = sizeof(wire::TransferRecord);
+        storage.resize(at + r.transfer.length);
+        uint8_t* buffer = storage.data() + at;
         uint32_t information = 0;
-        int32_t status = kernel_->readFile(process, r.transfer.fileHandle, buffer.data(), r.transfer.length,
-                                           &information);
+        int32_t status = kernel_->readFile(process, r.transfer.fileHandle, buffer, r.transfer.length, &information);
         uint32_t copied = ntstatus::isError(status) ? 0 : std::min(information, r.transfer.length);
-        reply(c, r.requestId, status, information, 0, std::span(buffer.data(), copied));
-        return;
+        return {status, information, 0, std::span<const uint8_t>(buffer, copied)};
     }
     case Op::WriteFile: {
         uint32_t information = 0;
         int32_t status = kernel_->writeFile(process, r.transfer.fileHandle, r.data.data(), r.transfer.length,
                                             &information);
-        reply(c, r.requestId, status, information);
-        return;
+        return {status, information, 0, {}};
     }
     default:
-        return;
+        return {ntstatus::kInvalidParameter, 0, 0, {}};
     }
 }
 

@@ -52,6 +52,7 @@ TEST(MachineConfigFile, EmptyFileAndDefaultFileGiveTheDefaults) {
         EXPECT_EQ(c.limits.contiguousMbPerProcess, 128u);
         EXPECT_FALSE(c.kernel.verifier);
         EXPECT_EQ(c.kernel.drainTimeoutMs, 20000u);
+        EXPECT_EQ(c.kernel.driverTimeoutMs, 10000u);
     }
 }
 
@@ -81,6 +82,7 @@ contiguous_mb_per_process = 9
 [kernel]
 verifier = true
 drain_timeout_ms = 1500
+driver_timeout_ms = 250
 [[terncard]]
 signature = false
 revision = 0x30
@@ -111,6 +113,7 @@ port = true
     EXPECT_EQ(c.limits.contiguousMbPerProcess, 9u);
     EXPECT_TRUE(c.kernel.verifier);
     EXPECT_EQ(c.kernel.drainTimeoutMs, 1500u);
+    EXPECT_EQ(c.kernel.driverTimeoutMs, 250u);
     ASSERT_EQ(c.terncards.size(), 2u);
     EXPECT_FALSE(c.terncards[0].signature);
     EXPECT_EQ(c.terncards[0].revision, 0x30);

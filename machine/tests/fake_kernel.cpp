@@ -71,7 +71,7 @@ public:
         switch (code) {
         case kIoctlEcho:
             if (outputLength < inputLength) return st::kBufferTooSmall;
-            std::memcpy(output, input, inputLength);
+            std::memmove(output, input, inputLength);  // the output may be the input's memory
             *information = inputLength;
             return st::kSuccess;
         case kIoctlExact:

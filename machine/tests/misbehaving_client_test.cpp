@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <cstring>
@@ -382,8 +383,7 @@ namespace {
 const char* kQuickDrain = "[kernel]\ndrain_timeout_ms = 1500\n";
 
 // `lxmachine status` once it exits with `status` and says `words` (when
-// given), or its last answer after 5 s. While a reboot starts, a status may
-// also find the daemon between its sockets and say that no machine runs.
+// given), or its last answer after 5 s.
 ToolResult statusWhen(const PrivateMachine& machine, int status, const std::string& words = {}) {
     ToolResult r;
     for (int i = 0; i < 200; ++i) {
@@ -469,6 +469,71 @@ TEST(Reboot, AControlClientThatStopsReadingDoesNotHoldUpAReboot) {
     ToolResult reboot = machine.lxmachine({"reboot"});
     EXPECT_EQ(reboot.exitStatus, 0) << reboot.output;
     deaf.reset();
+    EXPECT_TRUE(machine.shutdown());
+}
+
+// A thread whose replies pile up unread: the daemon blocks sending the
+// first, which must not keep a reboot from the kernel.
+TEST(Reboot, AThreadThatStopsReadingItsRepliesDoesNotHoldUpAReboot) {
+    PrivateMachine machine(kTool, kQuickDrain);
+    ASSERT_TRUE(machine.boot());
+    RawClient deaf;
+    std::string error;
+    ASSERT_TRUE(deaf.attach(machine.directory(), &error)) << error;
+    ASSERT_TRUE(deaf.addThread(machine.directory(), &error)) << error;
+    auto opened = deaf.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(opened->record.status, 0);
+    const int flags = ::fcntl(deaf.threadSocket(0), F_GETFL);
+    ASSERT_EQ(::fcntl(deaf.threadSocket(0), F_SETFL, flags | O_NONBLOCK), 0);
+    lxm::wire::PayloadWriter read;
+    read.record(lxm::wire::TransferRecord{opened->record.value, lxm::wire::kMaxIoBuffer, 0});
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(deaf.send(0, Op::ReadFile, read.data()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the daemon is stuck in the first reply
+    ToolResult reboot = machine.lxmachine({"reboot"});
+    EXPECT_EQ(reboot.exitStatus, 0) << reboot.output;
+    deaf.exit();
+    EXPECT_TRUE(machine.shutdown());
+}
+
+// A status request whose connection the daemon accepted just before a
+// reboot began is answered, not closed: status never says that no machine
+// runs while one restarts.
+TEST(Reboot, StatusDuringARebootNeverSaysThatNoMachineRuns) {
+    PrivateMachine machine(kTool);
+    ASSERT_TRUE(machine.boot());
+    std::string error;
+    lxm::UniqueFd early = lxm::connectToMachine(machine.directory(), &error);
+    ASSERT_TRUE(early.valid()) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // accepted; its hello comes after the reboot
+    ASSERT_EQ(machine.lxmachine({"reboot"}).exitStatus, 0);
+    lxm::wire::PayloadWriter hello;
+    hello.record(lxm::wire::HelloRecord{lxm::wire::kProtocolVersion, 3, 0, 0, 0});
+    lxm::Frame answer;
+    ASSERT_EQ(lxm::sendFrame(early.get(), Op::Hello, 1, hello.data()), lxm::IoResult::Ok)
+        << "the reboot closed a connection that had not said hello yet";
+    ASSERT_EQ(lxm::receiveFrame(early.get(), &answer, 10000), lxm::IoResult::Ok);
+    lxm::wire::PayloadWriter status;
+    status.record(lxm::wire::StatusRecord{0, 0});
+    ASSERT_EQ(lxm::sendFrame(early.get(), Op::Status, 2, status.data()), lxm::IoResult::Ok);
+    ASSERT_EQ(lxm::receiveFrame(early.get(), &answer, 10000), lxm::IoResult::Ok);
+    lxm::wire::ReplyRecord record{};
+    std::span<const uint8_t> text;
+    ASSERT_TRUE(lxm::parseReply(answer, &record, &text));
+    EXPECT_EQ(record.status, 0);
+    EXPECT_TRUE(contains(std::string(text.begin(), text.end()), "running at " + machine.directory()));
+
+    // Status asked again and again while the machine reboots.
+    std::atomic<bool> rebooting{true};
+    std::vector<std::string> answers;
+    std::thread asking([&] {
+        while (rebooting.load()) answers.push_back(machine.lxmachine({"status"}).output);
+    });
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(machine.lxmachine({"reboot"}).exitStatus, 0);
+    rebooting = false;
+    asking.join();
+    EXPECT_FALSE(answers.empty());
+    for (const std::string& a : answers) EXPECT_FALSE(contains(a, "no machine running")) << a;
     EXPECT_TRUE(machine.shutdown());
 }
 

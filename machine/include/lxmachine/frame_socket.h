@@ -22,9 +22,13 @@ enum class IoResult { Ok, Closed, Timeout, Malformed, Error };
 
 IoResult sendFrame(int socket, wire::Op op, uint32_t requestId, std::span<const uint8_t> payload,
                    std::span<const int> fds = {});
+// The same with the payload gathered from up to wire::kMaxFrameParts pieces.
+IoResult sendFrameParts(int socket, wire::Op op, uint32_t requestId, wire::FrameParts parts,
+                        std::span<const int> fds = {});
 // timeoutMs < 0 waits without bound (for connections whose peer is trusted to answer).
 // A payload longer than maxPayload is Malformed; the buffer grows only as
-// bytes arrive, so an announced length alone costs nothing.
+// bytes arrive, so an announced length alone costs nothing, and while it
+// grows it never holds more than 1.5 times the payload.
 IoResult receiveFrame(int socket, Frame* frame, int timeoutMs, std::string* why = nullptr,
                       uint32_t maxPayload = wire::kMaxPayload);
 

@@ -53,6 +53,10 @@ struct LimitsConfig {
 struct KernelConfig {
     bool verifier = false;          // the driver verifier: broken kernel rules are bug checks
     uint32_t drainTimeoutMs = 20000;  // how long a reboot or power-off waits for requests to leave
+    // How long the kernel waits for a driver before it gives up on it and
+    // goes on: its PnP, power, cleanup and close requests, a cancelled
+    // request of an exiting process, a DPC flush.
+    uint32_t driverTimeoutMs = 10000;
 };
 
 struct MachineConfig {

@@ -133,6 +133,7 @@ public:
     // Daemon side.
     bool replyFits(size_t payloadBytes) const { return payloadBytes <= kReplyAreaBytes - sizeof(wire::FrameHeader); }
     bool postReply(wire::Op op, uint32_t requestId, std::span<const uint8_t> payload);
+    bool postReplyParts(wire::Op op, uint32_t requestId, wire::FrameParts parts);  // the parts must fit together
     bool ringReply(Post post);
     // Waits for the client's next ring (spinning first when `spin`); `stop`
     // ends the wait early.

@@ -35,6 +35,10 @@ inline constexpr uint32_t kMaxIoBuffer = 16u << 20;
 inline constexpr uint32_t kMaxPayload = kMaxIoBuffer + 4096;
 inline constexpr uint32_t kMaxName = 4096;  // paths, key names, object names
 inline constexpr uint32_t kMaxFdsPerFrame = 16;
+// A payload sent from the pieces it is made of, one after the other, so a
+// large one (a reply's record and its data) is never copied into one buffer.
+using FrameParts = std::span<const std::span<const uint8_t>>;
+inline constexpr size_t kMaxFrameParts = 4;
 
 enum class Op : uint16_t {
     // connection set-up

@@ -3,17 +3,12 @@
 #include <algorithm>
 
 #include "bug_check.h"
+#include "irp.h"
 #include "irql.h"
 #include "log.h"
 #include "runtime.h"
 
 namespace nt {
-namespace {
-
-// A DPC runs for microseconds; one still running after this never returns.
-constexpr std::chrono::seconds kDpcFlushLimit{10};
-
-}  // namespace
 
 DpcQueue::DpcQueue() : thread_([this] { run(); }) {}
 
@@ -49,14 +44,30 @@ bool DpcQueue::remove(PKDPC dpc) {
 bool DpcQueue::flush(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
     if (changed_.wait_for(lock, limit, [this] { return queue_.empty() && !running_; })) return true;
-    if (running_) {
-        const std::string driver = driverServiceName(driverAt(reinterpret_cast<const void*>(current_)));
-        klog("DPC flush: a DPC routine of driver %s still runs after %lld ms; %zu DPCs wait behind it",
-             driver.empty() ? "(unknown)" : driver.c_str(), static_cast<long long>(limit.count()), queue_.size());
-    } else {
-        klog("DPC flush: %zu DPCs still queued after %lld ms", queue_.size(), static_cast<long long>(limit.count()));
-    }
+    logStuck("DPC flush", limit);
     return false;
+}
+
+bool DpcQueue::flushDriver(PDRIVER_OBJECT driver, std::chrono::milliseconds limit) {
+    const auto ofDriver = [driver](PKDEFERRED_ROUTINE routine) {
+        return driverAt(reinterpret_cast<const void*>(routine)) == driver;
+    };
+    std::unique_lock lock(mutex_);
+    const bool done = changed_.wait_for(lock, limit, [&] {
+        if (running_ && ofDriver(current_)) return false;
+        return std::none_of(queue_.begin(), queue_.end(), [&](PKDPC dpc) { return ofDriver(dpc->DeferredRoutine); });
+    });
+    if (!done) logStuck("unload of driver " + driverServiceName(driver), limit);
+    return done;
+}
+
+// Names the routine and the driver of the DPC that holds the queue up.
+void DpcQueue::logStuck(const std::string& what, std::chrono::milliseconds limit) const {
+    const PKDEFERRED_ROUTINE routine = running_ ? current_ : queue_.empty() ? nullptr : queue_.front()->DeferredRoutine;
+    const std::string driver = driverServiceName(driverAt(reinterpret_cast<const void*>(routine)));
+    klog("%s: the DPC routine %p of driver %s %s after %lld ms; %zu DPCs wait", what.c_str(),
+         reinterpret_cast<const void*>(routine), driver.empty() ? "(unknown)" : driver.c_str(),
+         running_ ? "still runs" : "has not run", static_cast<long long>(limit.count()), queue_.size());
 }
 
 void DpcQueue::run() {
@@ -112,7 +123,7 @@ BOOLEAN KeRemoveQueueDpc(PRKDPC Dpc) {
 
 VOID KeFlushQueuedDpcs(void) {
     Runtime* rt = runtime();
-    if (rt && rt->dpcs) rt->dpcs->flush(kDpcFlushLimit);
+    if (rt && rt->dpcs) rt->dpcs->flush(driverWaitLimit());
 }
 
 }  // extern "C"

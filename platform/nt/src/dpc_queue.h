@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "ntddk.h"
@@ -24,9 +25,13 @@ public:
     // Returns true once every DPC queued before the call has run; false
     // (logged, naming the driver of the DPC still running) after `limit`.
     bool flush(std::chrono::milliseconds limit);
+    // Returns true once no DPC routine of `driver` is queued or running, so
+    // its code may go; false (logged) after `limit`.
+    bool flushDriver(PDRIVER_OBJECT driver, std::chrono::milliseconds limit);
 
 private:
     void run();
+    void logStuck(const std::string& what, std::chrono::milliseconds limit) const;  // under mutex_
 
     std::mutex mutex_;
     std::condition_variable changed_;

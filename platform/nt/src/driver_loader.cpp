@@ -8,6 +8,7 @@
 
 #include "bug_check.h"
 #include "device_runtime.h"
+#include "dpc_queue.h"
 #include "irp.h"
 #include "log.h"
 #include "object_namespace.h"
@@ -155,10 +156,14 @@ void DriverLoader::unload(LoadedDriver* driver) {
         driver->object->DriverUnload(driver->object);
     }
     removeLeftovers(driver->service, driver->object);
+    // A DPC routine of the driver still queued or running would run unmapped
+    // code: such a driver's module stays loaded (and is logged).
+    Runtime* rt = runtime();
+    const bool codeInUse = rt && rt->dpcs && !rt->dpcs->flushDriver(driver->object, driverWaitLimit());
     unregisterDriverModule(driver->object);
     freeDriverObject(driver->object);
-    dlclose(driver->module);
-    klog("driver %s unloaded", driver->service.c_str());
+    if (!codeInUse) dlclose(driver->module);
+    klog("driver %s unloaded%s", driver->service.c_str(), codeInUse ? "; its code stays for its DPC routine" : "");
     drivers_.erase(it);
 }
 

@@ -15,11 +15,6 @@
 
 namespace nt {
 
-namespace {
-// A driver that ignores cancellation must not hold a dead process's clean-up forever.
-constexpr auto kExitDrainLimit = std::chrono::seconds(10);
-}  // namespace
-
 FileTable::FileTable(ObjectNamespace& objects, PnpManager& pnp) : objects_(objects), pnp_(pnp) {}
 
 class FileTable::Call {
@@ -170,7 +165,7 @@ void FileTable::release(const FilePtr& file, UserProcess* process) {
                 stack->MajorFunction = IRP_MJ_CLOSE;
                 stack->FileObject = file->file;
             },
-            kDriverRequestLimit);
+            driverWaitLimit());
     }
     // A close the driver still holds keeps its file object.
     if (!abandoned) ExFreePool(file->file);
@@ -190,7 +185,7 @@ NTSTATUS FileTable::closeFile(const FilePtr& file, UserProcess* process) {
                     stack->MajorFunction = IRP_MJ_CLEANUP;
                     stack->FileObject = file->file;
                 },
-                kDriverRequestLimit);
+                driverWaitLimit());
         }
     }
     release(file, process);
@@ -307,9 +302,11 @@ void FileTable::processExited(UserProcess& process) {
         exiting_.insert(pid);
         auto [begin, end] = inFlight_.equal_range(pid);
         for (auto it = begin; it != end; ++it) IoCancelIrp(it->second.irp);
-        if (!callLeft_.wait_for(lock, kExitDrainLimit, [&] { return !callsInside_.contains(pid); })) {
+        // A driver that ignores cancellation must not hold a dead process's clean-up forever.
+        const auto limit = driverWaitLimit();
+        if (!callLeft_.wait_for(lock, limit, [&] { return !callsInside_.contains(pid); })) {
             abandonLocked(pid);
-            if (!callLeft_.wait_for(lock, kExitDrainLimit, [&] { return !callsInside_.contains(pid); }))
+            if (!callLeft_.wait_for(lock, limit, [&] { return !callsInside_.contains(pid); }))
                 klog("process %u: a request did not end after cancellation; closing its files anyway", pid);
         }
     }

@@ -159,6 +159,14 @@ std::optional<IO_STATUS_BLOCK> sendAndWaitBounded(PDEVICE_OBJECT target,
     return send(target, prepare, {}, limit);
 }
 
+namespace {
+std::atomic<int64_t> g_driverWaitMs{10000};
+}  // namespace
+
+std::chrono::milliseconds driverWaitLimit() { return std::chrono::milliseconds(g_driverWaitMs.load()); }
+
+void setDriverWaitLimit(std::chrono::milliseconds limit) { g_driverWaitMs = limit.count(); }
+
 }  // namespace nt
 
 using namespace nt;

@@ -39,8 +39,11 @@ std::optional<IO_STATUS_BLOCK> sendAndWaitBounded(PDEVICE_OBJECT target,
                                                   const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare,
                                                   std::chrono::milliseconds limit);
 
-// How long the kernel waits for a driver to complete a request of its own.
-constexpr std::chrono::seconds kDriverRequestLimit{10};
+// How long the kernel waits for a driver: a request of its own, a cancelled
+// request of an exiting process, a DPC flush ([kernel] driver_timeout_ms,
+// set at boot; 10 s by default).
+std::chrono::milliseconds driverWaitLimit();
+void setDriverWaitLimit(std::chrono::milliseconds limit);
 
 // The dispatch routine for majors a driver does not handle.
 NTSTATUS invalidDeviceRequest(PDEVICE_OBJECT device, PIRP irp);

@@ -11,6 +11,7 @@
 #include "file_table.h"
 #include "interrupt_controller.h"
 #include "io_space.h"
+#include "irp.h"
 #include "json_writer.h"
 #include "log.h"
 #include "lxmachine/hw/device_factory.h"
@@ -201,6 +202,7 @@ bool KernelImpl::start(const BootOptions& options, std::string* error) {
     setRuntime(&runtime_);
     installFaultHandlers(options.crashFile);
     verifier::enable(config_.kernel.verifier);
+    setDriverWaitLimit(std::chrono::milliseconds(config_.kernel.driverTimeoutMs));
     running_ = true;
     gate_.open();
     if (!pnp_->init(error)) {
@@ -299,7 +301,7 @@ void KernelImpl::stop() {
     if (drivers_) drivers_->unloadAll();
     // A DPC that never returns keeps its thread: the queue is left behind
     // rather than joined for ever.
-    if (dpcs_ && !dpcs_->flush(std::chrono::seconds(10))) static_cast<void>(dpcs_.release());
+    if (dpcs_ && !dpcs_->flush(driverWaitLimit())) static_cast<void>(dpcs_.release());
     if (registry_) {
         std::string error;
         if (!registry_->save(&error)) klog("registry: %s", error.c_str());

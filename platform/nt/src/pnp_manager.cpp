@@ -240,7 +240,7 @@ IO_STATUS_BLOCK PnpManager::sendPnp(DeviceNode& node, UCHAR minor,
             stack->MinorFunction = minor;
             if (setup) setup(stack);
         },
-        kDriverRequestLimit);
+        driverWaitLimit());
     if (result) return *result;
     IO_STATUS_BLOCK abandoned{};
     abandoned.Status = STATUS_IO_TIMEOUT;
@@ -471,7 +471,7 @@ void PnpManager::shutdown() {
                     stack->Parameters.Power.State.SystemState = PowerSystemShutdown;
                     stack->Parameters.Power.ShutdownType = PowerActionShutdownOff;
                 },
-                kDriverRequestLimit);
+                driverWaitLimit());
         }
         removeNode(node);
     }

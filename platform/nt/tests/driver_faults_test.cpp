@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "faulty_driver_protocol.h"
@@ -22,6 +25,14 @@ std::vector<uint8_t> utf16(const std::string& s) {
     return out;
 }
 
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Bounds short enough for tests of drivers that never answer.
+constexpr uint32_t kShortWaitMs = 300;
+
 class DriverFaults : public KernelTest {
 protected:
     // Installs the faulty driver under `service`, started at boot.
@@ -37,9 +48,28 @@ protected:
         kernel_.reset();
         boot();
     }
-    bool logged(const std::string& part) {
+    // Also serves the test PCI function (the driver loads when it is plugged in).
+    void installPnp(const std::string& service) {
+        install(service);
+        const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + service;
+        std::vector<uint8_t> ids = utf16("pci\\ven_4c58&dev_7e57");
+        ids.insert(ids.end(), {0, 0});
+        ASSERT_TRUE(kernel_->registrySet(key, "HardwareIds", 7, ids));
+    }
+    uint32_t plug() {
+        uint32_t device = 0;
+        EXPECT_TRUE(kernel_->plugFunction(std::make_shared<TestFunction>(), 1, 4, &device));
+        return device;
+    }
+    bool logged(const std::string& part) { return loggedTimes(part) > 0; }
+    size_t loggedTimes(const std::string& part) {
         std::lock_guard lock(logMutex_);
-        return std::any_of(log_.begin(), log_.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
+        return std::count_if(log_.begin(), log_.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
+    }
+    uint32_t pendingIn(uint64_t handle) {
+        uint32_t count = 0;
+        ioctl(*process_, handle, kFaultPendingCount, nullptr, 0, &count, sizeof count);
+        return count;
     }
     // Opens the faulty driver's device and sends one control code.
     void send(uint32_t code) {
@@ -137,7 +167,126 @@ TEST_F(DriverFaultsDeathTest, TheVerifierCatchesPoolLeftAtUnload) {
         "blocks \\(4096 bytes\\) not freed");
 }
 
+// The child of a death test writes its bug check's record where the parent reads it.
+class CrashRecord {
+public:
+    explicit CrashRecord(const std::string& directory) : path_(directory + "/crash.json") {
+        ::setenv("LX_NT_TEST_CRASH_FILE", path_.c_str(), 1);
+    }
+    ~CrashRecord() { ::unsetenv("LX_NT_TEST_CRASH_FILE"); }
+    std::string text() const { return fileText(path_); }
+
+private:
+    std::string path_;
+};
+
+TEST_F(DriverFaultsDeathTest, TheVerifierCatchesMdlsLeftAtUnload) {
+    CrashRecord record(directory_);
+    EXPECT_EXIT(
+        {
+            send(kFaultLeakMdl);
+            kernel_->shutdown();
+        },
+        ::testing::ExitedWithCode(nt::kBugCheckExitStatus),
+        "STOP 0x000000C4 \\(0x63, 0x1, 0x0, 0x0\\) DRIVER_VERIFIER_DETECTED_VIOLATION\n"
+        "kernel: \\*\\*\\* driver NtFaulty, routine DriverUnload: driver NtFaulty is unloading with 1 MDLs not freed");
+    const std::string text = record.text();
+    EXPECT_NE(text.find("{\"code\":\"0x000000C4\",\"name\":\"DRIVER_VERIFIER_DETECTED_VIOLATION\",\"parameters\":"
+                        "[\"0x63\",\"0x1\",\"0x0\",\"0x0\"],\"driver\":\"NtFaulty\",\"routine\":\"DriverUnload\""),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(DriverFaultsDeathTest, TheVerifierCatchesARequestPendingWhenItsDeviceIsRemoved) {
+    installPnp("NtFaulty");  // the driver already loaded serves the device too
+    const uint32_t device = plug();
+    CrashRecord record(directory_);
+    EXPECT_EXIT(
+        {
+            const uint64_t handle = open(kFaultyPnpLink);
+            std::thread([this, handle] { ioctl(*process_, handle, kFaultPendForever, nullptr, 0, nullptr, 0); })
+                .detach();
+            eventually([&] { return pendingIn(handle) == 1; });
+            kernel_->unplugFunction(1, device, 0, false);
+        },
+        ::testing::ExitedWithCode(nt::kBugCheckExitStatus),
+        "STOP 0x000000C4 \\(0x5, 0x[0-9a-f]+, 0x[0-9a-f]+, 0x0\\) DRIVER_VERIFIER_DETECTED_VIOLATION\n"
+        "kernel: \\*\\*\\* driver NtFaulty, routine IRP_MJ_PNP \\(IRP_MN_REMOVE_DEVICE\\): a request was still "
+        "pending when its device was removed");
+    const std::string text = record.text();
+    EXPECT_NE(text.find("\"parameters\":[\"0x5\","), std::string::npos) << text;
+    EXPECT_NE(text.find("\"driver\":\"NtFaulty\",\"routine\":\"IRP_MJ_PNP (IRP_MN_REMOVE_DEVICE)\""),
+              std::string::npos)
+        << text;
+}
+
+// Each wait on a driver that never answers ends after its bound: the request
+// is logged with the driver and abandoned, and the machine goes on.
+TEST_F(DriverFaults, CleanupAndCloseItsDriverNeverCompletesAreGivenUpAfterTheBound) {
+    config_.kernel.driverTimeoutMs = kShortWaitMs;
+    install("NtFaultyStuck");
+    reboot();
+    uint64_t handle = open(kFaultyDeviceLink);
+    EXPECT_EQ(ioctl(*process_, handle, kFaultEcho, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+    EXPECT_EQ(kernel_->closeFile(*process_, handle), STATUS_SUCCESS);
+    EXPECT_TRUE(logged("driver NtFaultyStuck did not complete IRP_MJ_CLEANUP (minor 0x00, IRP "));
+    EXPECT_TRUE(logged("driver NtFaultyStuck did not complete IRP_MJ_CLOSE (minor 0x00, IRP "));
+    EXPECT_EQ(loggedTimes(") in 300 ms; the request is abandoned"), 2u);
+    // Its device still serves, and the machine powers off and on.
+    handle = open(kFaultyDeviceLink);
+    EXPECT_EQ(ioctl(*process_, handle, kFaultEcho, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+    reboot();
+    EXPECT_EQ(loggedTimes(") in 300 ms; the request is abandoned"), 4u);  // that file's, closed at power-off
+    handle = open(kFaultyDeviceLink);
+    EXPECT_EQ(ioctl(*process_, handle, kFaultEcho, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+}
+
+// With the verifier on these would be requests pending at remove.
+TEST_F(DriverFaults, PnpAndPowerRequestsItsDriverNeverCompletesAreGivenUpAfterTheBound) {
+    const std::string kStarted = "\"driver\":\"NtFaultyStuck\",\"state\":\"started\"";
+    config_.kernel.verifier = false;
+    config_.kernel.driverTimeoutMs = kShortWaitMs;
+    installPnp("NtFaultyStuck");
+    reboot();
+    const uint32_t device = plug();
+    ASSERT_NE(kernel_->statusJson().find(kStarted), std::string::npos) << kernel_->statusJson();
+    // A safe removal: the remove request is given up, the device goes.
+    EXPECT_TRUE(kernel_->unplugFunction(1, device, 0, false));
+    EXPECT_TRUE(logged("driver NtFaultyStuck did not complete IRP_MJ_PNP (minor 0x02, IRP "));
+    reboot();  // the device object the driver kept goes with it
+    // Power-off with a device started: the power request is given up, then its remove.
+    plug();
+    ASSERT_NE(kernel_->statusJson().find(kStarted), std::string::npos) << kernel_->statusJson();
+    reboot();
+    EXPECT_TRUE(logged("driver NtFaultyStuck did not complete IRP_MJ_POWER (minor 0x02, IRP "));
+    EXPECT_EQ(loggedTimes("driver NtFaultyStuck did not complete IRP_MJ_PNP (minor 0x02, IRP "), 2u);
+    EXPECT_EQ(loggedTimes(") in 300 ms; the request is abandoned"), 3u);
+    // The machine came back and takes the card again.
+    plug();
+    EXPECT_NE(kernel_->statusJson().find(kStarted), std::string::npos) << kernel_->statusJson();
+}
+
+TEST_F(DriverFaults, ADpcThatDoesNotEndIsGivenUpByItsFlushAndKeepsItsDriversCode) {
+    config_.kernel.driverTimeoutMs = kShortWaitMs;
+    install("NtFaulty");
+    reboot();
+    uint64_t handle = open(kFaultyDeviceLink);
+    ASSERT_EQ(ioctl(*process_, handle, kFaultQueueLongDpc, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+    // The driver's KeFlushQueuedDpcs returns after the bound, naming the routine's driver.
+    EXPECT_EQ(ioctl(*process_, handle, kFaultFlushDpcs, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+    EXPECT_TRUE(logged("DPC flush: the DPC routine ")) << "no flush given up";
+    EXPECT_TRUE(logged(" of driver NtFaulty still runs after 300 ms"));
+    EXPECT_EQ(kernel_->closeFile(*process_, handle), STATUS_SUCCESS);
+    // Power-off completes while the routine runs; the module it runs in stays.
+    reboot();
+    EXPECT_TRUE(logged("unload of driver NtFaulty: the DPC routine "));
+    EXPECT_TRUE(logged("driver NtFaulty unloaded; its code stays for its DPC routine"));
+    handle = open(kFaultyDeviceLink);
+    EXPECT_EQ(ioctl(*process_, handle, kFaultEcho, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+}
+
 TEST_F(DriverFaults, ARequestItsDriverNeverCompletesIsAbandonedWhenItsProcessExits) {
+    config_.kernel.driverTimeoutMs = kShortWaitMs;
     install("NtFaulty");
     reboot();
     uint64_t handle = open(kFaultyDeviceLink);

@@ -139,6 +139,8 @@ void KernelTest::boot() {
     options.config = config_;
     options.registryFile = registryFile_;
     options.driverDirectory = std::filesystem::path(driverPath()).parent_path();
+    // A death test names the file its child writes the bug check's record to.
+    if (const char* crash = std::getenv("LX_NT_TEST_CRASH_FILE")) options.crashFile = crash;
     options.log = [this](const std::string& line) {
         std::lock_guard lock(logMutex_);
         log_.push_back(line);

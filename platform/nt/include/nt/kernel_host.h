@@ -96,6 +96,8 @@ public:
     virtual NTSTATUS createFile(UserProcess& process, const std::string& path, uint64_t* fileHandle) = 0;
     // IRP_MJ_CLEANUP then IRP_MJ_CLOSE.
     virtual NTSTATUS closeFile(UserProcess& process, uint64_t fileHandle) = 0;
+    // `output` may be the very memory of `input` (the daemon answers from the
+    // request's buffer): all of the input is read before any output is written.
     virtual NTSTATUS deviceIoControl(UserProcess& process, uint64_t fileHandle, uint32_t code,
                                      const void* input, uint32_t inputLength, void* output,
                                      uint32_t outputLength, uint32_t* information) = 0;
