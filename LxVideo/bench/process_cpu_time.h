@@ -5,30 +5,17 @@
 
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
 #include "machine_first.h"
+#include "process_stat.h"
 
 namespace lxbench {
 
 // User and system time of a process (0: this one), in seconds; 0 when unknown.
 inline double processCpuSeconds(int pid) {
-  const std::string path = pid == 0 ? "/proc/self/stat" : "/proc/" + std::to_string(pid) + "/stat";
-  std::ifstream stat(path);
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t at = text.rfind(')');
-  if (at == std::string::npos) return 0;
-  std::istringstream fields(text.substr(at + 2));
-  std::string skip;
-  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
-  uint64_t user = 0, system = 0;
-  fields >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  return static_cast<double>(lxtest::processCpuTicks(pid)) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // The machine's process, from its status report; 0 when unknown.

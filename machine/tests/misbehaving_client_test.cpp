@@ -11,7 +11,6 @@
 #include <fstream>
 #include <cstring>
 #include <iterator>
-#include <sstream>
 #include <memory>
 #include <thread>
 
@@ -19,6 +18,7 @@
 
 #include "fake_kernel.h"
 #include "private_machine.h"
+#include "process_stat.h"
 #include "raw_client.h"
 
 using namespace lxm::testing;
@@ -151,27 +151,7 @@ TEST_F(MisbehavingClient, ABadFrameInAChannelEndsOnlyItsConnection) {
 }
 
 // Resident memory of a process, in bytes (0 when unknown).
-uint64_t residentBytes(int pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
-    return 0;
-}
-
-// User plus system CPU time of a process, in clock ticks.
-uint64_t cpuTicks(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t at = text.rfind(')');
-    if (at == std::string::npos) return 0;
-    std::istringstream fields(text.substr(at + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
-    uint64_t user = 0, system = 0;
-    fields >> user >> system;
-    return user + system;
-}
+uint64_t residentBytes(int pid) { return lxtest::processStatusKilobytes(pid, "VmRSS") * 1024; }
 
 // Opens a connection and says hello as the lxmachine tool would; invalid when
 // the machine closed it instead of answering.
@@ -333,9 +313,9 @@ TEST(ConnectionLimit, OutOfDescriptorsTheDaemonWaitsInsteadOfSpinning) {
     std::string error;
     for (int i = 0; i < 50; ++i) pending.push_back(lxm::connectToMachine(machine.directory(), &error));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const uint64_t before = cpuTicks(daemon);
+    const uint64_t before = lxtest::processCpuTicks(daemon);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const uint64_t used = cpuTicks(daemon) - before;
+    const uint64_t used = lxtest::processCpuTicks(daemon) - before;
     const long perSecond = ::sysconf(_SC_CLK_TCK);
     EXPECT_LT(used, static_cast<uint64_t>(perSecond / 4)) << "ticks in one second: " << used;
     ASSERT_EQ(::prlimit(daemon, RLIMIT_NOFILE, &original, nullptr), 0);
@@ -537,18 +517,6 @@ TEST(Reboot, StatusDuringARebootNeverSaysThatNoMachineRuns) {
     EXPECT_TRUE(machine.shutdown());
 }
 
-namespace {
-
-uint64_t virtualKilobytes(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7));
-    return 0;
-}
-
-}  // namespace
-
 TEST(ConnectionLimit, AThreadThatCannotBeCreatedRefusesOnlyItsConnection) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitized daemon reserves its shadow memory: an address-space limit fails more than threads";
@@ -561,7 +529,7 @@ TEST(ConnectionLimit, AThreadThatCannotBeCreatedRefusesOnlyItsConnection) {
     // No room for another thread's stack: the next connection gets no thread.
     rlimit original{};
     ASSERT_EQ(::prlimit(daemon, RLIMIT_AS, nullptr, &original), 0);
-    const uint64_t used = virtualKilobytes(daemon);
+    const uint64_t used = lxtest::processStatusKilobytes(daemon, "VmSize");
     ASSERT_GT(used, 0u);
     rlimit tight{(used + 1024) * 1024, original.rlim_max};
     ASSERT_EQ(::prlimit(daemon, RLIMIT_AS, &tight, nullptr), 0);
