@@ -162,8 +162,11 @@ WIN32_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  // No stat of the candidate first: the loader matches a name it has loaded
+  // without touching the file system (the card library looks its module up
+  // on every call), finds a module whose file has gone by the name it was
+  // loaded under, as Windows does, and fails on a missing file by itself.
   for (const std::string& path : candidatePaths(moduleName)) {
-    if (!fileExists(path)) continue;
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle != nullptr) {
       ::dlclose(handle);  // drop the reference RTLD_NOLOAD added

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 std::mutex gCountsMutex;
 std::map<std::string, int> gAttaches;
@@ -199,6 +201,26 @@ TEST_F(ModulesTest, PathNamesLoadTheFile) {
   EXPECT_TRUE(FreeLibrary(byDllPath));
   EXPECT_TRUE(FreeLibrary(byPath));
   EXPECT_EQ(nullptr, GetModuleHandleA((kDirB + "/libLxFakeOrder.so").c_str()));
+}
+
+// As on Windows, a loaded module is found by the name it was loaded under,
+// whatever has become of its file since.
+TEST_F(ModulesTest, LoadedModuleIsFoundAfterItsFileHasGone) {
+  char dir[] = "/tmp/lx-modules-XXXXXX";
+  ASSERT_NE(nullptr, ::mkdtemp(dir));
+  const std::string copy = std::string(dir) + "/libLxFakeCount.so";
+  ASSERT_EQ(0, std::system(("cp " + kDirA + "/libLxFakeCount.so " + copy).c_str()));
+  ::setenv("LX_MODULE_PATH", dir, 1);
+  HMODULE module = LoadLibraryA("LxFakeCount.dll");
+  ASSERT_NE(nullptr, module);
+  ASSERT_EQ(0, ::unlink(copy.c_str()));
+  EXPECT_EQ(module, GetModuleHandleA("LxFakeCount.dll"));
+  EXPECT_EQ(module, GetModuleHandleA(copy.c_str()));
+  EXPECT_EQ(1, moduleId(module));
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_EQ(nullptr, GetModuleHandleA("LxFakeCount.dll"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+  ::rmdir(dir);
 }
 
 TEST_F(ModulesTest, MissingModuleGivesNullAnd126) {
