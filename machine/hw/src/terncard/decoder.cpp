@@ -105,6 +105,13 @@ void FieldRenderer::prepare(const RegisterSnapshot& regs, std::shared_ptr<VideoS
     }
     lineBytes_ = g.outWidth * bytesPerPixel(format());
     lineBuffer_.resize(lineBytes_ + 4);
+    // Output pixels up to the last one taken from a head sample; even, so a
+    // YUV 4:2:2 pair is stored whole.
+    headReach_ = 0;
+    for (uint32_t i = 0; i < g.outWidth; ++i)
+        if (xIndex_[i] < kMaxHeadSamples) headReach_ = i + 1;
+    headReach_ = std::min(g.outWidth, headReach_ + (headReach_ & 1));
+    stored_ = false;
     storeBlack();
 }
 
@@ -135,8 +142,15 @@ const uint8_t* FieldRenderer::line(uint32_t j) {
     const SourceLine source = source_->line(g.standard, fieldNumber_, frameLine);
     uint32_t* packed = convertedLine(source);
     const uint32_t head = std::min({source.headSamples, kMaxHeadSamples, sourceWidth_});
+    // Lines of one key differ at most in their heads: a line whose key is
+    // already stored costs the pixels a head may reach, not the whole line.
+    const bool same = stored_ && storedKey_ == source.key;
+    const uint32_t storeCount = same ? headPixels_ : g.outWidth;
+    stored_ = true;
+    storedKey_ = source.key;
     if (!source.head || head == 0) {
-        storePixels(format(), packed, xIndex_.data(), g.outWidth, lineBuffer_.data());
+        if (storeCount != 0) storePixels(format(), packed, xIndex_.data(), storeCount, lineBuffer_.data());
+        headPixels_ = 0;
         return lineBuffer_.data();
     }
     // The head goes over the cached line only while this line is stored, so
@@ -144,8 +158,10 @@ const uint8_t* FieldRenderer::line(uint32_t j) {
     std::array<uint32_t, kMaxHeadSamples> kept;
     std::copy_n(packed, head, kept.begin());
     convertHead(source.head, head, packed);
-    storePixels(format(), packed, xIndex_.data(), g.outWidth, lineBuffer_.data());
+    storePixels(format(), packed, xIndex_.data(), same ? std::max(storeCount, headReach_) : storeCount,
+                lineBuffer_.data());
     std::copy_n(kept.begin(), head, packed);
+    headPixels_ = headReach_;
     return lineBuffer_.data();
 }
 

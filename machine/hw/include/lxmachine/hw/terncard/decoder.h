@@ -86,6 +86,13 @@ private:
     std::vector<uint32_t> blackPacked_;
     std::vector<uint8_t> lineBuffer_;
     std::vector<uint8_t> blackLine_;
+    // What lineBuffer_ holds: the stored line of this key (valid within one
+    // prepare), with its first headPixels_ output pixels from a head. A line
+    // of the same key stores only those pixels again, not the whole line.
+    bool stored_ = false;
+    uint64_t storedKey_ = 0;
+    uint32_t headPixels_ = 0;
+    uint32_t headReach_ = 0;  // output pixels that may show a head sample (even)
 };
 
 }  // namespace lxhw::tern
