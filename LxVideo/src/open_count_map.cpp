@@ -1,11 +1,17 @@
 // The open-count map: created at library attach (zeroed by the process that
-// created it) and kept past detach while any counter is not zero.
+// created it) and kept past detach while any counter is not zero. The attach
+// does not boot a machine (a program that links the library but never opens
+// a card must not start one); when no machine ran then, the first card open
+// creates the map.
 #include "open_count_map.h"
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include <windows.h>
+
+#include "win32/autoboot.h"
 
 namespace lxvideo {
 
@@ -55,7 +61,15 @@ class MappedCounters {
 
 bool isCardIndex(int cardIndex) { return cardIndex >= 1 && cardIndex <= kMostCardIndex; }
 
-__attribute__((constructor)) void attachOpenCountMap() {
+// Serialises creations: the creator zeroes the map, which must not happen
+// after another thread of this process has counted an open in it.
+std::mutex creationMutex;
+
+void createOpenCountMap() {
+  std::lock_guard lock(creationMutex);
+  if (creationHandle.load() != nullptr) {
+    return;
+  }
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kOpenCountMapBytes, kMapName);
   if (mapping == nullptr) {
     return;
@@ -67,6 +81,12 @@ __attribute__((constructor)) void attachOpenCountMap() {
     }
   }
   creationHandle.store(mapping);
+}
+
+__attribute__((constructor)) void attachOpenCountMap() {
+  Win32SuspendAutoBoot();
+  createOpenCountMap();
+  Win32ResumeAutoBoot();
 }
 
 __attribute__((destructor)) void detachOpenCountMap() {
@@ -85,6 +105,9 @@ __attribute__((destructor)) void detachOpenCountMap() {
 }  // namespace
 
 bool addOpenCount(int cardIndex) {
+  if (creationHandle.load() == nullptr) {
+    createOpenCountMap();
+  }
   MappedCounters counters;
   if (!counters.valid() || !isCardIndex(cardIndex)) {
     return false;

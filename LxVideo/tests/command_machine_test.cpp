@@ -190,4 +190,23 @@ TEST(CommandMachine, OpenCountIsTheCountAnotherProcessSees) {
   EXPECT_EQ(peer({"count", "1", "count", "2"}), "0\n0\n");
 }
 
+// A program that only loads the library starts no machine; its first card
+// open does (auto-boot), and the open is counted in a map made then.
+TEST(CommandMachine, LoadingTheLibraryBootsNothingTheFirstOpenDoes) {
+  const std::string directory = lxm::testing::makePrivateDirectory();
+  const std::vector<std::string> environment{"LX_MACHINE=" + directory, "LX_MACHINE_NO_AUTOBOOT=0"};
+  const auto daemonRuns = [&directory] {
+    return lxm::testing::runProgram({LX_STACK_TOOL, "status", "--dir", directory}).exitStatus == 0;
+  };
+  const lxm::testing::ToolResult loaded = lxm::testing::runProgram({LX_CARD_PEER}, 60, environment);
+  EXPECT_EQ(loaded.exitStatus, 0) << loaded.output;
+  EXPECT_FALSE(daemonRuns()) << "loading the library booted a machine";
+
+  EXPECT_EQ(lxm::testing::runProgram({LX_CARD_PEER, "command", "1", "count", "1"}, 180, environment).output,
+            "1\n0\n");
+  EXPECT_TRUE(daemonRuns());
+  lxm::testing::runProgram({LX_STACK_TOOL, "shutdown", "--dir", directory});
+  lxm::testing::removeTree(directory);
+}
+
 }  // namespace

@@ -144,9 +144,11 @@ std::string libraryDirectory() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-bool autobootAllowed() {
+thread_local int autobootSuspended = 0;
+
+bool autobootOffInEnvironment() {
     const char* off = std::getenv("LX_MACHINE_NO_AUTOBOOT");
-    return !(off && *off && std::strcmp(off, "0") != 0);
+    return off && *off && std::strcmp(off, "0") != 0;
 }
 
 // Runs `lxmachine boot --dir DIR` and waits (bounded) for it to finish;
@@ -198,7 +200,9 @@ std::shared_ptr<Attachment> attach(const std::string& directory) {
     std::string error;
     UniqueFd socket = lxm::connectToMachine(directory, &error);
     if (!socket.valid()) {
-        if (!autobootAllowed()) return connectionFailed(directory, error + "; auto-boot is off (LX_MACHINE_NO_AUTOBOOT)");
+        if (autobootOffInEnvironment())
+            return connectionFailed(directory, error + "; auto-boot is off (LX_MACHINE_NO_AUTOBOOT)");
+        if (autobootSuspended > 0) return connectionFailed(directory, error + "; no boot while a library attaches");
         std::string bootError;
         if (!bootMachine(directory, &bootError)) return connectionFailed(directory, error + "; " + bootError);
         socket = lxm::connectToMachine(directory, &error);
@@ -496,6 +500,11 @@ void forgetView(void* address) {
     wire::PayloadWriter w;
     w.record(wire::ViewRecord{reinterpret_cast<uint64_t>(address), 0, 0, 0});
     callMachine(wire::Op::RemoveView, w.data());
+}
+
+void suspendAutoBoot() { ++autobootSuspended; }
+void resumeAutoBoot() {
+    if (autobootSuspended > 0) --autobootSuspended;
 }
 
 }  // namespace lx::win32::client

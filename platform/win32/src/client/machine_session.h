@@ -55,4 +55,8 @@ bool unmapPhysicalView(void* address);
 void reportView(void* address, uint64_t length, uint64_t objectHandle);
 void forgetView(void* address);
 
+// While suspended (per thread, nesting), connecting never boots a machine.
+void suspendAutoBoot();
+void resumeAutoBoot();
+
 }  // namespace lx::win32::client
