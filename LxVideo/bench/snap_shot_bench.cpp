@@ -7,14 +7,17 @@
 // missed hand-over), and `missedFrames` counts the ones that passed between
 // two hand-overs. `programCpuPerFrame` and `machineCpuPerFrame` are the
 // processor time (seconds) the program and the machine spent per frame
-// handed over.
+// handed over. `SpinningPairStalls` measures the machine itself: how often a
+// busy thread is held off its processor for longer than a frame.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "bars_decoder.h"
 #include "grey_card.h"
@@ -96,14 +99,53 @@ int repetitions() {
 }
 BENCHMARK(SnapShotOfSeries)->Arg(30)->Iterations(10)->Repetitions(repetitions())->Unit(benchmark::kMillisecond)->UseRealTime();
 
+int clockFactor() {
+  const char* factor = std::getenv("LX_BENCH_CLOCK_FACTOR");
+  return factor != nullptr && std::atoi(factor) > 0 ? std::atoi(factor) : 20;
+}
+
+// The peer under the hand-over deadline: two threads that do nothing but
+// read the clock, busy as the polling program and the machine thread that
+// answers it keep both processors during a snap. A stall longer than a
+// frame (40 ms / clock factor) is one in which a hand-over could not have
+// been made, whatever the stack did: `stallsPerSecond` counts them per
+// thread, `longestStallMs` is the longest.
+void SpinningPairStalls(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const auto frame = std::chrono::microseconds(40000 / clockFactor());
+  std::atomic<uint64_t> stalls{0};
+  std::atomic<int64_t> longest{0};
+  double seconds = 0;
+  for (auto _ : state) {
+    const auto until = Clock::now() + std::chrono::seconds(5);
+    const auto spin = [&] {
+      auto last = Clock::now();
+      for (auto now = last; now < until; last = now) {
+        now = Clock::now();
+        if (now - last > frame) {
+          stalls.fetch_add(1);
+          const int64_t gap = std::chrono::duration_cast<std::chrono::microseconds>(now - last).count();
+          int64_t seen = longest.load();
+          while (gap > seen && !longest.compare_exchange_weak(seen, gap)) {
+          }
+        }
+      }
+    };
+    std::thread other(spin);
+    spin();
+    other.join();
+    seconds += 5;
+  }
+  state.counters["stallsPerSecond"] = seconds > 0 ? static_cast<double>(stalls.load()) / (2 * seconds) : 0.0;
+  state.counters["longestStallMs"] = static_cast<double>(longest.load()) / 1000.0;
+}
+BENCHMARK(SpinningPairStalls)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The bars card at the clock factor LX_BENCH_CLOCK_FACTOR (20 when unset).
 std::string machineConfigText() {
-  const char* factor = std::getenv("LX_BENCH_CLOCK_FACTOR");
   std::string config = terncard::testing::kFastBarsCard;
-  if (factor != nullptr && std::atoi(factor) > 0) {
-    const std::string from = "factor = 20";
-    config.replace(config.find(from), from.size(), "factor = " + std::to_string(std::atoi(factor)));
-  }
+  const std::string from = "factor = 20";
+  config.replace(config.find(from), from.size(), "factor = " + std::to_string(clockFactor()));
   return config;
 }
 
