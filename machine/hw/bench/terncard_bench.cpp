@@ -1,6 +1,6 @@
 // Rendering speed of the card's decoder: one 768 x 576 RGB32 frame (two
-// fields of 288 lines) from the bars, the stamped bars and a picture, as the
-// DMA engine asks for it.
+// fields of 288 lines) from the bars, the stamped bars, a still picture and
+// pictures that change every field, as the DMA engine asks for it.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <unistd.h>
@@ -56,7 +56,8 @@ BENCHMARK(BM_RenderBarsFrameRgb32)->Unit(benchmark::kMicrosecond);
 void BM_RenderStampFrameRgb32(benchmark::State& state) { renderFrame(state, makeStampSource(1)); }
 BENCHMARK(BM_RenderStampFrameRgb32)->Unit(benchmark::kMicrosecond);
 
-// The worst case: a picture whose every line differs, so every line is converted.
+// A picture whose every line differs, which stays: converted and stored in
+// the first frame, its lines come from the renderer's store after that.
 void BM_RenderPictureFrameRgb32(benchmark::State& state) {
     const auto path = std::filesystem::temp_directory_path() / ("terncard_bench_" + std::to_string(getpid()) + ".png");
     std::vector<uint8_t> rgb(768 * 576 * 3);
@@ -81,6 +82,33 @@ void BM_RenderPictureFrameRgb32(benchmark::State& state) {
     renderFrame(state, source);
 }
 BENCHMARK(BM_RenderPictureFrameRgb32)->Unit(benchmark::kMicrosecond);
+
+// The worst case: every line differs and every field shows new lines (a
+// sequence of pictures), so every line is converted and stored.
+class ChangingPicture : public VideoSource {
+public:
+    ChangingPicture() : samples_(size_t{768} * 577) {
+        uint32_t seed = 12345;
+        for (YuvSample& s : samples_) {
+            seed = seed * 1103515245 + 12345;
+            s = YuvSample{static_cast<uint8_t>(16 + (seed >> 16) % 220), static_cast<uint8_t>(seed >> 8),
+                          static_cast<uint8_t>(seed >> 24), 0};
+        }
+    }
+    std::string name() const override { return "changing"; }
+    bool hasSignal() const override { return true; }
+    SourceLine line(VideoStandard, uint64_t fieldNumber, uint32_t frameLine) override {
+        const uint32_t shift = static_cast<uint32_t>(fieldNumber % 2);  // the lines differ from field to field
+        return SourceLine{&samples_[size_t{frameLine + shift} * 768], fieldNumber << 20 | frameLine};
+    }
+
+private:
+    std::vector<YuvSample> samples_;
+};
+void BM_RenderChangingPictureFrameRgb32(benchmark::State& state) {
+    renderFrame(state, std::make_shared<ChangingPicture>());
+}
+BENCHMARK(BM_RenderChangingPictureFrameRgb32)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace lxhw::tern

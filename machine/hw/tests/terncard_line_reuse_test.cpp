@@ -44,22 +44,46 @@ private:
     YuvSample head_[kMaxHeadSamples];
 };
 
+// One renderer through fields, formats and windows: what it keeps from
+// earlier lines and fields must never show.
 TEST(TernCardLineReuse, EveryLineIsAsIfStoredAlone) {
     auto source = std::make_shared<MixedSource>();
-    for (const testwindow::Format& format : testwindow::kFormats) {
-        for (bool halfWidth : {false, true}) {
-            SCOPED_TRACE("format " + std::to_string(format.code) + (halfWidth ? ", half width" : ""));
+    FieldRenderer reusing, alone;
+    for (bool halfWidth : {false, true}) {
+        for (const testwindow::Format& format : testwindow::kFormats) {
             const RegisterSnapshot regs = testwindow::window(VideoStandard::Pal, halfWidth, false, format);
-            FieldRenderer reusing, alone;
-            reusing.prepare(regs, source, 4);
-            for (uint32_t j = 0; j < reusing.geometry().outLines; ++j) {
-                const uint8_t* line = reusing.line(j);
-                const std::vector<uint8_t> got(line, line + reusing.lineBytes());
-                alone.prepare(regs, source, 4);  // a fresh field: nothing stored
-                ASSERT_EQ(std::memcmp(got.data(), alone.line(j), got.size()), 0) << "line " << j;
+            for (uint64_t field = 4; field < 7; ++field) {
+                SCOPED_TRACE("format " + std::to_string(format.code) + (halfWidth ? ", half width" : "") + ", field " +
+                             std::to_string(field));
+                reusing.prepare(regs, source, field);
+                // The source repeats every 12 frame lines; 40 field lines see every change.
+                for (uint32_t j = 0; j < 40; ++j) {
+                    const uint8_t* line = reusing.line(j);
+                    const std::vector<uint8_t> got(line, line + reusing.lineBytes());
+                    alone = FieldRenderer();  // nothing stored
+                    alone.prepare(regs, source, field);
+                    ASSERT_EQ(std::memcmp(got.data(), alone.line(j), got.size()), 0) << "line " << j;
+                }
             }
         }
     }
+}
+
+// A picture that stays is stored once: its lines come back from the store
+// in later fields, and a change of the brightness stores them anew.
+TEST(TernCardLineReuse, StillPictureLinesAreKeptAcrossFieldsUntilTheSettingsChange) {
+    auto source = std::make_shared<MixedSource>();
+    RegisterSnapshot regs = testwindow::window(VideoStandard::Pal, false, false, testwindow::kFormats[4]);
+    FieldRenderer renderer;
+    renderer.prepare(regs, source, 4);
+    const uint8_t* first = renderer.line(3);  // frame line 6: no head
+    const std::vector<uint8_t> before(first, first + renderer.lineBytes());
+    renderer.prepare(regs, source, 6);
+    EXPECT_EQ(renderer.line(3), first) << "the same key in a later field is the stored line";
+    regs[kBrightness / 4] = 70;
+    renderer.prepare(regs, source, 8);
+    const uint8_t* brighter = renderer.line(3);
+    EXPECT_NE(std::memcmp(brighter, before.data(), before.size()), 0);
 }
 
 }  // namespace

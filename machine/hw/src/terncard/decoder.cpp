@@ -112,7 +112,17 @@ void FieldRenderer::prepare(const RegisterSnapshot& regs, std::shared_ptr<VideoS
         if (xIndex_[i] < kMaxHeadSamples) headReach_ = i + 1;
     headReach_ = std::min(g.outWidth, headReach_ + (headReach_ & 1));
     stored_ = false;
+    if (widthChanged || storedLinesGeneration_ != generation_) {
+        dropStoredLines();
+        storedLinesGeneration_ = generation_;
+    }
     storeBlack();
+}
+
+void FieldRenderer::dropStoredLines() {
+    for (auto& entry : storedLines_) spareLines_.push_back(std::move(entry.second));
+    storedLines_.clear();
+    storedLinesBytes_ = 0;
 }
 
 void FieldRenderer::storeBlack() {
@@ -140,28 +150,33 @@ const uint8_t* FieldRenderer::line(uint32_t j) {
     if (fieldLine < 0 || fieldLine >= t.frameLines / 2) return blackLine_.data();
     const auto frameLine = static_cast<uint32_t>(2 * fieldLine + (fieldNumber_ & 1));
     const SourceLine source = source_->line(g.standard, fieldNumber_, frameLine);
-    uint32_t* packed = convertedLine(source);
     const uint32_t head = std::min({source.headSamples, kMaxHeadSamples, sourceWidth_});
+    if (!source.head || head == 0) {
+        if (auto found = storedLines_.find(source.key); found != storedLines_.end()) return found->second.data();
+        if (storedLinesBytes_ + lineBytes_ > kStoredLinesBytes) dropStoredLines();
+        std::vector<uint8_t>& stored = storedLines_[source.key];
+        if (!spareLines_.empty()) {  // pictures that change every field cost no allocation per line
+            stored = std::move(spareLines_.back());
+            spareLines_.pop_back();
+        }
+        stored.resize(lineBytes_ + 4);
+        storePixels(format(), convertedLine(source), xIndex_.data(), g.outWidth, stored.data());
+        storedLinesBytes_ += stored.size();
+        return stored.data();
+    }
     // Lines of one key differ at most in their heads: a line whose key is
-    // already stored costs the pixels a head may reach, not the whole line.
-    const bool same = stored_ && storedKey_ == source.key;
-    const uint32_t storeCount = same ? headPixels_ : g.outWidth;
+    // already in lineBuffer_ costs the pixels a head may reach, not the whole line.
+    uint32_t* packed = convertedLine(source);
+    const uint32_t storeCount = stored_ && storedKey_ == source.key ? headReach_ : g.outWidth;
     stored_ = true;
     storedKey_ = source.key;
-    if (!source.head || head == 0) {
-        if (storeCount != 0) storePixels(format(), packed, xIndex_.data(), storeCount, lineBuffer_.data());
-        headPixels_ = 0;
-        return lineBuffer_.data();
-    }
     // The head goes over the cached line only while this line is stored, so
     // a line with a head costs its head, not a whole conversion.
     std::array<uint32_t, kMaxHeadSamples> kept;
     std::copy_n(packed, head, kept.begin());
     convertHead(source.head, head, packed);
-    storePixels(format(), packed, xIndex_.data(), same ? std::max(storeCount, headReach_) : storeCount,
-                lineBuffer_.data());
+    storePixels(format(), packed, xIndex_.data(), storeCount, lineBuffer_.data());
     std::copy_n(kept.begin(), head, packed);
-    headPixels_ = headReach_;
     return lineBuffer_.data();
 }
 

@@ -24,6 +24,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "lxmachine/hw/terncard/pixel_format.h"
@@ -73,6 +74,7 @@ private:
     uint32_t* convertedLine(const SourceLine& source);
     void convertHead(const YuvSample* in, uint32_t count, uint32_t* out) const;
     void storeBlack();
+    void dropStoredLines();
 
     FieldGeometry geometry_;
     ColourPipeline colour_;
@@ -86,12 +88,20 @@ private:
     std::vector<uint32_t> blackPacked_;
     std::vector<uint8_t> lineBuffer_;
     std::vector<uint8_t> blackLine_;
-    // What lineBuffer_ holds: the stored line of this key (valid within one
-    // prepare), with its first headPixels_ output pixels from a head. A line
-    // of the same key stores only those pixels again, not the whole line.
+    // Lines without a head, stored by key and kept across fields while the
+    // settings, the source and the window stay: a still picture is converted
+    // and stored once, not every field. Emptied before it would hold more
+    // than kStoredLinesBytes.
+    static constexpr size_t kStoredLinesBytes = size_t{4} << 20;
+    std::unordered_map<uint64_t, std::vector<uint8_t>> storedLines_;
+    std::vector<std::vector<uint8_t>> spareLines_;  // buffers of dropped lines, for new ones
+    size_t storedLinesBytes_ = 0;
+    uint64_t storedLinesGeneration_ = 0;
+    // What lineBuffer_ holds (lines with a head): the stored line of this key
+    // (valid within one prepare) under a head. A line of the same key stores
+    // only the pixels a head may reach again.
     bool stored_ = false;
     uint64_t storedKey_ = 0;
-    uint32_t headPixels_ = 0;
     uint32_t headReach_ = 0;  // output pixels that may show a head sample (even)
 };
 
