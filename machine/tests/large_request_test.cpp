@@ -47,12 +47,9 @@ TEST(LargeRequest, InFlightItCostsLittleMoreThanItsPayload) {
     ASSERT_GT(daemon, 0);
     RawClient client;
     std::string error;
-    ASSERT_TRUE(client.attach(machine.directory(), &error)) << error;
-    ASSERT_TRUE(client.addThread(machine.directory(), &error)) << error;
-    auto opened = client.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
-    ASSERT_TRUE(opened);
-    ASSERT_EQ(opened->record.status, 0);
-    const uint64_t file = opened->record.value;
+    const std::optional<uint64_t> echo = client.attachAndOpenEcho(machine.directory(), &error);
+    ASSERT_TRUE(echo) << error;
+    const uint64_t file = *echo;
 
     constexpr uint32_t kSize = lxm::wire::kMaxIoBuffer;  // 16 MiB in and out
     std::vector<uint8_t> input(kSize);

@@ -381,11 +381,9 @@ TEST(Reboot, ARequestThatNeverFinishesFailsTheRebootAndTheMachineKeepsServing) {
     ASSERT_TRUE(machine.boot());
     RawClient stuck;
     std::string error;
-    ASSERT_TRUE(stuck.attach(machine.directory(), &error)) << error;
-    ASSERT_TRUE(stuck.addThread(machine.directory(), &error)) << error;
-    auto opened = stuck.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
-    ASSERT_TRUE(opened);
-    ASSERT_TRUE(stuck.send(0, Op::DeviceIoControl, RawClient::deviceIoControl(opened->record.value, kIoctlHang, {}, 0)));
+    const std::optional<uint64_t> hanging = stuck.attachAndOpenEcho(machine.directory(), &error);
+    ASSERT_TRUE(hanging) << error;
+    ASSERT_TRUE(stuck.send(0, Op::DeviceIoControl, RawClient::deviceIoControl(*hanging, kIoctlHang, {}, 0)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
     ToolResult reboot;
@@ -404,12 +402,9 @@ TEST(Reboot, ARequestThatNeverFinishesFailsTheRebootAndTheMachineKeepsServing) {
     EXPECT_EQ(after.exitStatus, 0);
     EXPECT_TRUE(contains(after.output, "running at " + machine.directory())) << after.output;
     RawClient fresh;
-    ASSERT_TRUE(fresh.attach(machine.directory(), &error)) << error;
-    ASSERT_TRUE(fresh.addThread(machine.directory(), &error)) << error;
-    auto echo = fresh.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
-    ASSERT_TRUE(echo);
-    EXPECT_EQ(echo->record.status, 0);
-    auto unhang = fresh.call(0, Op::DeviceIoControl, RawClient::deviceIoControl(echo->record.value, kIoctlUnhang, {}, 0));
+    const std::optional<uint64_t> echo = fresh.attachAndOpenEcho(machine.directory(), &error);
+    ASSERT_TRUE(echo) << error;
+    auto unhang = fresh.call(0, Op::DeviceIoControl, RawClient::deviceIoControl(*echo, kIoctlUnhang, {}, 0));
     ASSERT_TRUE(unhang);
     EXPECT_EQ(unhang->record.status, 0);
     fresh.exit();
@@ -459,15 +454,12 @@ TEST(Reboot, AThreadThatStopsReadingItsRepliesDoesNotHoldUpAReboot) {
     ASSERT_TRUE(machine.boot());
     RawClient deaf;
     std::string error;
-    ASSERT_TRUE(deaf.attach(machine.directory(), &error)) << error;
-    ASSERT_TRUE(deaf.addThread(machine.directory(), &error)) << error;
-    auto opened = deaf.call(0, Op::CreateFile, RawClient::createFile("\\\\.\\ECHO"));
-    ASSERT_TRUE(opened);
-    ASSERT_EQ(opened->record.status, 0);
+    const std::optional<uint64_t> echo = deaf.attachAndOpenEcho(machine.directory(), &error);
+    ASSERT_TRUE(echo) << error;
     const int flags = ::fcntl(deaf.threadSocket(0), F_GETFL);
     ASSERT_EQ(::fcntl(deaf.threadSocket(0), F_SETFL, flags | O_NONBLOCK), 0);
     lxm::wire::PayloadWriter read;
-    read.record(lxm::wire::TransferRecord{opened->record.value, lxm::wire::kMaxIoBuffer, 0});
+    read.record(lxm::wire::TransferRecord{*echo, lxm::wire::kMaxIoBuffer, 0});
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(deaf.send(0, Op::ReadFile, read.data()));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the daemon is stuck in the first reply
     ToolResult reboot = machine.lxmachine({"reboot"});

@@ -151,6 +151,16 @@ std::vector<uint8_t> RawClient::createMapping(const std::string& name, uint64_t 
 
 namespace lxm::testing {
 
+std::optional<uint64_t> RawClient::attachAndOpenEcho(const std::string& directory, std::string* error) {
+    if (!attach(directory, error) || !addThread(directory, error)) return std::nullopt;
+    auto opened = call(threads_.size() - 1, wire::Op::CreateFile, createFile("\\\\.\\ECHO"));
+    if (!opened || opened->record.status != 0) {
+        *error = opened ? "the echo device refused the open" : "no reply to the open";
+        return std::nullopt;
+    }
+    return opened->record.value;
+}
+
 std::vector<uint8_t> RawClient::createFile(const std::string& path) {
     wire::PayloadWriter w;
     w.record(wire::PathRecord{static_cast<uint32_t>(path.size()), 0});

@@ -48,6 +48,9 @@ public:
                                               uint64_t mapAnswer);
     // Ends the process: every connection closes.
     void exit();
+    // Attaches, opens a thread connection (0 on a fresh client) and on it the
+    // test driver's echo device; the file's handle, or nothing (with *error).
+    std::optional<uint64_t> attachAndOpenEcho(const std::string& directory, std::string* error);
 
     static std::vector<uint8_t> createMapping(const std::string& name, uint64_t size);
     static std::vector<uint8_t> createFile(const std::string& path);
