@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "bars_decoder.h"
 #include "lxmachine/hw/terncard/decoder.h"
@@ -188,6 +190,49 @@ TEST(TernCardPicture, BarsFieldCodeSurvivesQuarterScalingInEveryFormat) {
     EXPECT_EQ(lxtest::decodeFieldNumber(f), 77u);
     for (uint32_t j = 0; j < 288; ++j) picture[j * 768 + 72 + 16 * 31] ^= 0xFF;  // flip the last block
     EXPECT_FALSE(lxtest::decodeFieldNumber(f));
+}
+
+// The adjusted Y, U and V of every sample as the reference formulas round
+// them (std::lround), through settings changed one at a time, as a driver
+// changes them: each change must leave every table as a fresh one.
+TEST(TernCardPicture, AdjustedSamplesMatchTheReferenceForEveryValue) {
+    struct Case {
+        int brightness, contrast, satU, satV, hue;
+        bool chroma;
+    };
+    const Case cases[] = {{0, 256, 256, 182, 0, true},    {20, 256, 256, 182, 0, true},  {20, 300, 300, 150, 0, true},
+                          {20, 300, 511, 511, 0, true},   {-5, 200, 256, 182, 37, true}, {-5, 200, 400, 90, -100, true},
+                          {-5, 200, 400, 90, 127, true},  {-5, 200, 400, 90, 127, false}, {0, 256, 0, 0, 0, true}};
+    const double vReference = 256.0 * 0.3937008 / 0.5555556;
+    auto clip = [](long v) { return static_cast<uint32_t>(std::clamp<long>(v, 0, 255)); };
+    ColourPipeline pipeline;
+    PictureSettings s;
+    s.format = PixelFormat::Yuv422;
+    for (const Case& c : cases) {
+        s.brightness = c.brightness;
+        s.contrast = c.contrast;
+        s.saturationU = c.satU;
+        s.saturationV = c.satV;
+        s.hue = c.hue;
+        s.chroma = c.chroma;
+        pipeline.configure(s);
+        SCOPED_TRACE("brightness " + std::to_string(c.brightness) + ", hue " + std::to_string(c.hue) + ", saturation " +
+                     std::to_string(c.satU) + "/" + std::to_string(c.satV));
+        const double angle = c.hue * (3.14159265358979323846 / 2.0) / 128.0;
+        const double cosA = std::cos(angle), sinA = std::sin(angle);
+        for (int u = 0; u < 256; ++u) {
+            for (int v = 0; v < 256; ++v) {
+                const int y = (u * 7 + v) & 0xFF;
+                const double cu = u - 128.0, cv = v - 128.0;
+                const uint32_t yo = clip(16 + ((y - 16) * c.contrast + 128) / 256 + c.brightness);
+                const uint32_t uo = c.chroma ? clip(std::lround(128.0 + (cu * cosA - cv * sinA) * c.satU / 256.0)) : 128;
+                const uint32_t vo = c.chroma ? clip(std::lround(128.0 + (cv * cosA + cu * sinA) * (c.satV / vReference))) : 128;
+                const uint32_t got = pipeline.convertOne(
+                    YuvSample{static_cast<uint8_t>(y), static_cast<uint8_t>(u), static_cast<uint8_t>(v), 0});
+                ASSERT_EQ(got, yo | uo << 8 | vo << 16) << "y " << y << ", u " << u << ", v " << v;
+            }
+        }
+    }
 }
 
 }  // namespace

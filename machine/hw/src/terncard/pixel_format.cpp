@@ -12,6 +12,19 @@ constexpr double kPi = 3.14159265358979323846;
 
 uint8_t clip(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
+// std::lround for the tables' range without a library call: x - trunc(x) is
+// exact, so halves go away from zero exactly as lround sends them.
+int roundHalfAway(double x) {
+    int t = static_cast<int>(x);
+    const double fraction = x - t;
+    if (fraction >= 0.5) {
+        ++t;
+    } else if (fraction <= -0.5) {
+        --t;
+    }
+    return t;
+}
+
 }  // namespace
 
 PixelFormat pixelFormatOf(uint32_t registerValue) {
@@ -35,31 +48,7 @@ unsigned bytesPerPixel(PixelFormat format) {
     }
 }
 
-ColourPipeline::ColourPipeline() : chroma_(65536) { rebuild(); }
-
-void ColourPipeline::configure(const PictureSettings& settings) {
-    if (settings == settings_) return;
-    settings_ = settings;
-    rebuild();
-}
-
-void ColourPipeline::rebuild() {
-    const PictureSettings& s = settings_;
-    for (int y = 0; y < 256; ++y) luma_[y] = clip(16 + ((y - 16) * s.contrast + 128) / 256 + s.brightness);
-    const double angle = s.hue * (kPi / 2.0) / 128.0;
-    const double cosA = std::cos(angle), sinA = std::sin(angle);
-    const double gainU = s.saturationU / 256.0, gainV = s.saturationV / kVReference;
-    for (int u = 0; u < 256; ++u) {
-        for (int v = 0; v < 256; ++v) {
-            int uo = 128, vo = 128;
-            if (s.chroma) {
-                const double cu = u - 128.0, cv = v - 128.0;
-                uo = clip(static_cast<int>(std::lround(128.0 + (cu * cosA - cv * sinA) * gainU)));
-                vo = clip(static_cast<int>(std::lround(128.0 + (cv * cosA + cu * sinA) * gainV)));
-            }
-            chroma_[u << 8 | v] = static_cast<uint16_t>(uo | vo << 8);
-        }
-    }
+ColourPipeline::ColourPipeline() : chroma_(65536) {
     // BT.601 studio range to full-range RGB, 16.16 fixed point.
     for (int i = 0; i < 256; ++i) {
         yTerm_[i] = static_cast<int>(std::lround(1.164383 * (i - 16) * 65536.0)) + 32768;
@@ -67,6 +56,56 @@ void ColourPipeline::rebuild() {
         gu_[i] = static_cast<int>(std::lround(-0.391762 * (i - 128) * 65536.0));
         gv_[i] = static_cast<int>(std::lround(-0.812968 * (i - 128) * 65536.0));
         bu_[i] = static_cast<int>(std::lround(2.017232 * (i - 128) * 65536.0));
+    }
+    rebuildLuma();
+    rebuildChroma();
+}
+
+// Only the tables a changed setting feeds are made again: the chroma table
+// (64 Ki entries) costs a millisecond, and a driver setting up the card
+// changes the format, brightness and contrast in fields of their own.
+void ColourPipeline::configure(const PictureSettings& settings) {
+    if (settings == settings_) return;
+    const PictureSettings before = settings_;
+    settings_ = settings;
+    if (settings.brightness != before.brightness || settings.contrast != before.contrast) rebuildLuma();
+    if (settings.saturationU != before.saturationU || settings.saturationV != before.saturationV ||
+        settings.hue != before.hue || settings.chroma != before.chroma)
+        rebuildChroma();
+}
+
+void ColourPipeline::rebuildLuma() {
+    const PictureSettings& s = settings_;
+    for (int y = 0; y < 256; ++y) luma_[y] = clip(16 + ((y - 16) * s.contrast + 128) / 256 + s.brightness);
+}
+
+void ColourPipeline::rebuildChroma() {
+    const PictureSettings& s = settings_;
+    if (!s.chroma) {
+        std::fill(chroma_.begin(), chroma_.end(), static_cast<uint16_t>(128 | 128 << 8));
+        return;
+    }
+    const double gainU = s.saturationU / 256.0, gainV = s.saturationV / kVReference;
+    if (s.hue == 0) {
+        // No rotation (cos 1, sin 0 exactly): u' follows from u alone, v' from v.
+        std::array<uint16_t, 256> us{}, vs{};
+        for (int i = 0; i < 256; ++i) {
+            us[i] = clip(roundHalfAway(128.0 + (i - 128.0) * gainU));
+            vs[i] = static_cast<uint16_t>(clip(roundHalfAway(128.0 + (i - 128.0) * gainV)) << 8);
+        }
+        for (int u = 0; u < 256; ++u)
+            for (int v = 0; v < 256; ++v) chroma_[u << 8 | v] = static_cast<uint16_t>(us[u] | vs[v]);
+        return;
+    }
+    const double angle = s.hue * (kPi / 2.0) / 128.0;
+    const double cosA = std::cos(angle), sinA = std::sin(angle);
+    for (int u = 0; u < 256; ++u) {
+        for (int v = 0; v < 256; ++v) {
+            const double cu = u - 128.0, cv = v - 128.0;
+            const int uo = clip(roundHalfAway(128.0 + (cu * cosA - cv * sinA) * gainU));
+            const int vo = clip(roundHalfAway(128.0 + (cv * cosA + cu * sinA) * gainV));
+            chroma_[u << 8 | v] = static_cast<uint16_t>(uo | vo << 8);
+        }
     }
 }
 

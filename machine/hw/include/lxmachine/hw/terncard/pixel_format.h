@@ -47,7 +47,7 @@ struct PictureSettings {
 class ColourPipeline {
 public:
     ColourPipeline();
-    // Rebuilds the tables when the settings differ from the current ones.
+    // Rebuilds the tables that changed settings feed.
     void configure(const PictureSettings& settings);
     const PictureSettings& settings() const { return settings_; }
     // Adjusts and converts samples into packed pixels: the pixel's bytes in a
@@ -56,7 +56,8 @@ public:
     uint32_t convertOne(YuvSample s) const;
 
 private:
-    void rebuild();
+    void rebuildLuma();
+    void rebuildChroma();
     PictureSettings settings_;
     std::array<uint8_t, 256> luma_{};
     std::vector<uint16_t> chroma_;  // (u << 8 | v) -> u' | v' << 8
