@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "lx/internal/card_record.h"
+#include "lx/internal/card_state.h"
 #include "lx/internal/handle_kinds.h"
 #include "lx/monitored_capture.h"
 #include "lx/video_capture.h"
@@ -62,7 +63,7 @@ void dropEnded(CMonitor*& slot) {
 LxStatus startMonitored(LxCardHandle handle, HWND window) {
   lxkinds::CardRecordLock card(handle);
   if (!card) return LX_CARD_HANDLE_INVALID;
-  if (card->state != LX_CAPTURE_STATE_IDLE) return LX_IN_WORK;
+  if (cardState(card.get()) != LX_CAPTURE_STATE_IDLE) return LX_IN_WORK;
   if (card->maskBuffer == nullptr) return LX_NOT_ENOUGH_SYSTEM_MEMORY;
   const int32_t cardIndex = card->cardIndex;
   if (!validSlot(cardIndex)) return LX_INTERNAL_ERROR;
@@ -83,7 +84,7 @@ LxStatus stopMonitored(LxCardHandle handle) {
   lxkinds::CardRecordLock card(handle);
   if (!card) return LX_CARD_HANDLE_INVALID;
   const int32_t cardIndex = card->cardIndex;
-  const bool capturing = card->state == LX_CAPTURE_STATE_CAPTURE_EX;
+  const bool capturing = cardState(card.get()) == LX_CAPTURE_STATE_CAPTURE_EX;
   MonitorTable& table = monitorTable();
   std::lock_guard hold(table.mutex);
   CMonitor** slot = validSlot(cardIndex) ? &table.monitors[cardIndex - 1] : nullptr;
@@ -119,7 +120,7 @@ LX_EXPORT LxStatus LxCaptureShotEx(LxCardHandle handle, HWND window) {
     lxkinds::CardRecordLock card(handle);
     if (!card) return LX_INTERNAL_ERROR;
     // The mask below belongs to a capture already running on the card.
-    if (card->state != LX_CAPTURE_STATE_IDLE) return LX_IN_WORK;
+    if (cardState(card.get()) != LX_CAPTURE_STATE_IDLE) return LX_IN_WORK;
     if (card->maskBuffer == nullptr) return LX_NOT_ENOUGH_SYSTEM_MEMORY;
     RECT client{};
     POINT topLeft{0, 0};

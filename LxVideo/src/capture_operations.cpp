@@ -1,5 +1,6 @@
 // Live capture into the display, a single frame there, and the field waits.
 #include "capture_functions.h"
+#include "lx/internal/card_state.h"
 #include "card_dispatch.h"
 #include "lx/video_capture.h"
 #include "screen.h"
@@ -20,7 +21,7 @@ LxStatus displayStatus(int32_t result) {
 
 // Idle, the screen's depth equal to the video format's, the output window on the screen.
 LxStatus displayChecks(const LxCardRecord* record) {
-  if (record->state != LX_CAPTURE_STATE_IDLE) {
+  if (cardState(record) != LX_CAPTURE_STATE_IDLE) {
     return LX_IN_WORK;
   }
   if ((screenBitsPerPixel() + 7) / 8 != record->bytesPerPixel) {
@@ -44,7 +45,7 @@ LxStatus captureAs(LxCardHandle handle, bool enable, int32_t running, LxStatus n
     if (const LxStatus refused = displayChecks(card.get()); refused != LX_OK) {
       return refused;
     }
-  } else if (card->state != running) {
+  } else if (cardState(card.get()) != running) {
     return notRunning;
   }
   card::Capture capture = nullptr;
@@ -53,7 +54,7 @@ LxStatus captureAs(LxCardHandle handle, bool enable, int32_t running, LxStatus n
   }
   const LxStatus status = displayStatus(capture(card->context, enable ? 1 : 0));
   if (status == LX_OK) {
-    card->state = enable ? running : LX_CAPTURE_STATE_IDLE;
+    setCardState(card.get(), enable ? running : LX_CAPTURE_STATE_IDLE);
   }
   return status;
 }

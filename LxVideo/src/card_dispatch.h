@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "lx/internal/card_record.h"
+#include "lx/internal/card_state.h"
 #include "lx/devmm.h"
 #include "lx/internal/handle_kinds.h"
 #include "lx/status.h"
@@ -41,7 +42,7 @@ class LockedCard {
   LxCardRecord* get() const { return lock_.get(); }
   void unlock() { lock_.unlock(); }
 
-  bool idle() const { return lock_->state == LX_CAPTURE_STATE_IDLE; }
+  bool idle() const { return cardState(lock_.get()) == LX_CAPTURE_STATE_IDLE; }
 
   template <typename Function>
   LxStatus bind(const char* name, NameForm form, Function* out) const {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "card_dispatch.h"
+#include "lx/internal/card_state.h"
 #include "card_functions.h"
 #include "card_type_rules.h"
 #include "lx/card_type.h"
@@ -37,7 +38,7 @@ LxStatus makeCardHandle(int cardIndex, int32_t cardTypeIndex, uint64_t context, 
   record->context = context;
   record->cardIndex = cardIndex;
   record->cardTypeIndex = cardTypeIndex;
-  record->state = LX_CAPTURE_STATE_IDLE;
+  setCardState(record, LX_CAPTURE_STATE_IDLE);
   record->monitorMethod = 0;
   record->dynamicMemory.Size = LX_MASK_BYTES;
   record->kindTag = lxkinds::kCardHandleTag;

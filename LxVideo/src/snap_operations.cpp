@@ -1,6 +1,7 @@
 // Frames into the static memory: a counted snap shot, and a ring that keeps
 // turning until it is stopped, with the number of the frame being filled.
 #include "capture_functions.h"
+#include "lx/internal/card_state.h"
 #include "card_dispatch.h"
 #include "frame_layout.h"
 #include "lx/video_capture.h"
@@ -61,7 +62,7 @@ LxStatus startSnapAs(LxCardHandle handle, uint32_t start, int32_t interleave, ui
     if (snapToMem(card->context, address, bytes, modeWord(interleave), frames) == 0) {
       return LX_INTERNAL_ERROR;
     }
-    card->state = state;
+    setCardState(card.get(), state);
     return LX_OK;
   });
 }
@@ -71,7 +72,7 @@ LxStatus stopSnapAs(LxCardHandle handle, int32_t state) {
   if (!card) {
     return LX_CARD_HANDLE_INVALID;
   }
-  if (card->state != state) {
+  if (cardState(card.get()) != state) {
     return LX_OK;
   }
   card::Capture capture = nullptr;
@@ -81,7 +82,7 @@ LxStatus stopSnapAs(LxCardHandle handle, int32_t state) {
   if (capture(card->context, 0) == 0) {
     return LX_INTERNAL_ERROR;
   }
-  card->state = LX_CAPTURE_STATE_IDLE;
+  setCardState(card.get(), LX_CAPTURE_STATE_IDLE);
   return LX_OK;
 }
 
@@ -94,7 +95,7 @@ LxStatus snappingNumberAs(LxCardHandle handle, int32_t* number, int32_t state, L
   if (!card) {
     return LX_CARD_HANDLE_INVALID;
   }
-  if (card->state != state) {
+  if (cardState(card.get()) != state) {
     return notRunning;
   }
   card::GetSnapToMemNumber query = nullptr;

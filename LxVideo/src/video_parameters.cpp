@@ -1,5 +1,6 @@
 // Video parameter operations: argument checks, then one card-library call.
 #include "card_dispatch.h"
+#include "lx/internal/card_state.h"
 #include "card_functions.h"
 #include "card_type_rules.h"
 #include "frame_layout.h"
@@ -17,11 +18,13 @@ bool isWindow(int x, int y, int width, int height) {
 }
 
 bool snapping(const LxCardRecord* record) {
-  return record->state == LX_CAPTURE_STATE_SNAP || record->state == LX_CAPTURE_STATE_SNAP_EX;
+  const int32_t state = cardState(record);
+  return state == LX_CAPTURE_STATE_SNAP || state == LX_CAPTURE_STATE_SNAP_EX;
 }
 
 bool capturing(const LxCardRecord* record) {
-  return record->state == LX_CAPTURE_STATE_CAPTURE || record->state == LX_CAPTURE_STATE_CAPTURE_EX;
+  const int32_t state = cardState(record);
+  return state == LX_CAPTURE_STATE_CAPTURE || state == LX_CAPTURE_STATE_CAPTURE_EX;
 }
 
 // During live capture the output window must stay on the screen.
