@@ -56,7 +56,7 @@ int32_t closeDuringApplicationClose(SnapExInfo* info) {
   auto* closer = static_cast<CloserInCallback*>(info->context);
   if (closer->entered.exchange(true)) return 0;
   for (int ms = 0; ms < kWaitMs && !closer->applicationClosing; ++ms) Sleep(1);
-  Sleep(30);  // the application is waiting for this thread by now
+  Sleep(30);  // the application's close, begun just now, is waiting for this thread by now
   const DWORD began = GetTickCount();
   closer->result = LxCloseSnapEx(closer->target);
   closer->tookMs = GetTickCount() - began;
@@ -64,11 +64,14 @@ int32_t closeDuringApplicationClose(SnapExInfo* info) {
 }
 
 // Runs the application's close on another thread so that a deadlock shows as
-// a failed wait instead of a hung test program.
-LxStatus closeWithin(LxCardHandle card, int ms, bool* finished) {
+// a failed wait instead of a hung test program. `closing` is set on that
+// thread just before the close, so a callback waiting for it does not race
+// the thread's start (slow under a sanitizer).
+LxStatus closeWithin(LxCardHandle card, int ms, bool* finished, std::atomic<bool>* closing = nullptr) {
   std::atomic<bool> done{false};
   std::atomic<LxStatus> status{LX_INTERNAL_ERROR};
   std::thread closer([&] {
+    if (closing != nullptr) *closing = true;
     status = LxCloseSnapEx(card);
     done = true;
   });
@@ -88,9 +91,8 @@ TEST_F(SnapExLifecycle, CallbackClosingItsOwnCardDuringTheApplicationsCloseIsRef
   ASSERT_EQ(LxOpenSnapEx(cards_[0], closeDuringApplicationClose, &closer), LX_OK);
   ASSERT_EQ(LxStartSnapEx(cards_[0], kRingStart, 1, 4), LX_OK);
   ASSERT_TRUE(waitUntil([&] { return closer.entered.load(); }));
-  closer.applicationClosing = true;
   bool finished = false;
-  EXPECT_EQ(closeWithin(cards_[0], kWaitMs, &finished), LX_OK);
+  EXPECT_EQ(closeWithin(cards_[0], kWaitMs, &finished, &closer.applicationClosing), LX_OK);
   ASSERT_TRUE(finished) << "the close waited for the callback, the callback for the close";
   EXPECT_EQ(closer.result.load(), LX_IN_WORK);
   EXPECT_LT(closer.tookMs.load(), 100u) << "refused before any lock is waited for";
@@ -105,9 +107,8 @@ TEST_F(SnapExLifecycle, CallbackClosingAnotherCardDuringTheApplicationsCloseGive
   ASSERT_EQ(LxOpenSnapEx(cards_[0], closeDuringApplicationClose, &closer), LX_OK);
   ASSERT_EQ(LxStartSnapEx(cards_[0], kRingStart, 1, 4), LX_OK);
   ASSERT_TRUE(waitUntil([&] { return closer.entered.load(); }));
-  closer.applicationClosing = true;
   bool finished = false;
-  EXPECT_EQ(closeWithin(cards_[0], 3 * kWaitMs, &finished), LX_OK);
+  EXPECT_EQ(closeWithin(cards_[0], 3 * kWaitMs, &finished, &closer.applicationClosing), LX_OK);
   ASSERT_TRUE(finished);
   EXPECT_EQ(closer.result.load(), LX_IN_WORK) << "the close section was the application's";
   EXPECT_GE(closer.tookMs.load(), 900u);
