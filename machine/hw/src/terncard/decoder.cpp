@@ -102,15 +102,15 @@ void FieldRenderer::prepare(const RegisterSnapshot& regs, std::shared_ptr<VideoS
             const int64_t x = g.x0 + static_cast<int64_t>(uint64_t{i} * g.inWidth / std::max<uint32_t>(g.outWidth, 1));
             xIndex_[i] = x >= 0 && x < sourceWidth_ ? static_cast<uint32_t>(x) : sourceWidth_;
         }
+        // Output pixels up to the last one taken from a head sample; even, so
+        // a YUV 4:2:2 pair is stored whole.
+        headReach_ = 0;
+        for (uint32_t i = 0; i < g.outWidth; ++i)
+            if (xIndex_[i] < kMaxHeadSamples) headReach_ = i + 1;
+        headReach_ = std::min(g.outWidth, headReach_ + (headReach_ & 1));
     }
     lineBytes_ = g.outWidth * bytesPerPixel(format());
     lineBuffer_.resize(lineBytes_ + 4);
-    // Output pixels up to the last one taken from a head sample; even, so a
-    // YUV 4:2:2 pair is stored whole.
-    headReach_ = 0;
-    for (uint32_t i = 0; i < g.outWidth; ++i)
-        if (xIndex_[i] < kMaxHeadSamples) headReach_ = i + 1;
-    headReach_ = std::min(g.outWidth, headReach_ + (headReach_ & 1));
     stored_ = false;
     if (widthChanged || storedLinesGeneration_ != generation_) {
         dropStoredLines();
