@@ -1,6 +1,5 @@
 // Live capture into the display, a single frame there, and the field waits.
 #include "capture_functions.h"
-#include "lx/internal/card_state.h"
 #include "card_dispatch.h"
 #include "lx/video_capture.h"
 #include "screen.h"

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "card_dispatch.h"
-#include "lx/internal/card_state.h"
 #include "card_functions.h"
 #include "card_type_rules.h"
 #include "lx/card_type.h"

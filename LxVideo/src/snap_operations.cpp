@@ -1,7 +1,6 @@
 // Frames into the static memory: a counted snap shot, and a ring that keeps
 // turning until it is stopped, with the number of the frame being filled.
 #include "capture_functions.h"
-#include "lx/internal/card_state.h"
 #include "card_dispatch.h"
 #include "frame_layout.h"
 #include "lx/video_capture.h"

@@ -1,6 +1,5 @@
 // Video parameter operations: argument checks, then one card-library call.
 #include "card_dispatch.h"
-#include "lx/internal/card_state.h"
 #include "card_functions.h"
 #include "card_type_rules.h"
 #include "frame_layout.h"
