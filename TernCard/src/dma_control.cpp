@@ -79,7 +79,7 @@ bool StartDma(TernCardContext* context) {
 }
 
 bool dmaFaulted(TernCardContext* context) {
-  if ((context->registerShadow[shadowCellOf(REG_DMA_CONTROL)] & 3) == 0) {
+  if ((shadowValue(context, shadowCellOf(REG_DMA_CONTROL)) & 3) == 0) {
     return false;
   }
   return (readRegister(context, REG_INT_STATUS) & kDmaFaultBits) != 0;

@@ -224,7 +224,7 @@ void BuildDmaProgram(TernCardContext* context, const ProgramTarget& target, uint
   writer.putJump(context->programBuffer.PhysicalAddress + (target.loopsOnItself ? start * 4 : 0));
   // A slot rebuilt during a series leaves the start as it is: no request
   // to the card on the way of a hand-over.
-  if (context->registerShadow[shadowCellOf(REG_PROGRAM_START)] != context->programBuffer.PhysicalAddress) {
+  if (shadowValue(context, shadowCellOf(REG_PROGRAM_START)) != context->programBuffer.PhysicalAddress) {
     RegSetField(context, REG_PROGRAM_START, 0xFFFFFFFF, context->programBuffer.PhysicalAddress, 0);
   }
 }

@@ -2,6 +2,7 @@
 // the library programs field by field.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include <windows.h>
@@ -35,5 +36,13 @@ void RegSetField(TernCardContext* context, uint16_t offset, uint32_t mask, uint3
 // The same with an explicit shadow cell (REG_GPIO_DATA has cell 72).
 void RegSetFieldInCell(TernCardContext* context, uint16_t offset, uint32_t* cell, uint32_t mask, uint32_t value,
                        uint32_t shift);
+
+// A shadow cell read from a thread that does not hold the card's lock: the
+// snap-ex polling thread asks whether DMA runs while the application's thread
+// may be stopping it. Cells are stored atomically for the same reason.
+inline uint32_t shadowValue(const TernCardContext* context, int cell) {
+  return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(context->registerShadow[cell]))
+      .load(std::memory_order_relaxed);
+}
 
 }  // namespace terncard
