@@ -44,7 +44,7 @@ uint32_t readRegister(TernCardContext* context, uint16_t offset) {
 
 void RegSetFieldInCell(TernCardContext* context, uint16_t offset, uint32_t* cell, uint32_t mask, uint32_t value,
                        uint32_t shift) {
-  std::atomic_ref<uint32_t>(*cell).store((*cell & ~mask) | (value << (shift % 32)), std::memory_order_relaxed);
+  storeShared(*cell, (*cell & ~mask) | (value << (shift % 32)));
   RegWrite(context, offset, cell);
 }
 

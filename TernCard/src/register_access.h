@@ -2,12 +2,12 @@
 // the library programs field by field.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include <windows.h>
 
 #include "lx/internal/tern_card_context.h"
+#include "shared_field.h"
 
 namespace terncard {
 
@@ -37,12 +37,11 @@ void RegSetField(TernCardContext* context, uint16_t offset, uint32_t mask, uint3
 void RegSetFieldInCell(TernCardContext* context, uint16_t offset, uint32_t* cell, uint32_t mask, uint32_t value,
                        uint32_t shift);
 
-// A shadow cell read from a thread that does not hold the card's lock: the
-// snap-ex polling thread asks whether DMA runs while the application's thread
-// may be stopping it. Cells are stored atomically for the same reason.
+// A shadow cell as the snap-ex polling thread may read it: it asks whether
+// DMA runs while the application's thread may be stopping it, so cells are
+// stored atomically too.
 inline uint32_t shadowValue(const TernCardContext* context, int cell) {
-  return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(context->registerShadow[cell]))
-      .load(std::memory_order_relaxed);
+  return loadShared(context->registerShadow[cell]);
 }
 
 }  // namespace terncard

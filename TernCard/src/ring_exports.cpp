@@ -57,9 +57,10 @@ LX_EXPORT int32_t TernCardSnapToMem(uint64_t handle, uint32_t target, uint32_t s
     return 0;
   }
   const uint64_t words = ProgramWords(context.get(), true, target, (mode & TERN_MODE_SEPARATE_FIELDS) != 0, ringFrames);
-  context->ringFrames = static_cast<uint16_t>(ringFrames * fieldsPerFrame);
+  const auto entries = static_cast<uint16_t>(ringFrames * fieldsPerFrame);
+  storeShared(context->ringFrames, entries);
   context->fieldCountMask = static_cast<uint16_t>((ringFrames * 2 - 1) & 0xFF);
-  context->frameProgramBytes = static_cast<uint32_t>((words - 2) / context->ringFrames * 4);
+  storeShared(context->frameProgramBytes, static_cast<uint32_t>((words - 2) / entries * 4));
   return startRing(context.get(), target, mode, ringFrames) ? 1 : 0;
 }
 
@@ -78,7 +79,8 @@ LX_EXPORT int32_t TernCardGetSnapToMemNumber(uint64_t handle, int32_t* number) {
     return 0;
   }
   const uint32_t start = context->programBuffer.PhysicalAddress;
-  const uint32_t blockBytes = context->frameProgramBytes;
+  const uint32_t blockBytes = loadShared(context->frameProgramBytes);
+  const uint32_t entries = loadShared(context->ringFrames);
   if (blockBytes == 0) {
     return 0;  // no ring was built
   }
@@ -93,8 +95,8 @@ LX_EXPORT int32_t TernCardGetSnapToMemNumber(uint64_t handle, int32_t* number) {
     const uint32_t counter = readRegister(context.get(), REG_PROGRAM_COUNTER);
     if (counter >= start) {
       const uint32_t index = (counter - start) / blockBytes;
-      if (index <= context->ringFrames) {
-        *number = static_cast<int32_t>(index == context->ringFrames ? index - 1 : index);
+      if (index <= entries) {
+        *number = static_cast<int32_t>(index == entries ? index - 1 : index);
         return 1;
       }
     }
