@@ -1,45 +1,22 @@
 // HmbTransformMem on 768 x 576 frames, each path with and without flip,
-// beside memcpy of the same output bytes and libyuv's nearest conversion
-// (libyuv flips with a negative height). The flipped same-size copies also
-// run beside a straight copy by the same vector loop: memcpy of a block this
-// size is `rep movsb`, which on some processors writes whole cache lines
-// without reading them first, an advantage no per-line copy can share.
-// Compare times within one run; on a noisy machine interleave the repetitions: --benchmark_repetitions=12
+// beside memcpy of the same output bytes and libyuv's nearest conversion.
+// The flipped same-size copies also run beside a straight copy by the same
+// vector loop: memcpy of a block this size is `rep movsb`, which on some
+// processors writes whole cache lines without reading them first, an
+// advantage no per-line copy can share. Compare times within one run; on a
+// noisy machine interleave the repetitions: --benchmark_repetitions=12
 // --benchmark_enable_random_interleaving=true --benchmark_min_time=0.1
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstring>
-#include <vector>
-
-#include <libyuv/convert_argb.h>
-#include <libyuv/convert_from_argb.h>
 
 #include "transform/pixel_rows.h"
 #include "transform/transform_mem.h"
+#include "transform_peers.h"
 
 namespace {
 
-constexpr int kWidth = 768;
-constexpr int kLines = 576;
-constexpr size_t kPixels = static_cast<size_t>(kWidth) * kLines;
-
-struct Frame {
-  std::vector<uint8_t> src = std::vector<uint8_t>(kPixels * 4);
-  std::vector<uint8_t> dst = std::vector<uint8_t>(kPixels * 4);
-  Frame() {
-    uint32_t x = 12345;
-    for (auto& b : src) {
-      x = x * 1103515245u + 12345u;
-      b = static_cast<uint8_t>(x >> 16);
-    }
-  }
-};
-
-Frame& frame() {
-  static Frame f;
-  return f;
-}
+using namespace transformbench;
 
 void transform(benchmark::State& state, int32_t bytesPerPixel, int32_t layout, int32_t flip, size_t outBytes) {
   Frame& f = frame();
@@ -48,15 +25,6 @@ void transform(benchmark::State& state, int32_t bytesPerPixel, int32_t layout, i
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * outBytes));
-}
-
-void copyPeer(benchmark::State& state, size_t bytesPerPixel) {
-  Frame& f = frame();
-  for (auto _ : state) {
-    std::memcpy(f.dst.data(), f.src.data(), kPixels * bytesPerPixel);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * bytesPerPixel));
 }
 
 // The flipped copy's own loop over the whole block as one line.
@@ -78,41 +46,15 @@ void BM_Transform565To24(benchmark::State& s) { transform(s, 2, 2, static_cast<i
 void BM_Transform555To24(benchmark::State& s) { transform(s, 2, 1, static_cast<int32_t>(s.range(0)), 3); }
 void BM_Transform32To24(benchmark::State& s) { transform(s, 4, 0, static_cast<int32_t>(s.range(0)), 3); }
 
-void BM_Memcpy8(benchmark::State& s) { copyPeer(s, 1); }
-void BM_Memcpy16(benchmark::State& s) { copyPeer(s, 2); }
-void BM_Memcpy24(benchmark::State& s) { copyPeer(s, 3); }
+void BM_Memcpy8(benchmark::State& s) { memcpyPeer(s, 1); }
+void BM_Memcpy16(benchmark::State& s) { memcpyPeer(s, 2); }
+void BM_Memcpy24(benchmark::State& s) { memcpyPeer(s, 3); }
 void BM_StraightVectorCopy8(benchmark::State& s) { straightVectorCopy(s, 1); }
 void BM_StraightVectorCopy16(benchmark::State& s) { straightVectorCopy(s, 2); }
 
-// libyuv: flip = negative height.
-int yuvHeight(const benchmark::State& s) { return s.range(0) != 0 ? -kLines : kLines; }
-
-void BM_LibyuvARGBToRGB24(benchmark::State& s) {
-  Frame& f = frame();
-  for (auto _ : s) {
-    libyuv::ARGBToRGB24(f.src.data(), kWidth * 4, f.dst.data(), kWidth * 3, kWidth, yuvHeight(s));
-    benchmark::ClobberMemory();
-  }
-  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 3));
-}
-
-void BM_LibyuvRGB565ToARGB(benchmark::State& s) {
-  Frame& f = frame();
-  for (auto _ : s) {
-    libyuv::RGB565ToARGB(f.src.data(), kWidth * 2, f.dst.data(), kWidth * 4, kWidth, yuvHeight(s));
-    benchmark::ClobberMemory();
-  }
-  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 4));
-}
-
-void BM_LibyuvARGB1555ToARGB(benchmark::State& s) {
-  Frame& f = frame();
-  for (auto _ : s) {
-    libyuv::ARGB1555ToARGB(f.src.data(), kWidth * 2, f.dst.data(), kWidth * 4, kWidth, yuvHeight(s));
-    benchmark::ClobberMemory();
-  }
-  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 4));
-}
+void BM_LibyuvARGBToRGB24(benchmark::State& s) { libyuvArgbToRgb24(s); }
+void BM_LibyuvRGB565ToARGB(benchmark::State& s) { libyuvRgb565ToArgb(s); }
+void BM_LibyuvARGB1555ToARGB(benchmark::State& s) { libyuvArgb1555ToArgb(s); }
 
 // Argument: flip (0 or 1).
 BENCHMARK(BM_Memcpy8);

@@ -8,37 +8,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
-#include <libyuv/convert_argb.h>
-#include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
 
 #include "lx/data_transform.h"
+#include "transform_peers.h"
 
 namespace {
 
-constexpr int kWidth = 768;
-constexpr int kLines = 576;
-constexpr size_t kPixels = static_cast<size_t>(kWidth) * kLines;
-
-struct Frame {
-  std::vector<uint8_t> src = std::vector<uint8_t>(kPixels * 4);
-  std::vector<uint8_t> dst = std::vector<uint8_t>(kPixels * 4);
-  Frame() {
-    uint32_t x = 12345;
-    for (auto& b : src) {
-      x = x * 1103515245u + 12345u;
-      b = static_cast<uint8_t>(x >> 16);
-    }
-  }
-};
-
-Frame& frame() {
-  static Frame f;
-  return f;
-}
+using namespace transformbench;
 
 // Rows of 768 pixels need no padding, so output bytes are pixels x depth.
 void transform(benchmark::State& state, int32_t bits) {
@@ -54,26 +32,14 @@ void transform(benchmark::State& state, int32_t bits) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * (bits == 8 ? 1 : 3)));
 }
 
-void copyPeer(benchmark::State& state, size_t bytesPerPixel) {
-  Frame& f = frame();
-  for (auto _ : state) {
-    std::memcpy(f.dst.data(), f.src.data(), kPixels * bytesPerPixel);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * bytesPerPixel));
-}
-
 void BM_DataTransform8(benchmark::State& s) { transform(s, 8); }
 void BM_DataTransform15(benchmark::State& s) { transform(s, 15); }
 void BM_DataTransform16(benchmark::State& s) { transform(s, 16); }
 void BM_DataTransform24(benchmark::State& s) { transform(s, 24); }
 void BM_DataTransform32(benchmark::State& s) { transform(s, 32); }
 
-void BM_Memcpy8(benchmark::State& s) { copyPeer(s, 1); }
-void BM_Memcpy24(benchmark::State& s) { copyPeer(s, 3); }
-
-// libyuv: flip = negative height.
-int yuvHeight(const benchmark::State& s) { return s.range(0) != 0 ? -kLines : kLines; }
+void BM_Memcpy8(benchmark::State& s) { memcpyPeer(s, 1); }
+void BM_Memcpy24(benchmark::State& s) { memcpyPeer(s, 3); }
 
 // A plane of rowBytes-wide rows: libyuv's copy, flipped row by row.
 void copyPlanePeer(benchmark::State& s, int rowBytes) {
@@ -88,32 +54,9 @@ void copyPlanePeer(benchmark::State& s, int rowBytes) {
 void BM_LibyuvCopyPlane8(benchmark::State& s) { copyPlanePeer(s, kWidth); }
 void BM_LibyuvCopyPlane24(benchmark::State& s) { copyPlanePeer(s, kWidth * 3); }
 
-void BM_LibyuvRGB565ToARGB(benchmark::State& s) {
-  Frame& f = frame();
-  for (auto _ : s) {
-    libyuv::RGB565ToARGB(f.src.data(), kWidth * 2, f.dst.data(), kWidth * 4, kWidth, yuvHeight(s));
-    benchmark::ClobberMemory();
-  }
-  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 4));
-}
-
-void BM_LibyuvARGB1555ToARGB(benchmark::State& s) {
-  Frame& f = frame();
-  for (auto _ : s) {
-    libyuv::ARGB1555ToARGB(f.src.data(), kWidth * 2, f.dst.data(), kWidth * 4, kWidth, yuvHeight(s));
-    benchmark::ClobberMemory();
-  }
-  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 4));
-}
-
-void BM_LibyuvARGBToRGB24(benchmark::State& s) {
-  Frame& f = frame();
-  for (auto _ : s) {
-    libyuv::ARGBToRGB24(f.src.data(), kWidth * 4, f.dst.data(), kWidth * 3, kWidth, yuvHeight(s));
-    benchmark::ClobberMemory();
-  }
-  s.SetBytesProcessed(static_cast<int64_t>(s.iterations() * kPixels * 3));
-}
+void BM_LibyuvRGB565ToARGB(benchmark::State& s) { libyuvRgb565ToArgb(s); }
+void BM_LibyuvARGB1555ToARGB(benchmark::State& s) { libyuvArgb1555ToArgb(s); }
+void BM_LibyuvARGBToRGB24(benchmark::State& s) { libyuvArgbToRgb24(s); }
 
 // Argument: flip (0 or 1).
 BENCHMARK(BM_Memcpy8);
