@@ -14,8 +14,11 @@
 #include "audio_state.h"
 #include "lxmachine/hw/heron/heron_audio.h"
 #include "nt/kernel_host.h"
+#include "probe_kernel.h"
 
 namespace heronau_test {
+
+using ntprobe::ResourceList;
 
 class TestProcess final : public nt::UserProcess {
 public:
@@ -25,32 +28,18 @@ public:
     uint64_t physicalAddressOf(uint64_t) const override { return 0; }
 };
 
-// A translated resource list as the PnP manager hands it to start.
-class ResourceList {
-public:
-    ResourceList& memory(uint64_t start, ULONG length);
-    ResourceList& port(uint64_t start, ULONG length);
-    ResourceList& interrupt(ULONG vector, ULONG level, USHORT flags);
-    PCM_RESOURCE_LIST get();
-
-private:
-    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> partials_;
-    std::vector<uint8_t> bytes_;
-};
-
 class ProbeMachine {
 public:
     ProbeMachine();
-    ~ProbeMachine();
-    bool ready() const { return fdo_ != nullptr; }
-    const std::string& error() const { return error_; }
+    bool ready() const { return probe_.ready(); }
+    const std::string& error() const { return probe_.error(); }
 
-    nt::Kernel& kernel() { return *kernel_; }
+    nt::Kernel& kernel() { return probe_.kernel(); }
     lxhw::heron::HeronAudio& audio() { return *audio_; }
     TestProcess& process() { return process_; }
-    PDEVICE_OBJECT fdo() const { return fdo_; }
-    AudioDeviceState* state() const { return audioState(fdo_); }
-    uint32_t slot() const { return device_; }
+    PDEVICE_OBJECT fdo() const { return probe_.fdo(); }
+    AudioDeviceState* state() const { return audioState(probe_.fdo()); }
+    uint32_t slot() const { return probe_.device(); }
     uint64_t windowBase() const { return audio_->barAddress(0); }
     ULONG vector() const { return 0x30 + audio_->interruptLine(); }
 
@@ -66,15 +55,10 @@ public:
     NTSTATUS sendFileRequest(PFILE_OBJECT file, UCHAR major, uint32_t code = 0);
 
 private:
-    NTSTATUS sendAndWait(PIRP irp);
-
-    std::string directory_;
-    std::string error_;
-    std::unique_ptr<nt::Kernel> kernel_;
-    std::shared_ptr<lxhw::heron::HeronAudio> audio_;
+    std::shared_ptr<lxhw::heron::HeronAudio> audio_ =
+        std::make_shared<lxhw::heron::HeronAudio>(lxhw::heron::HeronAudioSetup{});
     TestProcess process_;
-    uint32_t device_ = 0;
-    PDEVICE_OBJECT fdo_ = nullptr;
+    ntprobe::ProbeKernel probe_;  // after the function it plugs
 };
 
 // Polls for up to five seconds.

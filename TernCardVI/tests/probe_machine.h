@@ -8,15 +8,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "extension.h"
 #include "gate_function.h"
 #include "nt/kernel_host.h"
+#include "probe_kernel.h"
 
 namespace terncardvi_test {
+
+using ntprobe::ResourceList;
 
 class TestProcess final : public nt::UserProcess {
 public:
@@ -30,31 +31,17 @@ private:
     uint32_t pid_;
 };
 
-// A translated resource list as the PnP manager hands it to start.
-class ResourceList {
-public:
-    ResourceList& memory(uint64_t start, ULONG length);
-    ResourceList& port(uint64_t start, ULONG length, bool ioSpace);
-    ResourceList& interrupt(ULONG vector, ULONG level, USHORT flags);
-    PCM_RESOURCE_LIST get();
-
-private:
-    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> partials_;
-    std::vector<uint8_t> bytes_;
-};
-
 class ProbeMachine {
 public:
     ProbeMachine();
-    ~ProbeMachine();
-    bool ready() const { return fdo_ != nullptr; }
-    const std::string& error() const { return error_; }
+    bool ready() const { return probe_.ready(); }
+    const std::string& error() const { return probe_.error(); }
 
-    nt::Kernel& kernel() { return *kernel_; }
+    nt::Kernel& kernel() { return probe_.kernel(); }
     GateFunction& card() { return *card_; }
-    PDEVICE_OBJECT fdo() const { return fdo_; }
-    TernCardVIExtension* extension() const { return cardExtension(fdo_); }
-    uint32_t cardDevice() const { return device_; }
+    PDEVICE_OBJECT fdo() const { return probe_.fdo(); }
+    TernCardVIExtension* extension() const { return cardExtension(probe_.fdo()); }
+    uint32_t cardDevice() const { return probe_.device(); }
     uint64_t registerBase() const { return card_->barAddress(GateFunction::kRegisterBar); }
     uint64_t portBase() const { return card_->barAddress(GateFunction::kPortBar); }
 
@@ -70,14 +57,8 @@ public:
     int queuedRequests() const;
 
 private:
-    std::string directory_;
-    std::string error_;
-    std::unique_ptr<nt::Kernel> kernel_;
-    std::shared_ptr<GateFunction> card_;
-    uint32_t device_ = 0;
-    PDEVICE_OBJECT fdo_ = nullptr;
-    std::mutex logMutex_;
-    std::vector<std::string> log_;
+    std::shared_ptr<GateFunction> card_ = std::make_shared<GateFunction>();
+    ntprobe::ProbeKernel probe_;  // after the card it plugs
 };
 
 // Polls for up to five seconds.
