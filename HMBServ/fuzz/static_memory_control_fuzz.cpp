@@ -22,6 +22,7 @@
 #include "lx/static_mem_records.h"
 #include "nt/kernel_host.h"
 #include <lx/internal/fuzz_input.h>
+#include <lx/internal/fuzz_scratch.h>
 
 namespace {
 
@@ -65,12 +66,10 @@ struct Machine {
 Machine* machine() {
     static Machine* booted = [] {
         auto* m = new Machine;
-        char pattern[] = "/tmp/hmbserv-fuzz-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
         nt::BootOptions options;
         options.config.ramMb = 64;
         options.config.terncards.clear();
-        options.registryFile = std::string(pattern) + "/registry";
+        options.registryFile = lx::fuzz::scratchDirectory("hmbserv-fuzz") + "/registry";
         options.driverDirectory = HMBSERV_DRIVER_DIR;
         options.log = [](const std::string&) {};
         std::string error;

@@ -19,6 +19,7 @@
 #include "lx/internal/heron_audio_ioctl.h"
 #include "nt/kernel_host.h"
 #include <lx/internal/fuzz_input.h>
+#include <lx/internal/fuzz_scratch.h>
 
 namespace {
 
@@ -39,14 +40,12 @@ struct Machine {
 Machine* machine() {
     static Machine* booted = [] {
         auto* m = new Machine;
-        char pattern[] = "/tmp/heronau-fuzz-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
         nt::BootOptions options;
         options.config.ramMb = 32;
         options.config.terncards.clear();
         options.config.heronAudio.push_back(lxm::HeronAudioConfig{2000.0, false});
         options.config.heronAudio.push_back(lxm::HeronAudioConfig{2000.0, true});
-        options.registryFile = std::string(pattern) + "/registry";
+        options.registryFile = lx::fuzz::scratchDirectory("heronau-fuzz") + "/registry";
         options.driverDirectory = HERONAU_DRIVER_DIR;
         options.log = [](const std::string&) {};
         std::string error;

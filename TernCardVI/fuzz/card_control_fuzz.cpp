@@ -19,6 +19,7 @@
 #include "lx/internal/terncard_ioctl.h"
 #include "nt/kernel_host.h"
 #include <lx/internal/fuzz_input.h>
+#include <lx/internal/fuzz_scratch.h>
 
 namespace {
 
@@ -44,14 +45,12 @@ struct Machine {
 Machine* machine() {
     static Machine* booted = [] {
         auto* m = new Machine;
-        char pattern[] = "/tmp/terncardvi-fuzz-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
         nt::BootOptions options;
         options.config.ramMb = 64;
         // No picture: the engine runs its programs without rendering fields.
         options.config.terncards.assign(1, lxm::TernCardConfig{});
         options.config.terncards[0].sources = {"none", "none", "none", "none"};
-        options.registryFile = std::string(pattern) + "/registry";
+        options.registryFile = lx::fuzz::scratchDirectory("terncardvi-fuzz") + "/registry";
         options.driverDirectory = TERNCARDVI_DRIVER_DIR;
         options.log = [](const std::string&) {};
         std::string error;
