@@ -109,8 +109,13 @@ protected:
     void SetUp() override {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
         DriverFaults::SetUp();
+        ::setenv(kScratchParentVariable, directory_.c_str(), 1);
         install("NtFaulty");
         reboot();
+    }
+    void TearDown() override {
+        ::unsetenv(kScratchParentVariable);
+        DriverFaults::TearDown();
     }
 };
 

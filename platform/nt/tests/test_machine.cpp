@@ -117,8 +117,11 @@ void TestFunction::barWrite(int bar, uint64_t offset, unsigned size, uint32_t va
 
 // ---- fixture -----------------------------------------------------------------------------
 void KernelTest::SetUp() {
-    char pattern[] = "/tmp/nt-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    // The child of a death test never reaches TearDown: it makes its
+    // directory inside its parent's, which the parent removes.
+    const char* parent = std::getenv(kScratchParentVariable);
+    std::string pattern = std::string(parent != nullptr ? parent : "/tmp") + "/nt-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     directory_ = pattern;
     registryFile_ = directory_ + "/registry";
     config_.ramMb = 64;

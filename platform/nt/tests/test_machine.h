@@ -76,6 +76,9 @@ struct PendingWait {
     ~PendingWait() { join(); }
 };
 
+// Names the directory inside which a death test's child makes its own.
+inline constexpr const char* kScratchParentVariable = "LX_NT_TEST_SCRATCH_PARENT";
+
 class KernelTest : public ::testing::Test {
 protected:
     void SetUp() override;
