@@ -28,6 +28,7 @@ using ReadAt = std::function<bool(uint64_t offset, void* to, size_t bytes)>;
 // Checks everything before the image changes; the pixels are read aside, so a
 // file cut short leaves the image as it was.
 int loadBitmap(DisplayImage& image, const ReadAt& readAt) {
+  const std::lock_guard imageLock(image.mutex);
   BitmapFileHeader fileHeader{};
   if (!readAt(0, &fileHeader, sizeof fileHeader) || fileHeader.type != kBitmapType) return 0;
   ImageHeader header = image.header;
@@ -57,6 +58,7 @@ int loadBitmap(DisplayImage& image, const ReadAt& readAt) {
 }  // namespace
 
 int saveBitmapFile(const DisplayImage& image, const std::string& path) {
+  const std::lock_guard imageLock(image.mutex);
   if (path.empty() || !image.pixels) return 1;
   const uint64_t pixelBytes = pixelBytesOf(image.header.info);
   // A loaded header is checked against the buffer; this keeps a hand-made one honest too.

@@ -37,6 +37,7 @@ bool DisplayImage::allocate() {
 }
 
 void DisplayImage::fillWhite() {
+  const std::lock_guard lock(mutex);
   if (pixels) std::memset(pixels.get(), 0xFF, kImageBufferBytes);
 }
 

@@ -63,6 +63,7 @@ bool drawable(const DisplayImage& image) {
 }  // namespace
 
 bool drawImage(HDC dc, const DisplayImage& image, PaletteHandle greyPalette) {
+  const std::lock_guard imageLock(image.mutex);
   if (!dc || !drawable(image)) return false;
   GreyPaletteScope palette(dc, image, greyPalette);
   const DWORD width = static_cast<DWORD>(image.width());
@@ -73,6 +74,7 @@ bool drawImage(HDC dc, const DisplayImage& image, PaletteHandle greyPalette) {
 
 bool drawImageScaled(HDC dc, const DisplayImage& image, PaletteHandle greyPalette, int x, int y, int width,
                      int height) {
+  const std::lock_guard imageLock(image.mutex);
   if (!dc || !drawable(image)) return false;
   GreyPaletteScope palette(dc, image, greyPalette);
   SetStretchBltMode(dc, COLORONCOLOR);

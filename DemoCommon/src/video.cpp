@@ -233,6 +233,7 @@ void CVideo::SetImageHeader(int interline) {
 }
 
 LxStatus CVideo::TransformFrame(uint32_t offset, int index) {
+  const std::lock_guard imageLock(image.mutex);
   if (!image.pixels) return LX_OK;
   const int width = image.width();
   const int height = image.height();

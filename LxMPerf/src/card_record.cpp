@@ -29,6 +29,7 @@ void CardRecord::setImageToOutput() {
 }
 
 LxStatus CardRecord::transformFrame(int index, int height) {
+  const std::lock_guard imageLock(image.mutex);
   if (!image.pixels) return LX_OK;
   const int width = output.width();
   const int bits = demo::bitsPerPixel(videoFormat);

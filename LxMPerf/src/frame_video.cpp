@@ -39,6 +39,7 @@ void drawTile(HDC dc, const CardRecord& card, demo::PaletteHandle greyPalette, d
 void CMainFrame::readBack(CardRecord& card, HDC dc) {
   const int height = (card.scanMode == 1 || card.scanMode == 2) ? card.output.height() / 2 : card.output.height();
   int32_t bits = 0;
+  const std::lock_guard imageLock(card.image.mutex);
   if (!card.image.pixels) return;
   if (LxGetDisplayBits(dc, card.outputViewX, card.outputViewY, card.output.width(), height, &bits,
                        card.image.pixels.get()) == LX_OK) {

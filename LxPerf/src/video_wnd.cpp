@@ -198,6 +198,7 @@ void CVideoWnd::PaintMaskAreas() {
 
 void CVideoWnd::ReadBackDisplay() {
   demo::CVideo& v = *video_;
+  const std::lock_guard imageLock(v.image.mutex);
   if (!v.image.pixels) return;
   const int height = v.scanMode != 0 ? v.outputHeight / 2 : v.outputHeight;
   // The image holds at most one frame of the largest size; a wider output

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "democommon/video_formats.h"
 
@@ -39,6 +40,10 @@ void greyPaletteEntries(PaletteColour (&entries)[256]);
 struct DisplayImage {
   ImageHeader header{};
   std::unique_ptr<uint8_t[]> pixels;  // kImageBufferBytes, or null when allocation failed
+  // Held while the header or the pixels are written or read once snap-ex
+  // runs: its delivery thread converts each frame into the image while the
+  // GUI thread draws, saves or reads back into the same image.
+  mutable std::mutex mutex;
 
   bool allocate();        // 0xFF-filled; false (and no buffer) when memory is short
   void fillWhite();       // the whole buffer to 0xFF
