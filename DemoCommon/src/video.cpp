@@ -226,6 +226,7 @@ uint32_t CVideo::FrameBytes() const {
 }
 
 void CVideo::SetImageHeader(int interline) {
+  const std::lock_guard imageLock(image.mutex);
   image.header.info.biBitCount = bitsPerPixel(videoFormat) == 8 ? 8 : 24;
   image.header.info.biWidth = outputWidth;
   image.header.info.biHeight = (scanMode != 0 || interline == 0) ? outputHeight / 2 : outputHeight;

@@ -22,6 +22,7 @@ uint32_t CardRecord::frameBytes() const {
 }
 
 void CardRecord::setImageToOutput() {
+  const std::lock_guard imageLock(image.mutex);
   BITMAPINFOHEADER& info = image.header.info;
   info.biWidth = output.width();
   info.biHeight = storedHeight();

@@ -133,6 +133,7 @@ void CMainFrame::snap() {
                  static_cast<uint32_t>((demo::bitsPerPixel(card.videoFormat) + 7) / 8) *
                  static_cast<uint32_t>(card.output.width()) * 2u;
     }
+    const std::lock_guard imageLock(card.image.mutex);
     card.image.header.info.biBitCount = demo::bitsPerPixel(card.videoFormat) == 8 ? 8 : 24;
   }
   imageCount = 0;
